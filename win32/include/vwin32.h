@@ -1,0 +1,77 @@
+// Services of the Linux Win32 layer that have no Windows call: the hooks a
+// stand-in driver, a debugger stand-in and tests attach to. Only Linux-only
+// code (the simulated card, the command line tool, tests) includes this.
+#pragma once
+#include <windows.h>
+
+#include <functional>
+
+// C++ linkage; the layer exports everything it defines.
+#define VW32_EXT
+
+namespace vw32 {
+
+// ---- Debugger output ------------------------------------------------------
+// OutputDebugStringW/A text goes to the attached sink; with none attached it
+// is discarded, as on Windows without a debugger. Narrow text arrives widened.
+using DebugSink = std::function<void(const wchar_t* text)>;
+VW32_EXT void AttachDebugSink(DebugSink sink);  // replaces any earlier sink
+VW32_EXT void DetachDebugSink();
+
+// ---- Handle accounting -------------------------------------------------------
+// Number of handles open in the process's handle table (events, mutexes,
+// threads, files, devices). Tests compare it before and after to find leaks.
+VW32_EXT size_t OpenHandleCount();
+
+// ---- I/O manager: drivers behind device paths ----------------------------------
+// A request handed to a driver. The buffers are the caller's; for a request
+// that goes pending the driver writes the output when it completes it.
+struct IoRequest {
+  DWORD code;
+  const void* input;
+  DWORD inputSize;
+  void* output;
+  DWORD outputSize;
+  void* fileContext;  // what Driver::Open returned for this handle
+};
+// Identifies a pending request until it is completed.
+typedef struct IoToken_* IoToken;
+
+class Driver {
+ public:
+  virtual ~Driver() = default;
+  // CreateFileW on a path that starts with the driver's prefix. Returns 0 and
+  // sets *fileContext, or a Win32 error code for CreateFileW to report.
+  virtual DWORD Open(const wchar_t* path, bool overlapped, void** fileContext) = 0;
+  // The last handle on the file was closed (after any pending requests of it
+  // were cancelled).
+  virtual void Close(void* fileContext) = 0;
+  // DeviceIoControl. Return a Win32 error code (0 = success) with
+  // *bytesReturned to complete at once; return ERROR_IO_PENDING to keep the
+  // request and complete it later with CompleteRequest(token, ...).
+  virtual DWORD Ioctl(const IoRequest& request, IoToken token, DWORD* bytesReturned) = 0;
+  // CancelIo or close: the driver must give back every request of this file
+  // it still holds by CompleteRequest(token, ERROR_OPERATION_ABORTED, 0)
+  // before returning.
+  virtual void Cancel(void* fileContext) = 0;
+};
+
+// Device paths starting with prefix (compared without letter case) go to
+// driver. The driver must outlive its registration.
+VW32_EXT void RegisterDriver(const wchar_t* prefix, Driver* driver);
+VW32_EXT void UnregisterDriver(Driver* driver);
+// Completes a pending request: sets the OVERLAPPED's status and byte count,
+// signals its event. Returns false when the token is no longer pending.
+VW32_EXT bool CompleteRequest(IoToken token, DWORD error, DWORD bytesReturned);
+
+// ---- Device interfaces, as SetupDiGetClassDevsW lists them -----------------------
+VW32_EXT void AddDeviceInterface(const GUID& interfaceClass, const wchar_t* devicePath,
+                                 DWORD flags /* SPINT_ACTIVE, ... */);
+VW32_EXT void RemoveDeviceInterface(const GUID& interfaceClass, const wchar_t* devicePath);
+
+// ---- Test seams ---------------------------------------------------------------------
+// Folder of the current user's registry file; default $XDG_CONFIG_HOME/vantrel
+// (or ~/.config/vantrel). Tests point it at a folder of their own.
+VW32_EXT void SetRegistryFolder(const char* folder);
+
+}  // namespace vw32
