@@ -1,0 +1,78 @@
+// The five functions of the kit, and the host's accounting of kit memory.
+#include "ImaqHost.h"
+
+#include <atomic>
+#include <chrono>
+#include <cstdarg>
+#include <cstdio>
+#include <cstdlib>
+
+namespace {
+
+std::atomic<long> liveBlocks{0};
+std::atomic<int> failingAllocations{0};
+const std::chrono::steady_clock::time_point clockStart = std::chrono::steady_clock::now();
+
+// Takes one pending failure, if any is left.
+bool takeFailure() {
+  int pending = failingAllocations.load();
+  while (pending > 0) {
+    if (failingAllocations.compare_exchange_weak(pending, pending - 1)) return true;
+  }
+  return false;
+}
+
+std::string formatMessage(const char* format, va_list args) {
+  va_list measure;
+  va_copy(measure, args);
+  const int length = std::vsnprintf(nullptr, 0, format, measure);
+  va_end(measure);
+  if (length <= 0) return std::string();
+  std::string text(static_cast<size_t>(length) + 1, '\0');
+  std::vsnprintf(text.data(), text.size(), format, args);
+  text.resize(static_cast<size_t>(length));
+  return text;
+}
+
+}  // namespace
+
+void* imaqmalloc(std::size_t size) {
+  if (takeFailure()) return nullptr;
+  void* memory = std::malloc(size == 0 ? 1 : size);
+  if (memory != nullptr) ++liveBlocks;
+  return memory;
+}
+
+void imaqfree(void* memory) {
+  if (memory == nullptr) return;
+  --liveBlocks;
+  std::free(memory);
+}
+
+double getCurrentTime() {
+  return std::chrono::duration<double>(std::chrono::steady_clock::now() - clockStart).count();
+}
+
+IAdaptorManager* createAdaptorManager(IAdaptor* adaptor, IEngine* engine) {
+  return new imaqhost::AdaptorManager(adaptor, engine);
+}
+
+// The toolbox raises an engine error by unwinding through the adaptor's
+// frames back to the engine; a C++ exception does the same here, and the
+// host's caller of the entry point catches it (collectHardware,
+// collectDeviceAttributes). The adaptor is not consulted.
+void adaptorError(IAdaptor* /*adaptor*/, const char* identifier, const char* format, ...) {
+  va_list args;
+  va_start(args, format);
+  std::string message = format != nullptr ? formatMessage(format, args) : std::string();
+  va_end(args);
+  throw imaqhost::HostError(identifier != nullptr ? identifier : "", message);
+}
+
+namespace imaqhost {
+
+long liveAllocations() { return liveBlocks.load(); }
+
+void failNextAllocations(int count) { failingAllocations = count; }
+
+}  // namespace imaqhost

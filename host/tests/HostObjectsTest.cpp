@@ -1,0 +1,230 @@
+// The host objects record what an adaptor declares, in order, and refuse
+// what the toolbox would refuse.
+#include "ImaqHost.h"
+
+#include <gtest/gtest.h>
+
+#include <functional>
+#include <new>
+
+using namespace imaqhost;
+
+namespace {
+
+struct Record : IMAQInterface {
+  int value = 0;
+};
+
+IMAQInterface* newRecord() {
+  void* memory = imaqmalloc(sizeof(Record));
+  return memory != nullptr ? new (memory) Record() : nullptr;
+}
+
+void expectBadArgument(const std::function<void()>& call, const char* what) {
+  try {
+    call();
+    ADD_FAILURE() << what << ": accepted";
+  } catch (const HostError& error) {
+    EXPECT_EQ(error.identifier(), kBadArgument) << what;
+  }
+}
+
+}  // namespace
+
+TEST(HostCatalogue, ListsRegisteredDevicesAndFormatsInOrderWithTheDefault) {
+  HardwareList hardware;
+  IDeviceEntry* first = hardware.newDeviceEntry(4, "first");
+  IDeviceEntry* unregistered = hardware.newDeviceEntry(5, "unregistered");
+  IDeviceEntry* second = hardware.newDeviceEntry(6, "second");
+  IFormatEntry* a = first->newFormatEntry(1, "A");
+  IFormatEntry* b = first->newFormatEntry(2, "B");
+  IFormatEntry* c = first->newFormatEntry(3, "C");  // made, never registered
+  first->registerFormat(b, false);
+  first->registerFormat(a, true);
+  hardware.registerDevice(second);
+  hardware.registerDevice(first);
+
+  ASSERT_EQ(hardware.devices().size(), 2u);
+  EXPECT_EQ(hardware.devices()[0]->name(), "second");
+  EXPECT_EQ(hardware.devices()[1]->deviceId(), 4);
+  EXPECT_EQ(hardware.findDevice(5), nullptr);
+  EXPECT_EQ(hardware.findDevice(4), first);
+  ASSERT_NE(unregistered, nullptr);
+
+  const auto& formats = hardware.findDevice(4)->formats();
+  ASSERT_EQ(formats.size(), 2u);
+  EXPECT_EQ(formats[0].entry->name(), "B");
+  EXPECT_FALSE(formats[0].isDefault);
+  EXPECT_EQ(formats[1].entry->id(), 1);
+  EXPECT_TRUE(formats[1].isDefault);
+  EXPECT_EQ(hardware.findDevice(4)->defaultFormat(), a);
+  EXPECT_EQ(first->findFormatEntry("B"), b);
+  EXPECT_EQ(first->findFormatEntry("C"), nullptr) << "an unregistered format is not found";
+  EXPECT_EQ(first->findFormatEntry("b"), nullptr) << "names compare with letter case";
+  EXPECT_EQ(first->findFormatEntry(nullptr), nullptr);
+  ASSERT_NE(c, nullptr);
+  EXPECT_EQ(hardware.findDevice(6)->defaultFormat(), nullptr);
+}
+
+TEST(HostCatalogue, AdaptorDataIsReleasedWithItsEntryAndWhenReplaced) {
+  const long before = liveAllocations();
+  {
+    DeviceEntry device(1, "device");
+    IFormatEntry* format = device.newFormatEntry(1, "RS170");
+    EXPECT_EQ(format->adaptorData(), nullptr);
+    IMAQInterface* firstRecord = newRecord();
+    format->attachAdaptorData(firstRecord);
+    EXPECT_EQ(format->adaptorData(), firstRecord);
+    format->attachAdaptorData(newRecord());
+    EXPECT_EQ(liveAllocations(), before + 1) << "the replaced record was not released";
+    format->attachAdaptorData(nullptr);
+    EXPECT_EQ(liveAllocations(), before);
+    format->attachAdaptorData(newRecord());
+  }
+  EXPECT_EQ(liveAllocations(), before) << "the entry did not release its record";
+}
+
+TEST(HostCatalogue, RefusesEntriesUsedWrongly) {
+  HardwareList hardware;
+  HardwareList other;
+  IDeviceEntry* device = hardware.newDeviceEntry(1, "device");
+  IDeviceEntry* foreignDevice = other.newDeviceEntry(2, "foreign");
+  IFormatEntry* rs170 = device->newFormatEntry(1, "RS170");
+  IFormatEntry* pal = device->newFormatEntry(2, "PAL");
+  IFormatEntry* foreignFormat = foreignDevice->newFormatEntry(1, "X");
+  device->registerFormat(rs170, true);
+  hardware.registerDevice(device);
+
+  expectBadArgument([&] { device->registerFormat(rs170, false); }, "format registered twice");
+  expectBadArgument([&] { device->registerFormat(pal, true); }, "second default");
+  expectBadArgument([&] { device->registerFormat(foreignFormat, false); }, "format of another device");
+  expectBadArgument([&] { device->registerFormat(nullptr, false); }, "null format");
+  expectBadArgument([&] { hardware.registerDevice(device); }, "device registered twice");
+  expectBadArgument([&] { hardware.registerDevice(foreignDevice); }, "device of another list");
+  expectBadArgument([&] { hardware.newDeviceEntry(3, nullptr); }, "device without a name");
+  expectBadArgument([&] { device->newFormatEntry(3, nullptr); }, "format without a name");
+  EXPECT_EQ(hardware.findDevice(1)->formats().size(), 1u);
+  EXPECT_EQ(hardware.devices().size(), 1u);
+}
+
+TEST(HostAttributes, SourcesAndTriggerConfigurationsKeepOrderAndIds) {
+  SourceList sources;
+  sources.addSource(" lead", 1);
+  sources.addSource("input1", 1);
+  sources.addSource("input2", 2);
+  ASSERT_EQ(sources.sources().size(), 3u);
+  EXPECT_EQ(sources.sources()[0].name, " lead");
+  EXPECT_EQ(sources.sources()[1].id, 1);
+  EXPECT_EQ(sources.sources()[2].name, "input2");
+
+  TriggerList triggers;
+  triggers.addTriggerConfiguration("TTL", 1, "fallingEdge", 1);
+  triggers.addTriggerConfiguration("OptoTrig", 0, "externalTrigger", 0);
+  ASSERT_EQ(triggers.configurations().size(), 2u);
+  EXPECT_EQ(triggers.configurations()[0].condition, "fallingEdge");
+  EXPECT_EQ(triggers.configurations()[1].source, "OptoTrig");
+  EXPECT_EQ(triggers.configurations()[1].sourceId, 0);
+
+  expectBadArgument([&] { sources.addSource(nullptr, 1); }, "source without a name");
+  expectBadArgument([&] { triggers.addTriggerConfiguration("TTL", 1, nullptr, 1); },
+                    "trigger without a condition");
+}
+
+TEST(HostAttributes, PropertyBuilderRecordsEveryDeclarationOfEachProperty) {
+  PropertyBuilder builder;
+  IPropertyDefinition* mode = builder.newEnumProperty("Mode", " first", 3);
+  builder.appendEnumValue(mode, "second", 9);
+  builder.setReadOnlyMode(mode, "whileRunning");
+  builder.publishProperty(mode);
+  builder.markProperty(mode, 0);
+  IPropertyDefinition* gain = builder.newNamedProperty("Gain");
+
+  const auto& properties = builder.properties();
+  ASSERT_EQ(properties.size(), 2u);
+  const PropertyRecord& first = *properties[0];
+  EXPECT_EQ(first.name, "Mode");
+  EXPECT_TRUE(first.enumerated);
+  ASSERT_EQ(first.values.size(), 2u);
+  EXPECT_EQ(first.values[0].name, " first");
+  EXPECT_EQ(first.values[0].id, 3);
+  EXPECT_EQ(first.values[1].name, "second");
+  EXPECT_EQ(first.values[1].id, 9);
+  EXPECT_EQ(first.readOnlyMode, "whileRunning");
+  EXPECT_TRUE(first.published);
+  EXPECT_EQ(first.mark, 0);
+
+  const PropertyRecord& second = *properties[1];
+  EXPECT_EQ(static_cast<const IPropertyDefinition*>(&second), gain);
+  EXPECT_FALSE(second.enumerated);
+  EXPECT_TRUE(second.values.empty());
+  EXPECT_TRUE(second.readOnlyMode.empty());
+  EXPECT_FALSE(second.published);
+  EXPECT_FALSE(second.mark.has_value());
+}
+
+TEST(HostAttributes, PropertyBuilderRefusesMisuse) {
+  PropertyBuilder builder;
+  PropertyBuilder other;
+  IPropertyDefinition* mode = builder.newEnumProperty("Mode", "a", 1);
+  IPropertyDefinition* gain = builder.newNamedProperty("Gain");
+  IPropertyDefinition* foreign = other.newNamedProperty("Foreign");
+
+  expectBadArgument([&] { builder.newNamedProperty("Mode"); }, "property declared twice");
+  expectBadArgument([&] { builder.newEnumProperty(nullptr, "a", 1); }, "property without a name");
+  expectBadArgument([&] { builder.newEnumProperty("Other", nullptr, 1); }, "value without a name");
+  expectBadArgument([&] { builder.appendEnumValue(mode, "a", 2); }, "value declared twice");
+  expectBadArgument([&] { builder.appendEnumValue(gain, "b", 2); }, "value of a named property");
+  expectBadArgument([&] { builder.publishProperty(foreign); }, "property of another builder");
+  expectBadArgument([&] { builder.setReadOnlyMode(nullptr, "always"); }, "null property");
+  expectBadArgument([&] { builder.setReadOnlyMode(mode, nullptr); }, "mode without a name");
+  EXPECT_EQ(builder.properties().size(), 2u);
+  EXPECT_EQ(builder.properties()[0]->values.size(), 1u);
+}
+
+namespace {
+
+// Stand-ins for an adaptor module's exports.
+void declareAndFail(const IDeviceEntry*, const char*, IPropertyBuilder*, ISourceList* sources,
+                    ITriggerList*) {
+  sources->addSource("before", 1);
+  adaptorError(nullptr, "imaq:test:fail", "failed for %s", "device");
+  sources->addSource("after", 2);
+}
+
+void declareOneSource(const IDeviceEntry* device, const char* formatName, IPropertyBuilder*,
+                      ISourceList* sources, ITriggerList*) {
+  sources->addSource(formatName, device->deviceId());
+}
+
+}  // namespace
+
+TEST(HostCalls, AnEngineErrorEndsTheCallAndKeepsWhatWasDeclaredBefore) {
+  AdaptorEntryPoints adaptor;
+  adaptor.getDeviceAttributes = declareAndFail;
+  DeviceEntry device(1, "device");
+  DeviceAttributes failed = collectDeviceAttributes(adaptor, device, "RS170");
+  ASSERT_TRUE(failed.error.has_value());
+  EXPECT_EQ(failed.error->identifier(), "imaq:test:fail");
+  EXPECT_STREQ(failed.error->what(), "failed for device");
+  ASSERT_EQ(failed.sources.sources().size(), 1u);
+  EXPECT_EQ(failed.sources.sources()[0].name, "before");
+
+  adaptor.getDeviceAttributes = declareOneSource;
+  DeviceAttributes passed = collectDeviceAttributes(adaptor, DeviceEntry(7, "seven"), "PAL");
+  EXPECT_FALSE(passed.error.has_value());
+  ASSERT_EQ(passed.sources.sources().size(), 1u);
+  EXPECT_EQ(passed.sources.sources()[0].name, "PAL");
+  EXPECT_EQ(passed.sources.sources()[0].id, 7);
+}
+
+TEST(HostCalls, FirstMissingNamesTheFirstUnresolvedEntryPoint) {
+  AdaptorEntryPoints adaptor;
+  EXPECT_STREQ(adaptor.firstMissing(), "initializeAdaptor");
+  adaptor.initializeAdaptor = [] {};
+  adaptor.uninitializeAdaptor = [] {};
+  EXPECT_STREQ(adaptor.firstMissing(), "getAvailHW");
+  adaptor.getAvailHW = [](IHardwareList*) {};
+  EXPECT_STREQ(adaptor.firstMissing(), "getDeviceAttributes");
+  adaptor.getDeviceAttributes = declareOneSource;
+  EXPECT_EQ(adaptor.firstMissing(), nullptr);
+}

@@ -1,0 +1,167 @@
+// The kit's functions and base classes as an adaptor meets them: memory,
+// engine errors, the adaptor's manager.
+#include "ImaqHost.h"
+
+#include <gtest/gtest.h>
+
+#include <new>
+#include <thread>
+#include <vector>
+
+using imaqhost::AdaptorManager;
+using imaqhost::HostError;
+
+namespace {
+
+struct Counted : IMAQInterface {
+  explicit Counted(int* destroyed) : destroyed_(destroyed) {}
+  ~Counted() override { ++*destroyed_; }
+  int* destroyed_;
+};
+
+struct Failing : IMAQInterface {
+  Failing() { throw HostError("test:failing", "constructor failed"); }
+};
+
+class TestAdaptor final : public IAdaptor {
+ public:
+  explicit TestAdaptor(IEngine* engine) : IAdaptor(engine) {}
+  int maxFrameWidth() const override { return 0; }
+  int maxFrameHeight() const override { return 0; }
+  int frameTypeCode() const override { return 0; }
+  int bandCount() const override { return 3; }
+  const char* driverDescription() const override { return ""; }
+  const char* driverVersion() const override { return ""; }
+  bool openCard() override { return true; }
+  bool closeCard() override { return true; }
+  bool beginCapture() override { return true; }
+  bool endCapture() override { return true; }
+};
+
+template <class T, class... Args>
+T* makeInKitMemory(Args&&... args) {
+  void* memory = imaqmalloc(sizeof(T));
+  if (memory == nullptr) return nullptr;
+  return new (memory) T(std::forward<Args>(args)...);
+}
+
+}  // namespace
+
+TEST(KitMemory, ObjectsGoBackThroughImaqfreeWhenTheHostDeletesThem) {
+  const long before = imaqhost::liveAllocations();
+  int destroyed = 0;
+  IMAQInterface* object = makeInKitMemory<Counted>(&destroyed);
+  ASSERT_NE(object, nullptr);
+  EXPECT_EQ(imaqhost::liveAllocations(), before + 1);
+  delete object;
+  EXPECT_EQ(destroyed, 1);
+  EXPECT_EQ(imaqhost::liveAllocations(), before);
+}
+
+TEST(KitMemory, FailNextAllocationsGivesNullThatManyTimesThenMemoryAgain) {
+  const long before = imaqhost::liveAllocations();
+  imaqhost::failNextAllocations(2);
+  EXPECT_EQ(imaqmalloc(16), nullptr);
+  EXPECT_EQ(imaqmalloc(16), nullptr);
+  void* third = imaqmalloc(16);
+  EXPECT_NE(third, nullptr);
+  imaqfree(third);
+  imaqfree(nullptr);
+  EXPECT_EQ(imaqhost::liveAllocations(), before);
+}
+
+TEST(KitMemory, AFailingConstructorLeavesTheMemoryToTheCaller) {
+  const long before = imaqhost::liveAllocations();
+  void* memory = imaqmalloc(sizeof(Failing));
+  ASSERT_NE(memory, nullptr);
+  EXPECT_THROW(new (memory) Failing(), HostError);
+  EXPECT_EQ(imaqhost::liveAllocations(), before + 1);  // placement delete released nothing
+  imaqfree(memory);
+  EXPECT_EQ(imaqhost::liveAllocations(), before);
+}
+
+TEST(KitClock, GetCurrentTimeNeverGoesBack) {
+  double last = getCurrentTime();
+  EXPECT_GE(last, 0.0);
+  for (int i = 0; i < 1000; ++i) {
+    const double now = getCurrentTime();
+    ASSERT_GE(now, last);
+    last = now;
+  }
+}
+
+TEST(KitError, AdaptorErrorCarriesIdentifierAndFormattedMessage) {
+  struct Case {
+    const char* identifier;
+    const char* format;
+    int value;
+    const char* message;
+  };
+  const Case cases[] = {
+      {"imaq:demo:devicenotfound", "Unable to find the image acquisition device.", 0,
+       "Unable to find the image acquisition device."},
+      {"imaq:test:number", "device %d is gone", 7, "device 7 is gone"},
+      {"imaq:test:empty", "", 0, ""},
+  };
+  for (const Case& c : cases) {
+    try {
+      adaptorError(nullptr, c.identifier, c.format, c.value);
+      ADD_FAILURE() << "adaptorError returned for " << c.identifier;
+    } catch (const HostError& error) {
+      EXPECT_EQ(error.identifier(), c.identifier);
+      EXPECT_STREQ(error.what(), c.message);
+    }
+  }
+}
+
+TEST(KitAdaptor, ManagerIsMadeForTheAdaptorAndEngineAndTakesTheForwardedCalls) {
+  IEngine* engine = reinterpret_cast<IEngine*>(0x1000);  // only stored, never called
+  void* memory = imaqmalloc(sizeof(TestAdaptor));
+  ASSERT_NE(memory, nullptr);
+  IAdaptor* adaptor = new (memory) TestAdaptor(engine);
+  AdaptorManager* manager = imaqhost::managerOf(*adaptor);
+  ASSERT_NE(manager, nullptr);
+  EXPECT_EQ(manager->adaptor(), adaptor);
+  EXPECT_EQ(manager->engine(), engine);
+
+  adaptor->reportDeviceError("imaq:test:lost", "card removed");
+  adaptor->reportWarning("imaq:test:slow", "frames dropped");
+  EXPECT_FALSE(manager->stopRequested());
+  adaptor->requestStop();
+  EXPECT_TRUE(manager->stopRequested());
+  const auto reports = manager->reports();
+  ASSERT_EQ(reports.size(), 2u);
+  EXPECT_TRUE(reports[0].isError);
+  EXPECT_EQ(reports[0].identifier, "imaq:test:lost");
+  EXPECT_EQ(reports[0].message, "card removed");
+  EXPECT_FALSE(reports[1].isError);
+  EXPECT_EQ(reports[1].identifier, "imaq:test:slow");
+  EXPECT_EQ(reports[1].message, "frames dropped");
+  delete adaptor;
+}
+
+TEST(KitAdaptor, FramesAreWantedOnlyWhileCaptureRunsAndNothingIsSuspended) {
+  AdaptorManager manager(nullptr, nullptr);
+  EXPECT_FALSE(manager.wantsFrame());
+  manager.setCaptureRunning(true);
+  EXPECT_TRUE(manager.wantsFrame());
+  manager.suspendAcquisition();
+  manager.suspendAcquisition();
+  manager.resumeAcquisition();
+  EXPECT_FALSE(manager.wantsFrame());
+  manager.resumeAcquisition();
+  EXPECT_TRUE(manager.wantsFrame());
+  manager.setCaptureRunning(false);
+  EXPECT_FALSE(manager.wantsFrame());
+}
+
+TEST(KitAdaptor, FramesCountedFromSeveralThreadsAreAllCounted) {
+  AdaptorManager manager(nullptr, nullptr);
+  std::vector<std::thread> threads;
+  for (int t = 0; t < 4; ++t)
+    threads.emplace_back([&] {
+      for (int i = 0; i < 10000; ++i) manager.countFrame();
+    });
+  for (auto& thread : threads) thread.join();
+  EXPECT_EQ(manager.framesCounted(), 40000u);
+}
