@@ -5,6 +5,8 @@
 
 #include <windows.h>
 
+#include <cstdarg>
+
 // A 32-bit value holding four characters, the first in the most significant byte.
 constexpr DWORD LogFourCC(const char (&text)[5]) {
   return (DWORD(BYTE(text[0])) << 24) | (DWORD(BYTE(text[1])) << 16) | (DWORD(BYTE(text[2])) << 8) |
