@@ -1,0 +1,31 @@
+// vantrel-imaq: hosts the adaptor module as the toolbox does and shows
+// what it offers. Each command lives in a file of its own.
+#include "AdaptorModule.h"
+#include "DebugOutput.h"
+#include "HwInfo.h"
+#include "ToolOptions.h"
+
+#include <CLI/CLI.hpp>
+
+int main(int argc, char** argv) {
+  CLI::App app("Hosts the Vantrel capture adaptor as the Image Acquisition Toolbox does.",
+               "vantrel-imaq");
+  app.fallthrough();  // shared options may also follow the command
+  app.require_subcommand(1);
+
+  tool::ToolOptions options;
+  options.adaptorPath = tool::defaultAdaptorPath();
+  app.add_option("--adaptor", options.adaptorPath, "The adaptor module to load")
+      ->capture_default_str();
+  app.add_flag("--debug-output", options.debugOutput, "Show the library's debugger output on stderr");
+
+  int exitCode = 0;
+  tool::addHwInfoCommand(app, options, exitCode);
+
+  // Before any command runs (and loads the adaptor).
+  app.parse_complete_callback([&] {
+    if (options.debugOutput) tool::showDebugOutputOnStderr(argv);
+  });
+  CLI11_PARSE(app, argc, argv);
+  return exitCode;
+}
