@@ -28,12 +28,15 @@ enum class VideoMode {
 
 struct ModeInfo {
   VideoMode mode;
-  const char* name;       // "1080i25", "1080p60", "720p50", ...
+  const char* name;       // "1080i25", "1080i29.97", "1080p23.98", "1080p60", "720p50", ...
   uint16_t width;
   uint16_t height;
   bool interlaced;
   double framesPerSecond;
   uint8_t videoFormatCode;  // the driver's video format code for this mode
+  // The exact frame rate as a fraction (30000/1001 for 29.97), for the frame clock.
+  uint32_t rateNumerator;
+  uint32_t rateDenominator;
 };
 const ModeInfo& Describe(VideoMode mode);
 const std::vector<ModeInfo>& AllModes();
@@ -59,6 +62,23 @@ struct Counters {
   uint32_t openSessions = 0;
   uint32_t prepareCount = 0;     // VTXCTL_DMA_PREPARE requests answered
   uint32_t unlockCount = 0;
+  uint64_t framesCaptured = 0;   // frames the card received while grabbing (delivered or dropped)
+  uint32_t pendingRequests = 0;  // requests the driver holds at this moment
+};
+
+// The driverResult values the simulated driver answers when it refuses a
+// request (the reply's first u32; any nonzero value marks a failure).
+enum DriverResult : uint32_t {
+  kResultOk = 0,
+  kResultBadParameter = 0x01,    // a field of the input is out of range
+  kResultNoSession = 0x02,       // the header's session id is not this handle's session
+  kResultSessionRefused = 0x03,  // the card accepts no session (CardConfig::refuseSessions)
+  kResultNoAccess = 0x04,        // the channel's DMA access is not held by this handle
+  kResultAccessBusy = 0x05,      // another handle holds the channel's DMA access
+  kResultNotPrepared = 0x06,     // no prepared frame layout or no queued buffer
+  kResultNoVideo = 0x07,         // no camera signal to prepare for
+  kResultBadChannel = 0x08,      // a channel other than 0
+  kResultBadBuffer = 0x09,       // unlock of a buffer the caller does not hold
 };
 
 // The simulator: one per process, created by Start and torn down by Stop.
@@ -67,6 +87,7 @@ class Simulator {
  public:
   // Registers the driver, creates the named hot-plug events and inserts
   // `cards` cards (default: one card, camera connected, 1080i25, real time).
+  // A second Start without Stop returns the running simulator unchanged.
   static Simulator& Start(int cards = 1);
   static void Stop();
   static Simulator* Instance();  // null when not started
@@ -80,6 +101,8 @@ class Simulator {
   virtual void RemoveCard(int index) = 0;
   // Arrival: the interface comes back and "Global\Vtx_Added_Event" is signalled.
   virtual void InsertCard(int index) = 0;
+  // The device path SetupDi lists for card `index` (present or not).
+  virtual std::wstring DevicePath(int index) const = 0;
 
   // Camera and video (for all cards). A change signals the registered camera event.
   virtual void SetCameraConnected(bool connected) = 0;
@@ -95,7 +118,9 @@ class Simulator {
   // Requests with this code answer driverResult `result` (0 clears).
   virtual void FailRequest(uint32_t ioctlCode, uint32_t driverResult) = 0;
 
+  // Summed over all cards, and of one card.
   virtual Counters GetCounters() const = 0;
+  virtual Counters GetCardCounters(int index) const = 0;
 
  protected:
   virtual ~Simulator() = default;
@@ -112,5 +137,16 @@ struct PatternSample {
 PatternSample PatternAt(VideoMode mode, uint64_t frame, int line, int pair);
 // The colour bars: 10-bit (Y, Cb, Cr) of bar `index` (0..7) from left to right.
 PatternSample BarColour(int index);
+
+// What the card's raw layouts make of a sample, for tests that check frames.
+// Row pitch in bytes of raw layout `pixelFormat` (0, 1, 2) for `width` pixels.
+uint32_t RawRowPitch(int pixelFormat, int width);
+// A 10-bit sample as the 8-bit layout carries it.
+uint8_t ReduceTo8(uint16_t sample10);
+// One pixel of 10-bit (Y, Cb, Cr) as the 24-bit layout carries it.
+struct Bgr {
+  uint8_t b, g, r;
+};
+Bgr ConvertToBgr(uint16_t y, uint16_t cb, uint16_t cr);
 
 }  // namespace vsim

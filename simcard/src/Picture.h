@@ -1,0 +1,69 @@
+// The card's picture: the test pattern, the raw layouts it is sent in, and
+// the frame maker that renders numbered frames into frame buffers cheaply.
+#pragma once
+
+#include "SimCard.h"
+
+#include <cstddef>
+#include <cstdint>
+#include <vector>
+
+namespace vsim {
+
+enum class Layout : uint8_t { Packed10 = 0, Yuv8 = 1, Bgr24 = 2 };
+
+// Where the parts of the pattern lie in a picture of width x height.
+struct PatternGeometry {
+  explicit PatternGeometry(int width, int height);
+  int width, height;
+  int barsEnd;           // colour bars on lines [0, barsEnd)
+  int bandTop, bandEnd;  // frame-dependent band: frame number and moving box
+  int cell;              // pixel size of one dot of the digit font
+  int digitsLeft;
+  int boxSize, boxLeft, boxRange, boxStep;
+  int BoxX(uint64_t frame) const;
+  bool InBand(int line) const { return line >= bandTop && line < bandEnd; }
+};
+
+// The samples of one picture line: width / 2 pixel pairs.
+void PatternRow(const PatternGeometry& g, uint64_t frame, int line, PatternSample* pairs);
+
+// Writes `width` pixels given as pairs into one raw row of the layout
+// (the row's padding up to the pitch is left as it is).
+void EncodeRow(Layout layout, const PatternSample* pairs, int width, uint8_t* row);
+
+// How a prepared frame is stored: rows of the raw layout, interlaced frames as
+// field 1 then field 2, single-field frames as field 1 only.
+struct RawGeometry {
+  int width = 0;
+  int height = 0;  // lines of the picture
+  Layout layout = Layout::Packed10;
+  bool interlaced = false;
+  bool singleField = false;
+  uint32_t Pitch() const { return RawRowPitch(static_cast<int>(layout), width); }
+  int Rows() const { return singleField ? height / 2 : height; }
+  uint32_t Size() const { return Pitch() * static_cast<uint32_t>(Rows()); }
+  // Picture line carried by raw row `row`.
+  int LineOfRow(int row) const;
+};
+
+// Renders frames of one prepared layout: the static background is encoded
+// once, and each frame rewrites only the rows of the frame-dependent band.
+class FrameMaker {
+ public:
+  explicit FrameMaker(const RawGeometry& raw);
+  uint32_t BufferSize() const { return raw_.Size(); }
+  const RawGeometry& Raw() const { return raw_; }
+  // Writes frame `frame` into `buffer` (BufferSize() bytes). `fresh`: the
+  // buffer does not hold an earlier frame of this maker, so the whole
+  // background is copied first.
+  void Render(uint8_t* buffer, uint64_t frame, bool fresh) const;
+
+ private:
+  PatternGeometry pattern_;
+  RawGeometry raw_;
+  std::vector<uint8_t> background_;
+  std::vector<int> bandRows_;  // raw rows that carry band lines
+};
+
+}  // namespace vsim
