@@ -1,0 +1,140 @@
+// Loading and unloading the module opens and closes the grabber library's
+// log: with a log file configured in the current user's registry, each load
+// adds the opening banner and each unload the closing one.
+#include "LoadedAdaptor.h"
+
+#if !defined(_WIN32)
+#include "vwin32.h"
+#endif
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <string>
+#include <vector>
+
+namespace fs = std::filesystem;
+
+namespace {
+
+const wchar_t kLogKey[] = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
+
+fs::path freshFolder(const char* purpose) {
+  static std::atomic<int> serial{0};
+  const fs::path folder = fs::temp_directory_path() / ("vantrelimaq-" + std::string(purpose) + "-" +
+                                                       std::to_string(GetCurrentProcessId()) + "-" +
+                                                       std::to_string(serial++));
+  fs::remove_all(folder);
+  fs::create_directories(folder);
+  return folder;
+}
+
+// The log configuration of the current user, set for one test and removed
+// afterwards. On Linux the registry lives in a folder of the test's own.
+class LogConfiguration {
+ public:
+  LogConfiguration(DWORD fileDetail, const std::wstring& logDirectory) {
+#if !defined(_WIN32)
+    registryFolder_ = freshFolder("registry");
+    vw32::SetRegistryFolder(registryFolder_.string().c_str());
+#endif
+    created_ = RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
+                               nullptr, &key_, nullptr) == ERROR_SUCCESS;
+    if (!created_) return;
+    created_ = RegSetValueExW(key_, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fileDetail),
+                              sizeof(fileDetail)) == ERROR_SUCCESS &&
+               RegSetValueExW(key_, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(logDirectory.c_str()),
+                              DWORD((logDirectory.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  }
+  ~LogConfiguration() {
+    if (key_ != nullptr) {
+      RegDeleteValueW(key_, L"FileOutDetail");
+      RegDeleteValueW(key_, L"LogDir");
+      RegCloseKey(key_);
+    }
+#if !defined(_WIN32)
+    std::error_code ignored;
+    fs::remove_all(registryFolder_, ignored);
+#endif
+  }
+  bool created() const { return created_; }
+
+ private:
+  HKEY key_ = nullptr;
+  bool created_ = false;
+  fs::path registryFolder_;
+};
+
+struct LogFile {
+  std::string bytes;
+  std::vector<std::wstring> lines;  // UTF-16LE after the byte-order mark, split at CR LF
+  bool endsWithLineEnd = false;
+};
+
+LogFile readLogFile(const fs::path& file) {
+  LogFile log;
+  std::ifstream in(file, std::ios::binary);
+  log.bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+  std::wstring text;
+  for (size_t i = 2; i + 1 < log.bytes.size(); i += 2)
+    text += wchar_t(BYTE(log.bytes[i]) | (BYTE(log.bytes[i + 1]) << 8));
+  size_t start = 0;
+  for (size_t end; (end = text.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
+    log.lines.push_back(text.substr(start, end - start));
+  log.endsWithLineEnd = start == text.size();
+  return log;
+}
+
+// A banner line at detail level 5, written by this process and thread.
+void expectBanner(const std::wstring& line, bool opening) {
+  SCOPED_TRACE(opening ? "opening banner" : "closing banner");
+  EXPECT_EQ(line.rfind(L"{", 0), 0u) << "detail 5 starts with the context id";
+  const std::wstring process = L"; PT=" + std::to_wstring(GetCurrentProcessId()) + L":" +
+                               std::to_wstring(GetCurrentThreadId()) + L"; ";
+  EXPECT_NE(line.find(process), std::wstring::npos) << "process and thread";
+  const std::wstring site =
+      opening ? L"; MN=LogEngine,( ); F=.\\LogEngine,LogEngine::Initialize,107; SV=MANDATORY; CD=0; MSG="
+                L"   >>>>>>>>>>>>>>>>> Open the log channels: File_Output for: "
+              : L"; MN=LogEngine,( ); F=.\\LogEngine,LogEngine::Close,49; SV=MANDATORY; CD=0; MSG="
+                L"   <<<<<<<<<<<<<<<<< Close the log channels: File_Output for: ";
+  const size_t at = line.find(site);
+  ASSERT_NE(at, std::wstring::npos) << "banner text";
+  const size_t messageLength = line.size() - (line.find(L"MSG=", at) + 4);
+  EXPECT_NE(line.find(L"; ML=" + std::to_wstring(messageLength) + L"; "), std::wstring::npos);
+}
+
+}  // namespace
+
+TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
+  const fs::path logs = freshFolder("logs");
+  std::wstring directory = logs.wstring();
+  directory += fs::path::preferred_separator;  // the configured directory ends with its separator
+  LogConfiguration configuration(5, directory);
+  ASSERT_TRUE(configuration.created());
+  const fs::path file = logs / "ORNSDI.txt";
+
+  { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
+  const LogFile first = readLogFile(file);
+  ASSERT_GE(first.bytes.size(), 2u) << "no log file";
+  EXPECT_EQ(BYTE(first.bytes[0]), 0xFF);
+  EXPECT_EQ(BYTE(first.bytes[1]), 0xFE);
+  EXPECT_TRUE(first.endsWithLineEnd) << "every line ends with CR LF";
+  ASSERT_EQ(first.lines.size(), 2u);
+  expectBanner(first.lines[0], true);
+  expectBanner(first.lines[1], false);
+
+  { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
+  const LogFile second = readLogFile(file);
+  EXPECT_EQ(second.bytes.substr(0, first.bytes.size()), first.bytes) << "the second load appends";
+  EXPECT_TRUE(second.endsWithLineEnd);
+  ASSERT_EQ(second.lines.size(), 4u);
+  expectBanner(second.lines[2], true);
+  expectBanner(second.lines[3], false);
+  for (const std::wstring& line : second.lines) EXPECT_EQ(line.find(wchar_t(0xFEFF)), std::wstring::npos);
+
+  std::error_code ignored;
+  fs::remove_all(logs, ignored);
+}
