@@ -107,61 +107,6 @@ TEST(HostCatalogue, RefusesEntriesUsedWrongly) {
   EXPECT_EQ(hardware.devices().size(), 1u);
 }
 
-TEST(HostAttributes, SourcesAndTriggerConfigurationsKeepOrderAndIds) {
-  SourceList sources;
-  sources.addSource(" lead", 1);
-  sources.addSource("input1", 1);
-  sources.addSource("input2", 2);
-  ASSERT_EQ(sources.sources().size(), 3u);
-  EXPECT_EQ(sources.sources()[0].name, " lead");
-  EXPECT_EQ(sources.sources()[1].id, 1);
-  EXPECT_EQ(sources.sources()[2].name, "input2");
-
-  TriggerList triggers;
-  triggers.addTriggerConfiguration("TTL", 1, "fallingEdge", 1);
-  triggers.addTriggerConfiguration("OptoTrig", 0, "externalTrigger", 0);
-  ASSERT_EQ(triggers.configurations().size(), 2u);
-  EXPECT_EQ(triggers.configurations()[0].condition, "fallingEdge");
-  EXPECT_EQ(triggers.configurations()[1].source, "OptoTrig");
-  EXPECT_EQ(triggers.configurations()[1].sourceId, 0);
-
-  expectBadArgument([&] { sources.addSource(nullptr, 1); }, "source without a name");
-  expectBadArgument([&] { triggers.addTriggerConfiguration("TTL", 1, nullptr, 1); },
-                    "trigger without a condition");
-}
-
-TEST(HostAttributes, PropertyBuilderRecordsEveryDeclarationOfEachProperty) {
-  PropertyBuilder builder;
-  IPropertyDefinition* mode = builder.newEnumProperty("Mode", " first", 3);
-  builder.appendEnumValue(mode, "second", 9);
-  builder.setReadOnlyMode(mode, "whileRunning");
-  builder.publishProperty(mode);
-  builder.markProperty(mode, 0);
-  IPropertyDefinition* gain = builder.newNamedProperty("Gain");
-
-  const auto& properties = builder.properties();
-  ASSERT_EQ(properties.size(), 2u);
-  const PropertyRecord& first = *properties[0];
-  EXPECT_EQ(first.name, "Mode");
-  EXPECT_TRUE(first.enumerated);
-  ASSERT_EQ(first.values.size(), 2u);
-  EXPECT_EQ(first.values[0].name, " first");
-  EXPECT_EQ(first.values[0].id, 3);
-  EXPECT_EQ(first.values[1].name, "second");
-  EXPECT_EQ(first.values[1].id, 9);
-  EXPECT_EQ(first.readOnlyMode, "whileRunning");
-  EXPECT_TRUE(first.published);
-  EXPECT_EQ(first.mark, 0);
-
-  const PropertyRecord& second = *properties[1];
-  EXPECT_EQ(static_cast<const IPropertyDefinition*>(&second), gain);
-  EXPECT_FALSE(second.enumerated);
-  EXPECT_TRUE(second.values.empty());
-  EXPECT_TRUE(second.readOnlyMode.empty());
-  EXPECT_FALSE(second.published);
-  EXPECT_FALSE(second.mark.has_value());
-}
-
 TEST(HostAttributes, PropertyBuilderRefusesMisuse) {
   PropertyBuilder builder;
   PropertyBuilder other;
@@ -217,14 +162,3 @@ TEST(HostCalls, AnEngineErrorEndsTheCallAndKeepsWhatWasDeclaredBefore) {
   EXPECT_EQ(passed.sources.sources()[0].id, 7);
 }
 
-TEST(HostCalls, FirstMissingNamesTheFirstUnresolvedEntryPoint) {
-  AdaptorEntryPoints adaptor;
-  EXPECT_STREQ(adaptor.firstMissing(), "initializeAdaptor");
-  adaptor.initializeAdaptor = [] {};
-  adaptor.uninitializeAdaptor = [] {};
-  EXPECT_STREQ(adaptor.firstMissing(), "getAvailHW");
-  adaptor.getAvailHW = [](IHardwareList*) {};
-  EXPECT_STREQ(adaptor.firstMissing(), "getDeviceAttributes");
-  adaptor.getDeviceAttributes = declareOneSource;
-  EXPECT_EQ(adaptor.firstMissing(), nullptr);
-}

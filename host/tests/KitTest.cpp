@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <new>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -80,16 +81,6 @@ TEST(KitMemory, AFailingConstructorLeavesTheMemoryToTheCaller) {
   EXPECT_EQ(imaqhost::liveAllocations(), before);
 }
 
-TEST(KitClock, GetCurrentTimeNeverGoesBack) {
-  double last = getCurrentTime();
-  EXPECT_GE(last, 0.0);
-  for (int i = 0; i < 1000; ++i) {
-    const double now = getCurrentTime();
-    ASSERT_GE(now, last);
-    last = now;
-  }
-}
-
 TEST(KitError, AdaptorErrorCarriesIdentifierAndFormattedMessage) {
   struct Case {
     const char* identifier;
@@ -129,14 +120,11 @@ TEST(KitAdaptor, ManagerIsMadeForTheAdaptorAndEngineAndTakesTheForwardedCalls) {
   EXPECT_FALSE(manager->stopRequested());
   adaptor->requestStop();
   EXPECT_TRUE(manager->stopRequested());
-  const auto reports = manager->reports();
-  ASSERT_EQ(reports.size(), 2u);
-  EXPECT_TRUE(reports[0].isError);
-  EXPECT_EQ(reports[0].identifier, "imaq:test:lost");
-  EXPECT_EQ(reports[0].message, "card removed");
-  EXPECT_FALSE(reports[1].isError);
-  EXPECT_EQ(reports[1].identifier, "imaq:test:slow");
-  EXPECT_EQ(reports[1].message, "frames dropped");
+  std::vector<std::string> reports;
+  for (const auto& report : manager->reports())
+    reports.push_back((report.isError ? "error " : "warning ") + report.identifier + " " + report.message);
+  EXPECT_EQ(reports, (std::vector<std::string>{"error imaq:test:lost card removed",
+                                               "warning imaq:test:slow frames dropped"}));
   delete adaptor;
 }
 
