@@ -1,18 +1,8 @@
 // The source list, trigger list and property builder that
 // getDeviceAttributes fills.
-#include "ImaqHost.h"
+#include "Misuse.h"
 
 namespace imaqhost {
-namespace {
-
-[[noreturn]] void misuse(const std::string& what) { throw HostError(kBadArgument, what); }
-
-std::string textOrFail(const char* text, const char* what) {
-  if (text == nullptr) misuse(std::string(what) + ": no name");
-  return text;
-}
-
-}  // namespace
 
 void SourceList::addSource(const char* name, int id) {
   sources_.push_back({textOrFail(name, "addSource"), id});

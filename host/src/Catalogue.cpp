@@ -1,17 +1,10 @@
 // The hardware list, device and format entries that getAvailHW fills.
-#include "ImaqHost.h"
+#include "Misuse.h"
 
 #include <algorithm>
 
 namespace imaqhost {
 namespace {
-
-[[noreturn]] void misuse(const std::string& what) { throw HostError(kBadArgument, what); }
-
-std::string nameOrFail(const char* name, const char* what) {
-  if (name == nullptr) misuse(std::string(what) + ": no name");
-  return name;
-}
 
 // The entry of owner that entry points to, or a host error.
 template <class Entry, class Interface>
@@ -27,7 +20,7 @@ Entry* ownedEntry(const std::vector<std::unique_ptr<Entry>>& owner, Interface* e
 void FormatEntry::attachAdaptorData(IMAQInterface* data) { data_.reset(data); }
 
 IFormatEntry* DeviceEntry::newFormatEntry(int id, const char* name) {
-  made_.push_back(std::make_unique<FormatEntry>(id, nameOrFail(name, "newFormatEntry")));
+  made_.push_back(std::make_unique<FormatEntry>(id, textOrFail(name, "newFormatEntry")));
   return made_.back().get();
 }
 
@@ -55,7 +48,7 @@ const FormatEntry* DeviceEntry::defaultFormat() const {
 }
 
 IDeviceEntry* HardwareList::newDeviceEntry(int id, const char* name) {
-  made_.push_back(std::make_unique<DeviceEntry>(id, nameOrFail(name, "newDeviceEntry")));
+  made_.push_back(std::make_unique<DeviceEntry>(id, textOrFail(name, "newDeviceEntry")));
   return made_.back().get();
 }
 
