@@ -194,7 +194,7 @@ int FileOutput::Write(const wchar_t* text, int length, const LogRecord* record) 
 
   LARGE_INTEGER zero = {};
   SetFilePointerEx(file_, zero, nullptr, FILE_END);
-  Utf16Bytes line(text, size_t(length));
+  Utf16Bytes line(text, size_t(length > 0 ? length : 0));
   Utf16Bytes lineEnd(kLineEnd, 2);
   DWORD written = 0;
   WriteFile(file_, line.Data(), line.Size(), &written, nullptr);
