@@ -112,7 +112,14 @@ typedef struct ORNSDI_CSC_PARAMS {
 ORNSDI_API ORNSDI_HANDLE ORNSDI_Init(void);
 ORNSDI_API ORNSDI_HANDLE ORNSDI_InitByHandle(const void* detailBlock);
 ORNSDI_API uint32_t ORNSDI_Done(ORNSDI_HANDLE hGrabber);
+/* Listing the cards, for a caller that wants to choose one: ORNSDI_EnumOpen
+ * lists them (ORNSDI_NO_MORE_DEVICES and a NULL handle when there is none),
+ * ORNSDI_EnumNext hands out one record per call (set its size to
+ * sizeof(ORNSDI_EnumData) first), ORNSDI_InitByHandle opens the card of a
+ * record, and ORNSDI_EnumClose frees the list and every record's texts. */
+ORNSDI_API uint32_t ORNSDI_EnumOpen(ORNSDI_ENUM_HANDLE* phDevEnum);
 ORNSDI_API uint32_t ORNSDI_EnumNext(ORNSDI_ENUM_HANDLE hDevEnum, ORNSDI_EnumData* pEnumData);
+ORNSDI_API uint32_t ORNSDI_EnumClose(ORNSDI_ENUM_HANDLE hDevEnum);
 
 /* Camera status. */
 ORNSDI_API uint32_t ORNSDI_GetCameraStatus(ORNSDI_HANDLE hGrabber, uint8_t port,

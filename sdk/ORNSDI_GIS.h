@@ -1,0 +1,195 @@
+// The grabber library's inside: the card session ORNSDI_GIS with its I/O
+// control wrapper, the one DMA channel of a session, and the overlapped
+// request record used for the requests that stay pending.
+#pragma once
+
+#include <windows.h>
+
+#include <atomic>
+
+#include "ORNSDI.h"
+#include "VtxDriver.h"
+
+// ---- The status word of one request ------------------------------------------
+// Bits 0 to 15: Win32 error; 16 to 23: low byte of the driver's result;
+// 24 to 31: failure flag (0xFF failed, 4 when the device could not be opened).
+inline DWORD IoError(DWORD ioStatus) { return ioStatus & 0xFFFFu; }
+inline DWORD IoDriverResult(DWORD ioStatus) { return (ioStatus >> 16) & 0xFFu; }
+inline DWORD IoFailureFlag(DWORD ioStatus) { return ioStatus >> 24; }
+inline constexpr DWORD IO_FAILED = 0xFF000000u;
+inline constexpr DWORD IO_OPEN_FAILED = 0x04000000u;
+
+// Waits of the library that are bounded: a stopping session waits this long
+// for requests in flight, ORNSDI_StopGrab this long for the grab thread.
+inline constexpr DWORD ORNSDI_STOP_TIMEOUT_MS = 1000;
+
+// DMA access bit of a channel in the access mask.
+inline DWORD AccessBit(BYTE channel) { return 0x100u << channel; }
+
+// True while the driver still owns the request behind this OVERLAPPED.
+bool RequestPending(const OVERLAPPED& overlapped);
+
+// An overlapped request that outlives the call that issued it: its input and
+// reply records, its OVERLAPPED with an event of its own, and the device
+// handle it was issued on.
+class AsyncRequestBase {
+ public:
+  AsyncRequestBase(BOOL manualReset, BOOL initiallySignalled);
+  // Collects the result of a request that has finished; a request still
+  // pending is not waited for. Closes the event.
+  ~AsyncRequestBase();
+  AsyncRequestBase(const AsyncRequestBase&) = delete;
+  AsyncRequestBase& operator=(const AsyncRequestBase&) = delete;
+
+  bool HasEvent() const { return overlapped.hEvent != nullptr; }
+
+  OVERLAPPED overlapped{};
+  HANDLE device = INVALID_HANDLE_VALUE;
+};
+
+template <class Input, class Reply>
+class AsyncRequest : public AsyncRequestBase {
+ public:
+  using AsyncRequestBase::AsyncRequestBase;
+  Input input{};
+  Reply reply{};
+};
+
+using SessionRequest = AsyncRequest<VtxRequestHeader, VtxResult>;
+using LockRequest = AsyncRequest<VtxRequestHeader, VtxLockBufferOut>;
+
+class ORNSDI_GIS;
+
+// One DMA channel of a session: the ring of frame buffers, their
+// descriptors, the grab thread and what it was started with.
+class ORNSDI_Channel {
+ public:
+  ORNSDI_Channel();
+  ~ORNSDI_Channel();
+  ORNSDI_Channel(const ORNSDI_Channel&) = delete;
+  ORNSDI_Channel& operator=(const ORNSDI_Channel&) = delete;
+
+  // Replaces the ring by `count` buffers of `size` bytes in one committed
+  // block. On failure nothing is allocated and bufferCount is 0.
+  void AllocateBuffers(DWORD count, DWORD size);
+  BYTE* Buffer(DWORD index) const { return bufferBlock + size_t(index) * bufferSize; }
+
+  BYTE* bufferBlock = nullptr;
+  OVERLAPPED* bufferRequests = nullptr;  // one per buffer
+  VtxDmaBufferData* descriptors = nullptr;
+  const DWORD requestedBuffers = 10;
+  DWORD bufferCount = 0;
+  DWORD bufferSize = 0;
+  OVERLAPPED descriptorRequest{};  // its event is descriptorEvent
+  BYTE buffersQueued = 0;
+  HANDLE stopEvent = nullptr;
+  HANDLE startedEvent = nullptr;
+  // 0: not grabbing; a real handle: grabbing; INVALID_HANDLE_VALUE: grab
+  // interrupted by card removal, to be restarted on arrival.
+  std::atomic<HANDLE> grabThread{nullptr};
+  std::atomic<DWORD> grabThreadId{0};
+  ORNSDI_FrameCallback frameCallback = nullptr;
+  void* callbackContext = nullptr;
+  DWORD grabMode = 0;
+  ORNSDI_CameraData* cameraData = nullptr;  // the caller's record of the last start
+  ORNSDI_CameraData* savedCameraData = nullptr;
+  HANDLE cameraEvent = nullptr;
+  ORNSDI_GIS* owner = nullptr;
+  BYTE number = 0;
+
+  // The record an arrival restarts the grab with; it lives here rather than
+  // on the callback's stack because the channel keeps a pointer to it.
+  ORNSDI_CameraData restartCameraData{};
+  // Grab threads that have not ended yet; a session is freed only after
+  // the last one has left, so no thread can touch freed memory.
+  std::atomic<LONG> liveThreads{0};
+  // Lock requests a grab thread left behind still pending with the driver;
+  // kept until the device is closed so the driver never writes into freed
+  // memory (a singly linked list, pushed without a lock).
+  struct ParkedLock {
+    LockRequest* request;
+    ParkedLock* next;
+  };
+  std::atomic<ParkedLock*> parkedLocks{nullptr};
+  void ParkLock(LockRequest* request);
+  void FreeParkedLocks();
+};
+
+// A session on one opened card.
+class ORNSDI_GIS {
+ public:
+  // Opens the device path; *pIoStatus tells how far it got.
+  ORNSDI_GIS(const wchar_t* devicePath, DWORD* pIoStatus);
+  ~ORNSDI_GIS();
+  ORNSDI_GIS(const ORNSDI_GIS&) = delete;
+  ORNSDI_GIS& operator=(const ORNSDI_GIS&) = delete;
+
+  // Opens the device, starts the driver session and registers the camera
+  // event. Returns the status word.
+  DWORD OpenCard();
+
+  // One request with the header, reply check and failure logging.
+  // Returns the status word.
+  DWORD IOCtl(DWORD code, BYTE channel, void* input, DWORD inputSize, void* reply, DWORD replySize,
+              OVERLAPPED* overlapped, bool noWait);
+  // The bare request: counting, the stop check and the platform call.
+  // *pWentPending (if given) tells whether the request was left pending.
+  DWORD IOCtlRaw(DWORD code, void* input, DWORD inputSize, void* reply, DWORD replySize,
+                 OVERLAPPED* overlapped, bool noWait, bool* pWentPending = nullptr);
+
+  // A request whose input starts with the header and whose reply is waited for.
+  template <class Input, class Reply>
+  DWORD Request(DWORD code, BYTE channel, Input& input, Reply& reply) {
+    return IOCtl(code, channel, &input, sizeof(Input), &reply, sizeof(Reply), nullptr, false);
+  }
+
+  // Thread-pool callbacks of the removal and arrival waits.
+  static void CALLBACK OnCardStopped(PVOID session, BOOL timedOut);
+  static void CALLBACK OnCardStarted(PVOID session, BOOL timedOut);
+
+  ORNSDI_Channel& Channel() { return channels[0]; }
+  bool DeviceOpen() const { return hDevice.load() != INVALID_HANDLE_VALUE; }
+
+  volatile LONG pendingRequests = 0;
+  HANDLE stopCardEvent = nullptr;    // "StopCard"
+  HANDLE ioctlEmptyEvent = nullptr;  // "IOCTLEmpty"
+  SessionRequest sessionRequest;     // its event is "session"
+  std::atomic<HANDLE> hDevice{INVALID_HANDLE_VALUE};
+  std::atomic<DWORD> sessionId{VTX_NO_SESSION};
+  wchar_t devicePath[MAX_PATH] = {};
+  std::atomic<DWORD> accessMask{0};
+  std::atomic<DWORD> accessCount[1] = {};
+  HANDLE mutexAccess = nullptr;
+  ORNSDI_Channel channels[1];
+  HANDLE addedEvent = nullptr;
+  std::atomic<HANDLE> addedWait{nullptr};
+  HANDLE removedEvent = nullptr;
+  std::atomic<HANDLE> removedWait{nullptr};
+
+ private:
+  // Hot-plug callbacks in progress, and whether destruction has begun: a
+  // callback that starts while the session closes leaves at once.
+  std::atomic<LONG> callbacksRunning{0};
+  std::atomic<bool> closing{false};
+  friend class HotPlugScope;
+
+  DWORD Construct(const wchar_t* devicePath);
+  void OpenHotPlugEvents();
+  // Registers a one-shot wait into `slot`; a handle still held there (a wait
+  // that fired before its handle was stored) is released.
+  BOOL ArmWait(std::atomic<HANDLE>& slot, HANDLE event, WAITORTIMERCALLBACK callback);
+  void WaitForHotPlugCallbacks();
+  // Stops a running grab, gives the channel's DMA access back, keeps new
+  // requests out and closes the device. Removal leaves the grab marked for
+  // a restart.
+  void CloseDevice(HANDLE grabStateAfterStop);
+  void OnStopped();
+  void OnStarted();
+};
+
+// Ends a running grab thread and leaves grabThread as `stateAfter` (0 for a
+// caller's stop, INVALID_HANDLE_VALUE for a removal). Sends the stop request.
+DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, HANDLE stateAfter);
+DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData* pCameraData);
+unsigned __stdcall noexp_ORNSDI_GrabThread(void* channel);
+DWORD noexp_ORNSDI_ReadI2C(ORNSDI_HANDLE hGrabber, BYTE port, BYTE reg, WORD* pValue);
