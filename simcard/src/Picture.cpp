@@ -3,6 +3,7 @@
 
 #include <algorithm>
 #include <cstring>
+#include <mutex>
 
 namespace vsim {
 namespace {
@@ -198,6 +199,36 @@ void FrameMaker::Render(uint8_t* buffer, uint64_t frame, bool fresh) const {
     PatternRow(pattern_, frame, raw_.LineOfRow(r), pairs.data());
     EncodeRow(raw_.layout, pairs.data(), raw_.width, buffer + static_cast<size_t>(r) * pitch);
   }
+}
+
+}  // namespace vsim
+
+namespace vsim {
+
+std::shared_ptr<const FrameMaker> SharedFrameMaker(const RawGeometry& raw) {
+  static std::mutex mu;
+  static std::vector<std::shared_ptr<const FrameMaker>> recent;  // most recent last
+  constexpr size_t kKept = 4;
+  auto same = [&](const std::shared_ptr<const FrameMaker>& m) {
+    const RawGeometry& r = m->Raw();
+    return r.width == raw.width && r.height == raw.height && r.layout == raw.layout &&
+           r.interlaced == raw.interlaced && r.singleField == raw.singleField;
+  };
+  {
+    std::lock_guard<std::mutex> lock(mu);
+    auto it = std::find_if(recent.begin(), recent.end(), same);
+    if (it != recent.end()) {
+      auto maker = *it;
+      recent.erase(it);
+      recent.push_back(maker);
+      return maker;
+    }
+  }
+  auto maker = std::make_shared<const FrameMaker>(raw);  // built without the lock: it takes a while
+  std::lock_guard<std::mutex> lock(mu);
+  recent.push_back(maker);
+  if (recent.size() > kKept) recent.erase(recent.begin());
+  return maker;
 }
 
 }  // namespace vsim

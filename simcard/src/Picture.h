@@ -6,6 +6,7 @@
 
 #include <cstddef>
 #include <cstdint>
+#include <memory>
 #include <vector>
 
 namespace vsim {
@@ -66,4 +67,10 @@ class FrameMaker {
   std::vector<int> bandRows_;  // raw rows that carry band lines
 };
 
+}  // namespace vsim
+
+namespace vsim {
+// A frame maker for this layout, shared with earlier prepares of the same
+// layout (a few are kept, so re-preparing after a re-insertion is cheap).
+std::shared_ptr<const FrameMaker> SharedFrameMaker(const RawGeometry& raw);
 }  // namespace vsim

@@ -1,0 +1,157 @@
+#include "DriverTestSupport.h"
+
+#include <vwin32.h>
+
+namespace simtest {
+
+void SimTest::SetUp() {
+  handlesBefore_ = vw32::OpenHandleCount();
+  sim_ = &vsim::Simulator::Start(1);
+}
+
+void SimTest::TearDown() {
+  vsim::Simulator::Stop();
+  EXPECT_EQ(vsim::Simulator::Instance(), nullptr);
+  EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles left open";
+}
+
+std::vector<std::wstring> ListCards() {
+  std::vector<std::wstring> paths;
+  HDEVINFO set = SetupDiGetClassDevsW(&VTX_INTERFACE_CLASS, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+  if (set == INVALID_HANDLE_VALUE) return paths;
+  SP_DEVICE_INTERFACE_DATA data{};
+  data.cbSize = sizeof data;
+  for (DWORD i = 0; SetupDiEnumDeviceInterfaces(set, nullptr, &VTX_INTERFACE_CLASS, i, &data); ++i) {
+    DWORD size = 0;
+    SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &size, nullptr);
+    std::vector<uint8_t> block(size);
+    auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
+    detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
+    if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) {
+      paths.emplace_back(detail->DevicePath);
+    }
+  }
+  SetupDiDestroyDeviceInfoList(set);
+  return paths;
+}
+
+HANDLE OpenDevice(const std::wstring& path, bool overlapped) {
+  const DWORD attributes = FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0);
+  return CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                     OPEN_ALWAYS, attributes, nullptr);
+}
+
+Async::Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize)
+    : device_(device), input_(std::move(input)) {
+  ov_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  DWORD bytes = 0;
+  if (DeviceIoControl(device, code, input_.empty() ? nullptr : input_.data(), static_cast<DWORD>(input_.size()),
+                      output, outputSize, &bytes, &ov_)) {
+    started_ = true;
+  } else {
+    startError_ = GetLastError();
+    started_ = startError_ == ERROR_IO_PENDING;
+    if (started_) startError_ = 0;
+  }
+}
+
+Async::~Async() {
+  if (started_) {
+    DWORD bytes;
+    GetOverlappedResult(device_, &ov_, &bytes, TRUE);
+  }
+  CloseHandle(ov_.hEvent);
+}
+
+bool Async::Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
+
+DWORD Async::Wait(DWORD* bytes) {
+  if (!started_) return startError_;
+  DWORD n = 0;
+  const DWORD error = GetOverlappedResult(device_, &ov_, &n, TRUE) ? 0 : GetLastError();
+  if (bytes) *bytes = n;
+  return error;
+}
+
+std::vector<uint8_t> Header(uint32_t sessionId, const void* extra, size_t extraSize) {
+  std::vector<uint8_t> in(5 + extraSize, 0);
+  std::memcpy(in.data() + 1, &sessionId, 4);
+  if (extraSize) std::memcpy(in.data() + 5, extra, extraSize);
+  return in;
+}
+
+DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
+           DWORD* bytes) {
+  Async request(device, code, input, output, outputSize);
+  return request.Wait(bytes);
+}
+
+Session::Session(int index) {
+  device_ = OpenDevice(vsim::Simulator::Instance()->DevicePath(index), true);
+  EXPECT_NE(device_, INVALID_HANDLE_VALUE);
+  VtxOpenSessionOut out;
+  EXPECT_EQ(Request(VTXCTL_OPEN_SESSION, &out), 0u);
+  id_ = out.sessionId;
+  sessionWait_ = std::make_unique<Async>(device_, VTXCTL_SESSION_WAIT, Header(id_), &waitReply_, sizeof waitReply_);
+}
+
+Session::~Session() {
+  CancelAll();
+  if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
+  FreeRing();
+}
+
+void Session::CancelAll() {
+  CancelIo(device_);
+  sessionWait_.reset();
+  buffers_.clear();
+  descriptorRequest_.reset();
+}
+
+uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size) {
+  const uint8_t in[9] = {pixelFormat, interlaced, fieldMode, 0, 0, 1, 0, 0, 0};
+  VtxDmaPrepareOut out;
+  const uint32_t result = Request(VTXCTL_DMA_PREPARE, &out, in, sizeof in);
+  if (size) *size = out.bufferSize;
+  if (result == 0) bufferSize_ = out.bufferSize;
+  return result;
+}
+
+void Session::QueueRing(int count) {
+  buffers_.clear();
+  descriptorRequest_.reset();
+  FreeRing();
+  block_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(count) * bufferSize_,
+                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  ASSERT_NE(block_, nullptr);
+  descriptors_.assign(count, VtxDmaBufferData{});
+  for (int i = 0; i < count; ++i) {
+    descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
+    buffers_.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
+                                               block_ + static_cast<size_t>(i) * bufferSize_, bufferSize_));
+  }
+  descriptorRequest_ = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
+                                               descriptors_.data(),
+                                               static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
+}
+
+void Session::FreeRing() {
+  if (block_) VirtualFree(block_, 0, MEM_RELEASE);
+  block_ = nullptr;
+}
+
+std::unique_ptr<Async> Session::LockAsync(VtxLockBufferOut* out) {
+  std::memset(out, 0xEE, sizeof *out);
+  return std::make_unique<Async>(device_, VTXCTL_DMA_LOCK_BUFFER, Header(id_), out, sizeof *out);
+}
+
+DWORD Session::LockFrame(VtxLockBufferOut* out) {
+  DWORD bytes = 0;
+  const DWORD error = LockAsync(out)->Wait(&bytes);
+  if (!error) {
+    EXPECT_EQ(bytes, sizeof *out);
+  }
+  return error;
+}
+
+}  // namespace simtest

@@ -1,0 +1,144 @@
+// Helpers for tests that drive the simulated driver through the Win32 calls
+// a grabber library makes: SetupDi enumeration, CreateFileW, DeviceIoControl.
+#pragma once
+
+#include <windows.h>
+#include <setupapi.h>
+
+#include "SimCard.h"
+#include "VtxDriver.h"
+
+#include <gtest/gtest.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+namespace simtest {
+
+// Starts the simulator for each test and checks that it leaves no handle open.
+class SimTest : public ::testing::Test {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  vsim::Simulator& sim() { return *sim_; }
+
+ private:
+  vsim::Simulator* sim_ = nullptr;
+  size_t handlesBefore_ = 0;
+};
+
+// Device paths of the card interfaces SetupDi lists now, in order.
+std::vector<std::wstring> ListCards();
+
+HANDLE OpenDevice(const std::wstring& path, bool overlapped);
+
+// One overlapped request whose buffers live as long as it does.
+class Async {
+ public:
+  Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize);
+  ~Async();  // waits for a pending request: cancel it first
+  Async(const Async&) = delete;
+  Async& operator=(const Async&) = delete;
+  bool Pending() const;
+  // Waits for completion; returns the Win32 error (0 = success).
+  DWORD Wait(DWORD* bytes = nullptr);
+
+ private:
+  HANDLE device_;
+  OVERLAPPED ov_{};
+  std::vector<uint8_t> input_;
+  DWORD startError_ = 0;
+  bool started_ = false;
+};
+
+// Input record: header of `sessionId` on channel 0, then `extra` bytes.
+std::vector<uint8_t> Header(uint32_t sessionId, const void* extra = nullptr, size_t extraSize = 0);
+template <typename T>
+std::vector<uint8_t> Header(uint32_t sessionId, const T& extra) {
+  return Header(sessionId, &extra, sizeof extra);
+}
+
+// A request that completes at once or is waited for; returns the Win32 error.
+DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
+           DWORD* bytes = nullptr);
+
+// An open session on card `index` with the requests of a grab.
+class Session {
+ public:
+  explicit Session(int index = 0);
+  ~Session();  // cancels and closes
+  HANDLE device() const { return device_; }
+  uint32_t id() const { return id_; }
+
+  // A buffered request with this session's header; returns driverResult, or
+  // 0xFFFFFFFF when the call itself failed (error in lastError()).
+  template <typename Out>
+  uint32_t Request(DWORD code, Out* out, const void* extra = nullptr, size_t extraSize = 0) {
+    std::memset(out, 0xEE, sizeof *out);
+    DWORD bytes = 0;
+    lastError_ = Call(device_, code, Header(id_, extra, extraSize), out, sizeof *out, &bytes);
+    if (lastError_) return 0xFFFFFFFFu;
+    EXPECT_EQ(bytes, sizeof *out) << std::hex << code;
+    uint32_t result;
+    std::memcpy(&result, out, sizeof result);
+    return result;
+  }
+  DWORD lastError() const { return lastError_; }
+  uint32_t Simple(DWORD code, const void* extra = nullptr, size_t extraSize = 0) {
+    VtxResult r;
+    return Request(code, &r, extra, extraSize);
+  }
+
+  // The grab sequence: access, prepare (buffer size out), ring of `count`
+  // buffers and its descriptor array, start.
+  uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, &mask, sizeof mask); }
+  uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size);
+  void QueueRing(int count);
+  uint32_t Start() {
+    const uint32_t mode = 0;
+    return Simple(VTXCTL_DMA_START_GRABBING, &mode, sizeof mode);
+  }
+  uint32_t Stop() { return Simple(VTXCTL_DMA_STOP_GRABBING); }
+  uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, &index, sizeof index); }
+  // Starts a lock request; its reply lands in *out.
+  std::unique_ptr<Async> LockAsync(VtxLockBufferOut* out);
+  // Locks one frame (waits); returns the Win32 error.
+  DWORD LockFrame(VtxLockBufferOut* out);
+
+  const uint8_t* Buffer(int i) const { return block_ + static_cast<size_t>(i) * bufferSize_; }
+  int BufferCount() const { return static_cast<int>(buffers_.size()); }
+  uint32_t BufferSize() const { return bufferSize_; }
+  const VtxDmaBufferData& Descriptor(int i) const { return descriptors_[i]; }
+  std::vector<std::unique_ptr<Async>>& Buffers() { return buffers_; }
+  std::unique_ptr<Async>& DescriptorRequest() { return descriptorRequest_; }
+  std::unique_ptr<Async>& SessionWait() { return sessionWait_; }
+  // Cancels everything pending and waits for it.
+  void CancelAll();
+
+ private:
+  void FreeRing();
+  HANDLE device_ = INVALID_HANDLE_VALUE;
+  uint32_t id_ = VTX_NO_SESSION;
+  DWORD lastError_ = 0;
+  uint32_t bufferSize_ = 0;
+  uint8_t* block_ = nullptr;
+  std::vector<VtxDmaBufferData> descriptors_;
+  std::vector<std::unique_ptr<Async>> buffers_;
+  std::unique_ptr<Async> descriptorRequest_;
+  VtxResult waitReply_{};
+  std::unique_ptr<Async> sessionWait_;
+};
+
+// Waits until `condition` holds, at most `seconds`; the caller asserts on
+// the result (how long it took is never checked).
+template <typename Condition>
+bool Eventually(Condition condition, int seconds = 20) {
+  for (int i = 0; i < seconds * 100; ++i) {
+    if (condition()) return true;
+    Sleep(10);
+  }
+  return condition();
+}
+
+}  // namespace simtest

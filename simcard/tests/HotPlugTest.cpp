@@ -1,0 +1,137 @@
+// Removal and arrival of a card: pending requests, failing handles, the two
+// named events and their one-shot waiters.
+#include "DriverTestSupport.h"
+
+#include <atomic>
+#include <thread>
+
+namespace simtest {
+namespace {
+
+struct NamedEvent {
+  explicit NamedEvent(const wchar_t* name) : handle(OpenEventW(SYNCHRONIZE, FALSE, name)) {}
+  ~NamedEvent() {
+    if (handle) CloseHandle(handle);
+  }
+  bool Set() const { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
+  HANDLE handle;
+};
+
+TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
+  NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
+  ASSERT_NE(removed.handle, nullptr);
+  ASSERT_NE(added.handle, nullptr);
+  EXPECT_FALSE(removed.Set());
+  Session s;
+  ASSERT_EQ(s.TakeAccess(), 0u);
+  ASSERT_EQ(s.Prepare(0, 1, 0, nullptr), 0u);
+  s.QueueRing(2);
+  sim().SetCameraConnected(false);
+  ASSERT_EQ(s.Start(), 0u);
+  VtxLockBufferOut out;
+  auto lock = s.LockAsync(&out);
+  ASSERT_TRUE(lock->Pending());
+
+  sim().RemoveCard(0);
+  EXPECT_TRUE(removed.Set());
+  EXPECT_FALSE(added.Set());
+  EXPECT_EQ(lock->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(s.SessionWait()->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  for (auto& b : s.Buffers()) EXPECT_EQ(b->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(s.DescriptorRequest()->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  // The handle fails from now on; the card is gone from the list.
+  VtxCameraConnectedOut connected;
+  EXPECT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);
+  EXPECT_EQ(s.lastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_TRUE(ListCards().empty());
+  EXPECT_EQ(OpenDevice(sim().DevicePath(0), true), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
+  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
+
+  sim().InsertCard(0);
+  EXPECT_TRUE(added.Set());
+  EXPECT_EQ(ListCards(), std::vector<std::wstring>{sim().DevicePath(0)});
+  EXPECT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);  // the old handle stays dead
+  Session again;
+  ASSERT_EQ(again.TakeAccess(), 0u);  // the dead handle's access went with the card
+  EXPECT_EQ(again.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
+  EXPECT_EQ(connected.connected, 0);
+}
+
+TEST_F(SimTest, RemovedEventIsResetAfterTheSessionsReactedAndArrivalUntilTheNextRemoval) {
+  NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
+  auto session = std::make_unique<Session>();
+  sim().RemoveCard(0);
+  ASSERT_TRUE(removed.Set());
+  session.reset();  // the session reacts: closes its handle
+  EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));
+  sim().InsertCard(0);
+  EXPECT_TRUE(added.Set());
+  EXPECT_FALSE(removed.Set());
+  // The next removal takes the arrival back, so that late arrival waits wait.
+  sim().RemoveCard(0);
+  EXPECT_FALSE(added.Set());
+  EXPECT_TRUE(removed.Set());
+  EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));  // no session: a short pulse
+  sim().InsertCard(0);
+}
+
+struct Waiter {
+  HANDLE fired = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE wait = nullptr;
+  ~Waiter() { CloseHandle(fired); }
+  static void CALLBACK OnSignal(PVOID context, BOOL) { SetEvent(static_cast<Waiter*>(context)->fired); }
+};
+
+TEST_F(SimTest, EveryOneShotWaiterSeesRemovalAndArrival) {
+  NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
+  for (auto [event, change] : {std::make_pair(removed.handle, &vsim::Simulator::RemoveCard),
+                               std::make_pair(added.handle, &vsim::Simulator::InsertCard)}) {
+    Waiter waiters[3];
+    HANDLE fired[3];
+    for (int i = 0; i < 3; ++i) {
+      ASSERT_TRUE(RegisterWaitForSingleObject(&waiters[i].wait, event, &Waiter::OnSignal, &waiters[i], INFINITE,
+                                              WT_EXECUTEONLYONCE));
+      fired[i] = waiters[i].fired;
+    }
+    (sim().*change)(0);
+    EXPECT_EQ(WaitForMultipleObjects(3, fired, TRUE, 20000), WAIT_OBJECT_0);
+    for (Waiter& w : waiters) UnregisterWaitEx(w.wait, INVALID_HANDLE_VALUE);
+  }
+}
+
+TEST_F(SimTest, RemovalDuringAFreeRunningGrabEndsItCleanly) {
+  sim().SetPacing(vsim::Pacing::FreeRunning);
+  sim().AddCard(vsim::CardConfig{2, L"PCIe Slot 2", false});
+  for (int cycle = 0; cycle < 20; ++cycle) {
+    const int card = cycle % 2;
+    auto s = std::make_unique<Session>(card);
+    ASSERT_EQ(s->TakeAccess(), 0u);
+    ASSERT_EQ(s->Prepare(uint8_t(cycle % 3), 1, 0, nullptr), 0u);
+    s->QueueRing(4);
+    ASSERT_EQ(s->Start(), 0u);
+    std::atomic<int> frames{0};
+    DWORD lastError = 0;
+    std::thread grab([&] {
+      for (;;) {
+        VtxLockBufferOut out;
+        lastError = s->LockFrame(&out);
+        if (lastError) return;
+        ++frames;
+        s->Unlock(out.buffer.bufferIndex);
+      }
+    });
+    EXPECT_TRUE(Eventually([&] { return frames.load() >= 3; })) << cycle;
+    sim().RemoveCard(card);
+    grab.join();
+    EXPECT_EQ(lastError, DWORD(ERROR_DEVICE_NOT_CONNECTED)) << cycle;
+    s.reset();
+    sim().InsertCard(card);
+  }
+  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
+  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
+}
+
+}  // namespace
+}  // namespace simtest

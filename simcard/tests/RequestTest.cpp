@@ -1,0 +1,204 @@
+// The driver's requests one by one: sizes, fields, sessions, camera status.
+#include "DriverTestSupport.h"
+
+#include <tuple>
+
+namespace simtest {
+namespace {
+
+using vsim::VideoMode;
+
+TEST_F(SimTest, CardsAreListedAndAnswerTheSlotProbe) {
+  sim().AddCard(vsim::CardConfig{7, L"Slot \U0001F600 " + std::wstring(300, L'x'), false});
+  const std::vector<std::wstring> paths = ListCards();
+  ASSERT_EQ(paths, (std::vector<std::wstring>{sim().DevicePath(0), sim().DevicePath(1)}));
+  struct Case { int card; uint32_t slot; std::u16string name; };
+  const Case cases[] = {{0, 1, u"PCIe Slot 1"}, {1, 7, u"Slot \U0001F600 " + std::u16string(255 - 8, u'x')}};
+  for (const Case& c : cases) {
+    // A synchronous probe handle and five zero bytes, as the enumeration sends them.
+    HANDLE probe = OpenDevice(paths[c.card], false);
+    ASSERT_NE(probe, INVALID_HANDLE_VALUE);
+    VtxSlotInfoOut out;
+    std::memset(&out, 0xEE, sizeof out);
+    const uint8_t zeros[5] = {};
+    DWORD bytes = 0;
+    ASSERT_TRUE(DeviceIoControl(probe, VtxCTL_GET_SLOT_INFO, const_cast<uint8_t*>(zeros), 5, &out, sizeof out, &bytes,
+                                nullptr));
+    CloseHandle(probe);
+    EXPECT_EQ(bytes, 520u);
+    EXPECT_EQ(out.driverResult, 0u);
+    EXPECT_EQ(out.slotNumber, c.slot);
+    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out.slotName), c.name.size()), c.name);
+    EXPECT_EQ(out.slotName[c.name.size()], 0);
+  }
+}
+
+TEST_F(SimTest, ShortBuffersAndUnknownCodesFailAsADriverDoes) {
+  Session s;
+  struct Case { DWORD code; DWORD in, out; };
+  const Case cases[] = {
+      {VTXCTL_OPEN_SESSION, 5, 8},        {VtxCTL_GET_SLOT_INFO, 5, 520},  {VTXCTL_GET_VIDEO_STATUS, 5, 10},
+      {VTXCTL_SET_DMA_ACCESS, 9, 4},      {VTXCTL_IS_CAMERA_CONNECTED, 5, 5}, {VTXCTL_REGISTER_EVENT, 13, 4},
+      {VTXCTL_GET_VIDEO_SIZE, 5, 12},     {VTXCTL_GET_GRAB_STAT, 5, 80},   {VTXCTL_READ_I2C, 6, 6},
+      {VTXCTL_DMA_PREPARE, 14, 8},        {VTXCTL_DMA_START_GRABBING, 9, 4}, {VTXCTL_DMA_STOP_GRABBING, 5, 4},
+      {VTXCTL_DMA_LOCK_BUFFER, 5, 41},    {VTXCTL_DMA_UNLOCK_BUFFER, 9, 4},
+  };
+  std::vector<uint8_t> out(600, 0xEE);
+  for (const Case& c : cases) {
+    DWORD bytes = 99;
+    EXPECT_EQ(Call(s.device(), c.code, Header(s.id(), std::vector<uint8_t>(c.in - 5, 0).data(), c.in - 5), out.data(),
+                   c.out - 1, &bytes),
+              DWORD(ERROR_INSUFFICIENT_BUFFER))
+        << std::hex << c.code;
+    EXPECT_EQ(bytes, 0u);
+    EXPECT_EQ(out[0], 0xEE) << "nothing written, " << std::hex << c.code;
+    EXPECT_EQ(Call(s.device(), c.code, Header(s.id(), std::vector<uint8_t>(c.in - 5, 0).data(), c.in - 5 - 1),
+                   out.data(), c.out),
+              DWORD(ERROR_INVALID_PARAMETER))
+        << std::hex << c.code;
+  }
+  EXPECT_EQ(Call(s.device(), 0xCE322050, Header(s.id()), out.data(), 4), DWORD(ERROR_INVALID_FUNCTION));
+  EXPECT_EQ(Call(s.device(), VTXCTL_DMA_QUEUE_BUFFER + 4, {}, out.data(), 64), DWORD(ERROR_INVALID_FUNCTION));
+}
+
+TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
+  Session a, b;
+  EXPECT_NE(a.id(), VTX_NO_SESSION);
+  EXPECT_NE(a.id(), b.id());
+  EXPECT_EQ(sim().GetCounters().openSessions, 2u);
+  EXPECT_TRUE(a.SessionWait()->Pending());
+  // Another session's id, or none, is refused.
+  VtxCameraConnectedOut out;
+  std::memset(&out, 0xEE, sizeof out);
+  ASSERT_EQ(Call(a.device(), VTXCTL_IS_CAMERA_CONNECTED, Header(b.id()), &out, sizeof out), 0u);
+  EXPECT_EQ(out.driverResult, uint32_t(vsim::kResultNoSession));
+  EXPECT_EQ(out.connected, 0);
+  ASSERT_EQ(a.Request(VTXCTL_IS_CAMERA_CONNECTED, &out), 0u);
+  EXPECT_EQ(out.connected, 1);
+  // Cancelling ends the wait with "aborted".
+  CancelIo(a.device());
+  EXPECT_EQ(a.SessionWait()->Wait(), DWORD(ERROR_OPERATION_ABORTED));
+  EXPECT_TRUE(b.SessionWait()->Pending());
+}
+
+TEST_F(SimTest, RefusedSessionsAndInjectedResults) {
+  sim().ConfigureCard(0, vsim::CardConfig{1, L"PCIe Slot 1", true});
+  HANDLE h = OpenDevice(sim().DevicePath(0), true);
+  VtxOpenSessionOut open;
+  ASSERT_EQ(Call(h, VTXCTL_OPEN_SESSION, Header(VTX_NO_SESSION), &open, sizeof open), 0u);
+  EXPECT_EQ(open.driverResult, uint32_t(vsim::kResultSessionRefused));
+  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
+  CloseHandle(h);
+  sim().ConfigureCard(0, vsim::CardConfig{});
+
+  Session s;
+  sim().FailRequest(VTXCTL_GET_VIDEO_SIZE, 0x1234);
+  VtxVideoSizeOut size;
+  EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0x1234u);
+  EXPECT_EQ(size.width, 0);
+  sim().FailRequest(VTXCTL_GET_VIDEO_SIZE, 0);
+  EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
+  EXPECT_EQ(size.width, 1920);
+}
+
+TEST_F(SimTest, VideoStatusFollowsTheMode) {
+  Session s;
+  // Measured rate: the frames of the last second (23.98 counts 24, 29.97 counts 30).
+  struct Case { VideoMode mode; uint8_t format; uint16_t width, height; uint32_t fps; uint16_t reg34; };
+  const Case cases[] = {
+      {VideoMode::HD1080i25, 0x01, 1920, 1080, 25, 0x0800},   {VideoMode::HD1080i2997, 0x02, 1920, 1080, 30, 0x0800},
+      {VideoMode::HD1080p2398, 0x03, 1920, 1080, 24, 0x2000}, {VideoMode::HD1080p24, 0x04, 1920, 1080, 24, 0x2000},
+      {VideoMode::HD1080p25, 0x05, 1920, 1080, 25, 0},        {VideoMode::HD1080p30, 0x06, 1920, 1080, 30, 0},
+      {VideoMode::HD1080p50, 0x07, 1920, 1080, 50, 0},        {VideoMode::HD1080p60, 0x08, 1920, 1080, 60, 0},
+      {VideoMode::HD720p50, 0x09, 1280, 720, 50, 0},          {VideoMode::HD720p60, 0x0A, 1280, 720, 60, 0},
+  };
+  for (const Case& c : cases) {
+    sim().SetVideoMode(c.mode);
+    const char* name = vsim::Describe(c.mode).name;
+    VtxVideoStatusOut status;
+    VtxVideoSizeOut size;
+    VtxGrabStatOut stat;
+    VtxReadI2COut reg;
+    ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_STATUS, &status), 0u);
+    ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
+    ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
+    const uint8_t r34 = 34;
+    ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
+    uint32_t fps;
+    std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
+    EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent), std::make_tuple(c.format, uint8_t(1))) << name;
+    EXPECT_EQ(std::make_tuple(size.width, size.height), std::make_tuple(c.width, c.height)) << name;
+    EXPECT_EQ(reg.value, c.reg34) << name;
+    EXPECT_EQ(fps, c.fps) << name;
+    EXPECT_EQ(vsim::Describe(c.mode).videoFormatCode, c.format) << name;
+  }
+
+  // No camera: no signal, no size, format not settled.
+  sim().SetCameraConnected(false);
+  VtxVideoStatusOut status;
+  VtxVideoSizeOut size;
+  VtxCameraConnectedOut connected;
+  ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_STATUS, &status), 0u);
+  ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
+  ASSERT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
+  EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent, connected.connected),
+            std::make_tuple(uint8_t(0xFF), uint8_t(0), uint8_t(0)));
+  EXPECT_EQ(std::make_tuple(size.width, size.height), std::make_tuple(0, 0));
+}
+
+TEST_F(SimTest, MeasuredRateAndRegisterCanBeSetDirectly) {
+  Session s;
+  sim().SetMeasuredFps(27);
+  sim().SetRegister34(0x2000);
+  VtxGrabStatOut stat;
+  VtxReadI2COut reg;
+  const uint8_t r34 = 34, other = 35;
+  ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
+  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
+  uint32_t fps;
+  std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
+  EXPECT_EQ(fps, 27u);
+  EXPECT_EQ(reg.value, 0x2000);
+  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &other, 1), 0u);
+  EXPECT_EQ(reg.value, 0);
+  sim().SetMeasuredFps(-1);
+  sim().SetRegister34(-1);
+  ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
+  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
+  std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
+  EXPECT_EQ(fps, 25u);
+  EXPECT_EQ(reg.value, 1u << 11);  // 1080i25
+}
+
+TEST_F(SimTest, CameraEventSignalsChangesOnly) {
+  Session s;
+  HANDLE event = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  const uint64_t value = reinterpret_cast<uint64_t>(event);
+  ASSERT_EQ(s.Simple(VTXCTL_REGISTER_EVENT, &value, sizeof value), 0u);
+  // The driver keeps its own reference: the caller may close its handle.
+  HANDLE mine = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &mine, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  CloseHandle(event);
+  struct Step { const char* what; void (*change)(vsim::Simulator&); bool signalled; };
+  const Step steps[] = {
+      {"same mode", [](vsim::Simulator& m) { m.SetVideoMode(VideoMode::HD1080i25); }, false},
+      {"new mode", [](vsim::Simulator& m) { m.SetVideoMode(VideoMode::HD720p60); }, true},
+      {"unplugged", [](vsim::Simulator& m) { m.SetCameraConnected(false); }, true},
+      {"plugged", [](vsim::Simulator& m) { m.SetCameraConnected(true); }, true},
+      {"signal lost", [](vsim::Simulator& m) { m.SetSignalPresent(false); }, true},
+      {"pacing", [](vsim::Simulator& m) { m.SetPacing(vsim::Pacing::FreeRunning); }, false},
+  };
+  for (const Step& step : steps) {
+    step.change(sim());
+    EXPECT_EQ(WaitForSingleObject(mine, 0), step.signalled ? WAIT_OBJECT_0 : DWORD(WAIT_TIMEOUT)) << step.what;
+  }
+  const uint64_t bad = 0x7FFFFFF0;
+  EXPECT_EQ(Call(s.device(), VTXCTL_REGISTER_EVENT, Header(s.id(), bad), nullptr, 0), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  VtxResult r;
+  EXPECT_EQ(s.Request(VTXCTL_REGISTER_EVENT, &r, &bad, sizeof bad), 0xFFFFFFFFu);
+  EXPECT_EQ(s.lastError(), DWORD(ERROR_INVALID_HANDLE));
+  CloseHandle(mine);
+}
+
+}  // namespace
+}  // namespace simtest
