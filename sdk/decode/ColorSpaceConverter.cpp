@@ -1,0 +1,207 @@
+#include "ColorSpaceConverter.h"
+
+#include <windows.h>
+
+#include <cstring>
+
+#include "DecodeRows.h"
+#include "FrameRows.h"
+#include "Log.h"
+
+namespace {
+
+const LogSite kGrabSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab",
+                           "ORNSDI_GetDefaultColorSpaceConverterParams"};
+
+// The float value times 256, truncated toward zero. A value whose fixed form
+// does not fit 32 bits is held at the nearest end of the range.
+int32_t Fixed(float value) {
+  const float scaled = value * 256.0f;
+  if (scaled >= 2147483648.0f) return INT32_MAX;
+  if (scaled > -2147483648.0f) return static_cast<int32_t>(scaled);
+  return scaled == scaled ? INT32_MIN : 0;  // below the range, or not a number
+}
+
+// Signed 32-bit arithmetic that wraps on overflow, as the hardware does, so
+// that parameters far outside the sane range give defined (if meaningless)
+// bytes instead of undefined behaviour.
+int32_t Add32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) + uint32_t(b)); }
+int32_t Sub32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) - uint32_t(b)); }
+int32_t Mul32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) * uint32_t(b)); }
+
+// One output byte from a channel's sum.
+uint8_t ChannelByte(int32_t sum, int32_t gain, int32_t bias, bool tenBit, uint8_t low, uint8_t high) {
+  const int32_t t = Mul32(sum >> 8, gain) >> 8;
+  // 10-bit loop: the bias is in 8-bit steps, so it is added at 4 times its
+  // value before the result is scaled down by 4.
+  const int32_t v = tenBit ? Add32(t, 4 * bias) >> 2 : Add32(t, bias);
+  const int32_t capped = v < high ? v : high;
+  return static_cast<uint8_t>(capped > low ? capped : low);
+}
+
+// Pixel (y, cb, cr) to blue, green, red at out[0..2].
+void ConvertPixel(int32_t y, int32_t cb, int32_t cr, const CscRowPlan& plan, uint8_t* out) {
+  const CscFixed& c = plan.csc;
+  const int32_t shift = plan.tenBit ? 0 : 2;  // the 8-bit loop's offsets are in 8-bit steps
+  const int32_t yTerm = Mul32(Sub32(y, c.yOffset >> shift), c.yGain);
+  const int32_t crTerm = Sub32(cr, c.crOffset >> shift);
+  const int32_t cbTerm = Sub32(cb, c.cbOffset >> shift);
+  const int32_t red = Add32(Mul32(crTerm, c.crToR), yTerm);
+  const int32_t green = Sub32(Sub32(yTerm, Mul32(c.crToG, crTerm)), Mul32(c.cbToG, cbTerm));
+  const int32_t blue = Add32(Mul32(c.cbToB, cbTerm), yTerm);
+  out[0] = ChannelByte(blue, c.bGain, c.bBias, plan.tenBit, c.bMin, c.bMax);
+  out[1] = ChannelByte(green, c.gGain, c.gBias, plan.tenBit, c.gMin, c.gMax);
+  out[2] = ChannelByte(red, c.rGain, c.rBias, plan.tenBit, c.rMin, c.rMax);
+}
+
+bool FitsInt16(int64_t value) { return value >= -32767 && value <= 32767; }
+
+int64_t Magnitude(int64_t value) { return value < 0 ? -value : value; }
+
+template <class RowCode>
+void ConvertFrame(RowCode rowCode, const CscRowPlan& plan, const ORNSDI_CameraData& frame, const void* source,
+                  int32_t sourcePitch, void* destination, int32_t destinationStride) {
+  const FrameRows rows = MakeFrameRows(frame);
+  const int32_t width = frame.status.width;
+  const size_t pitch = static_cast<size_t>(sourcePitch);
+  ForEachRowParallel(rows.count, [&](int32_t r, int32_t) {
+    rowCode(RowAddress(source, pitch, r), width, RowAddress(destination, destinationStride, rows.OutputRow(r)),
+            plan);
+  });
+}
+
+}  // namespace
+
+extern "C" uint32_t ORNSDI_GetDefaultColorSpaceConverterParams(ORNSDI_CSC_PARAMS* pCSC) {
+  if (pCSC == nullptr) {
+    LogReport(LOG_HANDLE_ORNX, kGrabSite, __LINE__, LOG_ERROR, 1, L"pCSC is NULL");
+    return ORNSDI_ERR_ARGUMENT;
+  }
+  // ITU-R BT.601 studio range, for 10-bit samples.
+  pCSC->yOffset = 64;
+  pCSC->crOffset = 512;
+  pCSC->cbOffset = 512;
+  pCSC->yGain = 1.164f;
+  pCSC->crToR = 1.596f;
+  pCSC->crToG = 0.813f;
+  pCSC->cbToG = 0.392f;
+  pCSC->cbToB = 2.017f;
+  pCSC->rMin = 0;
+  pCSC->rMax = 255;
+  pCSC->gMin = 0;
+  pCSC->gMax = 255;
+  pCSC->bMin = 0;
+  pCSC->bMax = 255;
+  pCSC->rBias = 0;
+  pCSC->gBias = 0;
+  pCSC->bBias = 0;
+  pCSC->rGain = 1.0f;
+  pCSC->gGain = 1.0f;
+  pCSC->bGain = 1.0f;
+  return ORNSDI_OK;
+}
+
+CscFixed MakeCscFixed(const ORNSDI_CSC_PARAMS& p) {
+  CscFixed c;
+  c.yOffset = p.yOffset;
+  c.crOffset = p.crOffset;
+  c.cbOffset = p.cbOffset;
+  c.yGain = Fixed(p.yGain);
+  c.crToR = Fixed(p.crToR);
+  c.crToG = Fixed(p.crToG);
+  c.cbToG = Fixed(p.cbToG);
+  c.cbToB = Fixed(p.cbToB);
+  c.rMin = p.rMin;
+  c.rMax = p.rMax;
+  c.gMin = p.gMin;
+  c.gMax = p.gMax;
+  c.bMin = p.bMin;
+  c.bMax = p.bMax;
+  c.rGain = Fixed(p.rGain);
+  c.gGain = Fixed(p.gGain);
+  c.bGain = Fixed(p.bGain);
+  // A bias of -128 is applied like any other value.
+  c.rBias = p.rBias;
+  c.gBias = p.gBias;
+  c.bBias = p.bBias;
+  return c;
+}
+
+CscRowPlan MakeCscRowPlan(const CscFixed& csc, bool tenBit) {
+  CscRowPlan plan;
+  std::memset(&plan, 0, sizeof plan);
+  plan.csc = csc;
+  plan.tenBit = tenBit;
+  plan.shift = tenBit ? 10 : 8;
+  const int32_t offsetShift = tenBit ? 0 : 2;
+  const int64_t maxSample = tenBit ? 1023 : 255;
+  const int64_t yOff = csc.yOffset >> offsetShift;
+  const int64_t cbOff = csc.cbOffset >> offsetShift;
+  const int64_t crOff = csc.crOffset >> offsetShift;
+  // Largest |sample - offset| of each component.
+  const int64_t dy = Magnitude(yOff) > Magnitude(maxSample - yOff) ? Magnitude(yOff) : Magnitude(maxSample - yOff);
+  const int64_t dcb =
+      Magnitude(cbOff) > Magnitude(maxSample - cbOff) ? Magnitude(cbOff) : Magnitude(maxSample - cbOff);
+  const int64_t dcr =
+      Magnitude(crOff) > Magnitude(maxSample - crOff) ? Magnitude(crOff) : Magnitude(maxSample - crOff);
+  const bool unityGains = csc.rGain == 256 && csc.gGain == 256 && csc.bGain == 256;
+  // 16-bit operands; their products and sums then wrap in 32 bits exactly as
+  // the scalar loop's do.
+  const bool operandsFit = FitsInt16(dy) && FitsInt16(dcb) && FitsInt16(dcr) && FitsInt16(yOff) &&
+                           FitsInt16(cbOff) && FitsInt16(crOff) && FitsInt16(csc.yGain) && FitsInt16(csc.crToR) &&
+                           FitsInt16(csc.crToG) && FitsInt16(csc.cbToG) && FitsInt16(csc.cbToB);
+  plan.vectorExact = unityGains && operandsFit;
+  if (!plan.vectorExact) return plan;
+  plan.yOffset = static_cast<int16_t>(yOff);
+  plan.cbOffset = static_cast<int16_t>(cbOff);
+  plan.crOffset = static_cast<int16_t>(crOff);
+  plan.yGain = static_cast<int16_t>(csc.yGain);
+  plan.crToR = static_cast<int16_t>(csc.crToR);
+  plan.crToGNegated = static_cast<int16_t>(-csc.crToG);
+  plan.cbToGNegated = static_cast<int16_t>(-csc.cbToG);
+  plan.cbToB = static_cast<int16_t>(csc.cbToB);
+  return plan;
+}
+
+void CscRow10Scalar(const uint8_t* source, int32_t width, uint8_t* destination, const CscRowPlan& plan) {
+  for (uint16_t k = 0; k < width / 2; ++k) {
+    uint16_t s[4];
+    std::memcpy(s, source + 8 * static_cast<size_t>(k), 8);
+    uint8_t* out = destination + 6 * static_cast<size_t>(k);
+    ConvertPixel(s[0], s[1], s[3], plan, out);
+    ConvertPixel(s[2], s[1], s[3], plan, out + 3);
+  }
+}
+
+void CscRow8Scalar(const uint8_t* source, int32_t width, uint8_t* destination, const CscRowPlan& plan) {
+  for (uint16_t k = 0; k < width / 2; ++k) {
+    const uint8_t* s = source + 4 * static_cast<size_t>(k);
+    uint8_t* out = destination + 6 * static_cast<size_t>(k);
+    ConvertPixel(s[0], s[1], s[3], plan, out);
+    ConvertPixel(s[2], s[1], s[3], plan, out + 3);
+  }
+}
+
+void CscConvert10With(const DecodeRowKernels& rows, const ORNSDI_CSC_PARAMS& params,
+                      const ORNSDI_CameraData& frame, const void* source, int32_t sourcePitch, void* destination,
+                      int32_t destinationStride) {
+  const CscRowPlan plan = MakeCscRowPlan(MakeCscFixed(params), true);
+  ConvertFrame(rows.convert10, plan, frame, source, sourcePitch, destination, destinationStride);
+}
+
+void CscConvert8With(const DecodeRowKernels& rows, const ORNSDI_CSC_PARAMS& params,
+                     const ORNSDI_CameraData& frame, const void* source, int32_t sourcePitch, void* destination,
+                     int32_t destinationStride) {
+  const CscRowPlan plan = MakeCscRowPlan(MakeCscFixed(params), false);
+  ConvertFrame(rows.convert8, plan, frame, source, sourcePitch, destination, destinationStride);
+}
+
+void CscConvert10(const ORNSDI_CSC_PARAMS& params, const ORNSDI_CameraData& frame, const void* source,
+                  int32_t sourcePitch, void* destination, int32_t destinationStride) {
+  CscConvert10With(BestRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
+}
+
+void CscConvert8(const ORNSDI_CSC_PARAMS& params, const ORNSDI_CameraData& frame, const void* source,
+                 int32_t sourcePitch, void* destination, int32_t destinationStride) {
+  CscConvert8With(BestRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
+}

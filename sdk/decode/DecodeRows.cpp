@@ -1,0 +1,103 @@
+// The scalar row loops and the choice of row code by processor features.
+#include "DecodeRows.h"
+
+#include <cstring>
+
+#include "PixelKernels.h"
+
+#if defined(DECODE_X86_VECTOR) && defined(_MSC_VER) && !defined(__clang__)
+#include <intrin.h>
+#endif
+
+void Unpack10RowScalar(const uint8_t* words, int32_t samples, uint8_t* values) {
+  const int32_t wordCount = (samples + 5) / 6;
+  for (int32_t k = 0; k < wordCount; ++k) {
+    uint64_t word;
+    std::memcpy(&word, words + 8 * static_cast<size_t>(k), 8);
+    for (int32_t j = 0; j < 6 && 6 * k + j < samples; ++j) {
+      const uint16_t value = static_cast<uint16_t>((word >> (10 * j)) & 1023u);
+      std::memcpy(values + 2 * static_cast<size_t>(6 * k + j), &value, 2);
+    }
+  }
+}
+
+void Reduce10RowScalar(const uint8_t* values, int32_t samples, uint8_t* bytes) {
+  for (int32_t i = 0; i < samples; ++i) {
+    uint16_t value;
+    std::memcpy(&value, values + 2 * static_cast<size_t>(i), 2);
+    bytes[i] = ReduceValue16To8(static_cast<uint16_t>(value << 6));
+  }
+}
+
+namespace {
+
+const DecodeRowKernels kScalarRowKernels = {"scalar", Unpack10RowScalar, Reduce10RowScalar, CscRow10Scalar,
+                                            CscRow8Scalar};
+
+#if defined(DECODE_X86_VECTOR)
+#if defined(_MSC_VER) && !defined(__clang__)
+bool ProcessorHasSse41() {
+  int regs[4];
+  __cpuid(regs, 1);
+  const bool ssse3 = (regs[2] & (1 << 9)) != 0;
+  const bool sse41 = (regs[2] & (1 << 19)) != 0;
+  return ssse3 && sse41;
+}
+
+bool ProcessorHasAvx2() {
+  int regs[4];
+  __cpuid(regs, 0);
+  if (regs[0] < 7) return false;
+  __cpuid(regs, 1);
+  const bool osSavesState = (regs[2] & (1 << 27)) != 0;
+  const bool avx = (regs[2] & (1 << 28)) != 0;
+  if (!osSavesState || !avx) return false;
+  if ((_xgetbv(0) & 6) != 6) return false;  // the system saves the SSE and AVX registers
+  __cpuidex(regs, 7, 0);
+  return (regs[1] & (1 << 5)) != 0;
+}
+#else
+bool ProcessorHasSse41() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("ssse3") && __builtin_cpu_supports("sse4.1");
+}
+
+bool ProcessorHasAvx2() {
+  __builtin_cpu_init();
+  return __builtin_cpu_supports("avx2");
+}
+#endif
+#endif
+
+struct RunnableList {
+  const DecodeRowKernels* sets[4] = {};
+
+  RunnableList() {
+    int n = 0;
+    sets[n++] = &kScalarRowKernels;
+#if defined(DECODE_X86_VECTOR)
+    if (ProcessorHasSse41()) sets[n++] = &kSse41RowKernels;
+    if (ProcessorHasSse41() && ProcessorHasAvx2()) sets[n++] = &kAvx2RowKernels;
+#endif
+    sets[n] = nullptr;
+  }
+
+  const DecodeRowKernels& Best() const {
+    int n = 0;
+    while (sets[n + 1] != nullptr) ++n;
+    return *sets[n];
+  }
+};
+
+const RunnableList& Runnable() {
+  static const RunnableList list;
+  return list;
+}
+
+}  // namespace
+
+const DecodeRowKernels& ScalarRowKernels() { return kScalarRowKernels; }
+
+const DecodeRowKernels& BestRowKernels() { return Runnable().Best(); }
+
+const DecodeRowKernels* const* RunnableRowKernels() { return Runnable().sets; }

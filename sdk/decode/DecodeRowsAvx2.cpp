@@ -1,0 +1,152 @@
+// Row loops in AVX2: the SSE4.1 method (DecodeRowsSse41.cpp) on two 128-bit
+// lanes at once. Compiled for AVX2 and entered only through kAvx2RowKernels,
+// which is chosen only on processors that have it. Row ends too short for a
+// vector block run the scalar loops.
+#include <immintrin.h>
+
+#include "DecodeRows.h"
+#include "RowTables.h"
+
+namespace {
+
+__m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+void Store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+__m128i Load128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+
+// Two 16-byte windows, one per lane.
+__m256i LoadLanes(const uint8_t* low, const uint8_t* high) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(low)), Load128(high), 1);
+}
+
+__m256i TableLanes(const void* low, const void* high) {
+  return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_load_si128(static_cast<const __m128i*>(low))),
+                                 _mm_load_si128(static_cast<const __m128i*>(high)), 1);
+}
+
+void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+  // Eight words (64 bytes) make 48 samples in three registers; the 16-byte
+  // windows of register r's lanes follow the lane tables 0, 1, 2, 0, 1, 2.
+  const UnpackLane* t = kUnpackLanes;
+  const __m256i shuffle[3] = {TableLanes(t[0].shuffle, t[1].shuffle), TableLanes(t[2].shuffle, t[0].shuffle),
+                              TableLanes(t[1].shuffle, t[2].shuffle)};
+  const __m256i scale[3] = {TableLanes(t[0].scale, t[1].scale), TableLanes(t[2].scale, t[0].scale),
+                            TableLanes(t[1].scale, t[2].scale)};
+  static const int kWindow[6] = {0, 8, 16, 32, 40, 48};
+  int32_t done = 0;
+  for (; done + 48 <= samples; done += 48) {
+    const uint8_t* in = words + done / 3 * 4;
+    uint8_t* out = values + 2 * done;
+    for (int r = 0; r < 3; ++r) {
+      __m256i v = _mm256_shuffle_epi8(LoadLanes(in + kWindow[2 * r], in + kWindow[2 * r + 1]), shuffle[r]);
+      v = _mm256_srli_epi16(_mm256_mullo_epi16(v, scale[r]), 6);
+      Store(out + 32 * r, v);
+    }
+  }
+  Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
+}
+
+// floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
+__m256i Reduce16(__m256i values) {
+  const __m256i sum = _mm256_add_epi16(values, _mm256_set1_epi16(2));
+  return _mm256_srli_epi16(_mm256_mulhi_epu16(sum, _mm256_set1_epi16(32641)), 1);
+}
+
+void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
+  int32_t done = 0;
+  for (; done + 32 <= samples; done += 32) {
+    const __m256i low = Reduce16(Load(values + 2 * done));
+    const __m256i high = Reduce16(Load(values + 2 * done + 32));
+    // The pack interleaves the lanes; put the four quarters back in order.
+    const __m256i packed = _mm256_packus_epi16(low, high);
+    Store(bytes + done, _mm256_permute4x64_epi64(packed, 0xD8));
+  }
+  Reduce10RowScalar(values + 2 * done, samples - done, bytes + done);
+}
+
+struct CscVectors {
+  __m256i offset, withCr, withCb, red, blue, greenCr, greenCb;
+  __m256i biasBG, biasR, lowBG, lowR, highBG, highR, toBgr;
+};
+
+__m256i Halves(int16_t first, int16_t second) {
+  return _mm256_setr_epi16(first, first, first, first, second, second, second, second, first, first, first, first,
+                           second, second, second, second);
+}
+
+CscVectors MakeVectors(const CscRowPlan& p) {
+  const CscFixed& c = p.csc;
+  CscVectors v;
+  v.offset = _mm256_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
+                               p.crOffset, p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset,
+                               p.yOffset, p.crOffset);
+  v.withCr = TableLanes(kPairWithCr, kPairWithCr);
+  v.withCb = TableLanes(kPairWithCb, kPairWithCb);
+  v.red = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToR) << 16));
+  v.blue = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.cbToB) << 16));
+  v.greenCr = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToGNegated) << 16));
+  v.greenCb = _mm256_set1_epi32(int32_t(p.cbToGNegated) << 16);
+  v.biasBG = Halves(c.bBias, c.gBias);
+  v.biasR = _mm256_set1_epi16(c.rBias);
+  v.lowBG = Halves(c.bMin, c.gMin);
+  v.lowR = _mm256_set1_epi16(c.rMin);
+  v.highBG = Halves(c.bMax, c.gMax);
+  v.highR = _mm256_set1_epi16(c.rMax);
+  v.toBgr = TableLanes(kPlanarToBgr, kPlanarToBgr);
+  return v;
+}
+
+// Four pixel pairs (sixteen 16-bit samples) to 12 bytes B G R ... in each
+// lane, the lane's top four bytes zero (see FourPixels of the SSE4.1 code).
+template <int kShift>
+__m256i EightPixels(__m256i samples, const CscVectors& v) {
+  const __m256i d = _mm256_sub_epi16(samples, v.offset);
+  const __m256i withCr = _mm256_shuffle_epi8(d, v.withCr);
+  const __m256i withCb = _mm256_shuffle_epi8(d, v.withCb);
+  const __m256i red = _mm256_srai_epi32(_mm256_madd_epi16(withCr, v.red), kShift);
+  const __m256i blue = _mm256_srai_epi32(_mm256_madd_epi16(withCb, v.blue), kShift);
+  const __m256i green = _mm256_srai_epi32(
+      _mm256_add_epi32(_mm256_madd_epi16(withCr, v.greenCr), _mm256_madd_epi16(withCb, v.greenCb)), kShift);
+  __m256i bg = _mm256_adds_epi16(_mm256_packs_epi32(blue, green), v.biasBG);
+  __m256i rr = _mm256_adds_epi16(_mm256_packs_epi32(red, red), v.biasR);
+  bg = _mm256_max_epi16(_mm256_min_epi16(bg, v.highBG), v.lowBG);
+  rr = _mm256_max_epi16(_mm256_min_epi16(rr, v.highR), v.lowR);
+  return _mm256_shuffle_epi8(_mm256_packus_epi16(bg, rr), v.toBgr);
+}
+
+// Two results of EightPixels (12 bytes in each lane) to 48 contiguous bytes.
+void Store48(uint8_t* out, __m256i a, __m256i b) {
+  const __m256i first = _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 3));
+  const __m256i carry = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(3, 3, 3, 3, 3, 3, 0, 1));
+  Store(out, _mm256_blend_epi32(first, carry, 0xC0));
+  const __m256i rest = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(2, 4, 5, 6, 3, 3, 3, 3));
+  _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(rest));
+}
+
+void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  int32_t done = 0;
+  if (plan.vectorExact) {
+    const CscVectors v = MakeVectors(plan);
+    for (; done + 16 <= width; done += 16) {
+      const uint8_t* in = values + 4 * done;
+      Store48(bgr + 3 * done, EightPixels<10>(Load(in), v), EightPixels<10>(Load(in + 32), v));
+    }
+  }
+  CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
+}
+
+void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  int32_t done = 0;
+  if (plan.vectorExact) {
+    const CscVectors v = MakeVectors(plan);
+    for (; done + 16 <= width; done += 16) {
+      const uint8_t* in = samples + 2 * done;
+      Store48(bgr + 3 * done, EightPixels<8>(_mm256_cvtepu8_epi16(Load128(in)), v),
+              EightPixels<8>(_mm256_cvtepu8_epi16(Load128(in + 16)), v));
+    }
+  }
+  CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
+}
+
+}  // namespace
+
+extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, Reduce10Row, Convert10Row, Convert8Row};

@@ -1,0 +1,139 @@
+// Row loops in SSE4.1 (with SSSE3 byte shuffles). Compiled for that
+// instruction set and entered only through kSse41RowKernels, which is chosen
+// only on processors that have it. Row ends too short for a vector block run
+// the scalar loops.
+#include <immintrin.h>
+
+#include "DecodeRows.h"
+#include "RowTables.h"
+
+namespace {
+
+__m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+__m128i Table(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
+
+void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+  const __m128i shuffle[3] = {Table(kUnpackLanes[0].shuffle), Table(kUnpackLanes[1].shuffle),
+                              Table(kUnpackLanes[2].shuffle)};
+  const __m128i scale[3] = {Table(kUnpackLanes[0].scale), Table(kUnpackLanes[1].scale),
+                            Table(kUnpackLanes[2].scale)};
+  int32_t done = 0;
+  // Four words (32 bytes) make 24 samples (48 bytes).
+  for (; done + 24 <= samples; done += 24) {
+    const uint8_t* in = words + done / 3 * 4;
+    uint8_t* out = values + 2 * done;
+    for (int block = 0; block < 3; ++block) {
+      __m128i v = _mm_shuffle_epi8(Load(in + 8 * block), shuffle[block]);
+      v = _mm_srli_epi16(_mm_mullo_epi16(v, scale[block]), 6);
+      Store(out + 16 * block, v);
+    }
+  }
+  Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
+}
+
+// floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
+__m128i Reduce8(__m128i values) {
+  const __m128i sum = _mm_add_epi16(values, _mm_set1_epi16(2));
+  return _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(32641)), 1);
+}
+
+void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
+  int32_t done = 0;
+  for (; done + 16 <= samples; done += 16) {
+    const __m128i low = Reduce8(Load(values + 2 * done));
+    const __m128i high = Reduce8(Load(values + 2 * done + 16));
+    Store(bytes + done, _mm_packus_epi16(low, high));
+  }
+  Reduce10RowScalar(values + 2 * done, samples - done, bytes + done);
+}
+
+struct CscVectors {
+  __m128i offset, withCr, withCb, red, blue, greenCr, greenCb;
+  __m128i biasBG, biasR, lowBG, lowR, highBG, highR, toBgr;
+};
+
+__m128i Halves(int16_t first, int16_t second) {
+  return _mm_setr_epi16(first, first, first, first, second, second, second, second);
+}
+
+CscVectors MakeVectors(const CscRowPlan& p) {
+  const CscFixed& c = p.csc;
+  CscVectors v;
+  v.offset = _mm_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
+                            p.crOffset);
+  v.withCr = Table(kPairWithCr);
+  v.withCb = Table(kPairWithCb);
+  v.red = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToR) << 16));
+  v.blue = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.cbToB) << 16));
+  v.greenCr = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToGNegated) << 16));
+  v.greenCb = _mm_set1_epi32(int32_t(p.cbToGNegated) << 16);
+  v.biasBG = Halves(c.bBias, c.gBias);
+  v.biasR = _mm_set1_epi16(c.rBias);
+  v.lowBG = Halves(c.bMin, c.gMin);
+  v.lowR = _mm_set1_epi16(c.rMin);
+  v.highBG = Halves(c.bMax, c.gMax);
+  v.highR = _mm_set1_epi16(c.rMax);
+  v.toBgr = Table(kPlanarToBgr);
+  return v;
+}
+
+// Two pixel pairs (eight 16-bit samples) to 12 bytes B G R B G R ..., the
+// top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds,
+// shifted down by kShift, then biased and clamped in 16 bits (saturation
+// keeps every out-of-range value out of range on the same side).
+template <int kShift>
+__m128i FourPixels(__m128i samples, const CscVectors& v) {
+  const __m128i d = _mm_sub_epi16(samples, v.offset);
+  const __m128i withCr = _mm_shuffle_epi8(d, v.withCr);
+  const __m128i withCb = _mm_shuffle_epi8(d, v.withCb);
+  const __m128i red = _mm_srai_epi32(_mm_madd_epi16(withCr, v.red), kShift);
+  const __m128i blue = _mm_srai_epi32(_mm_madd_epi16(withCb, v.blue), kShift);
+  const __m128i green = _mm_srai_epi32(
+      _mm_add_epi32(_mm_madd_epi16(withCr, v.greenCr), _mm_madd_epi16(withCb, v.greenCb)), kShift);
+  __m128i bg = _mm_adds_epi16(_mm_packs_epi32(blue, green), v.biasBG);
+  __m128i rr = _mm_adds_epi16(_mm_packs_epi32(red, red), v.biasR);
+  bg = _mm_max_epi16(_mm_min_epi16(bg, v.highBG), v.lowBG);
+  rr = _mm_max_epi16(_mm_min_epi16(rr, v.highR), v.lowR);
+  return _mm_shuffle_epi8(_mm_packus_epi16(bg, rr), v.toBgr);
+}
+
+// Four 12-byte groups to 48 contiguous bytes.
+void Store48(uint8_t* out, __m128i a, __m128i b, __m128i c, __m128i d) {
+  Store(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+  Store(out + 16, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+  Store(out + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
+}
+
+void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  int32_t done = 0;
+  if (plan.vectorExact) {
+    const CscVectors v = MakeVectors(plan);
+    for (; done + 16 <= width; done += 16) {
+      const uint8_t* in = values + 4 * done;
+      Store48(bgr + 3 * done, FourPixels<10>(Load(in), v), FourPixels<10>(Load(in + 16), v),
+              FourPixels<10>(Load(in + 32), v), FourPixels<10>(Load(in + 48), v));
+    }
+  }
+  CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
+}
+
+void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  int32_t done = 0;
+  if (plan.vectorExact) {
+    const CscVectors v = MakeVectors(plan);
+    for (; done + 16 <= width; done += 16) {
+      const __m128i first = Load(samples + 2 * done);
+      const __m128i second = Load(samples + 2 * done + 16);
+      Store48(bgr + 3 * done, FourPixels<8>(_mm_cvtepu8_epi16(first), v),
+              FourPixels<8>(_mm_cvtepu8_epi16(_mm_srli_si128(first, 8)), v),
+              FourPixels<8>(_mm_cvtepu8_epi16(second), v),
+              FourPixels<8>(_mm_cvtepu8_epi16(_mm_srli_si128(second, 8)), v));
+    }
+  }
+  CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
+}
+
+}  // namespace
+
+extern const DecodeRowKernels kSse41RowKernels = {"sse4.1", Unpack10Row, Reduce10Row, Convert10Row, Convert8Row};

@@ -1,0 +1,88 @@
+// Row bookkeeping shared by the decode routes and the converter: where each
+// source row of a frame goes, and the parallel loop over rows.
+#pragma once
+
+#include <cstddef>
+#include <cstdint>
+
+#ifdef _OPENMP
+#include <omp.h>
+#endif
+
+#include "ORNSDI.h"
+
+// Source row r of a frame goes to output row OutputRow(r). Interlaced: the
+// first `half` source rows (field 1) go to even rows, the next `half` (field
+// 2) to odd rows.
+struct FrameRows {
+  int32_t count;  // source rows to process
+  int32_t half;
+  bool interlaced;
+
+  int32_t OutputRow(int32_t r) const {
+    if (!interlaced) return r;
+    return r < half ? 2 * r : 2 * (r - half) + 1;
+  }
+};
+
+// An interlaced frame of odd height would place the last row of field 2 one
+// row below the image: that raw row is dropped and the last output row is
+// left unwritten, on every route.
+inline FrameRows MakeFrameRows(const ORNSDI_CameraData& frame) {
+  const int32_t height = frame.status.height;
+  if (frame.status.interlaced != 1) return FrameRows{height, height, false};
+  return FrameRows{2 * (height / 2), height / 2, true};
+}
+
+inline uint8_t* RowAddress(void* base, int32_t stride, int32_t row) {
+  return static_cast<uint8_t*>(base) + static_cast<ptrdiff_t>(row) * stride;
+}
+
+inline const uint8_t* RowAddress(const void* base, size_t pitch, int32_t row) {
+  return static_cast<const uint8_t*>(base) + static_cast<size_t>(row) * pitch;
+}
+
+// Threads the next parallel loop will use: the OpenMP runtime's default.
+inline int32_t RowTeamSize() {
+#ifdef _OPENMP
+  return omp_get_max_threads();
+#else
+  return 1;
+#endif
+}
+
+inline int32_t RowThreadIndex() {
+#ifdef _OPENMP
+  return omp_get_thread_num();
+#else
+  return 0;
+#endif
+}
+
+// Calls rowFunction(r, threadIndex) for r in 0..rows-1, one contiguous block
+// of rows per thread (static schedule), and returns when every row is done.
+template <class RowFunction>
+void ForEachRowParallel(int32_t rows, const RowFunction& rowFunction) {
+#pragma omp parallel for schedule(static)
+  for (int32_t r = 0; r < rows; ++r) rowFunction(r, RowThreadIndex());
+}
+
+// Calls blockFunction(first, end) once per thread with that thread's block
+// of 0..rows-1, split as the static schedule splits it.
+template <class BlockFunction>
+void ForEachRowBlockParallel(int32_t rows, const BlockFunction& blockFunction) {
+#pragma omp parallel
+  {
+    int32_t threads = 1;
+    int32_t index = 0;
+#ifdef _OPENMP
+    threads = omp_get_num_threads();
+    index = omp_get_thread_num();
+#endif
+    const int32_t base = rows / threads;
+    const int32_t extra = rows % threads;
+    const int32_t first = index * base + (index < extra ? index : extra);
+    const int32_t end = first + base + (index < extra ? 1 : 0);
+    if (first < end) blockFunction(first, end);
+  }
+}

@@ -1,0 +1,15 @@
+// The frame decoder's entry with a chosen set of row code: ORNSDI_Decode is
+// this with the fastest set the processor runs. Tests and benchmarks use it
+// to run every set on the same frames.
+#pragma once
+
+#include <cstdint>
+
+#include "DecodeRows.h"
+#include "ORNSDI.h"
+
+uint32_t DecodeWithRows(const DecodeRowKernels& rows, const ORNSDI_CameraData* cameraData, const void* pRawPixels,
+                        void* pOutBuffer, int32_t* pStrideSize, int32_t decodeFormat);
+
+// Bytes of one raw row of `width` pixels in layout 0, 1 or 2; 0 for others.
+size_t RawRowPitch(uint32_t layout, int32_t width);

@@ -1,0 +1,45 @@
+// Shuffle and scale tables of the vector row code, computed at compile time.
+// Internal linkage on purpose: each vector translation unit gets its own copy
+// and no code compiled for one instruction set is shared with another.
+#pragma once
+
+#include <cstdint>
+
+namespace {
+
+// Eight 10-bit samples out of a 16-byte window of packed words. Sample i of a
+// four-word group starts at bit 64 * (i / 6) + 10 * (i % 6). The shuffle puts
+// the two bytes holding sample i into 16-bit lane t; multiplying by
+// 2^(6 - bit offset) lifts the sample to bits 6..15 and drops what lies above
+// it, and a right shift by 6 finishes the job.
+struct UnpackLane {
+  alignas(16) int8_t shuffle[16];
+  alignas(16) int16_t scale[8];
+};
+
+// Samples 8 * block .. 8 * block + 7 of a group, read from the window that
+// starts at byte 8 * block of the group (block 0, 1 or 2).
+constexpr UnpackLane MakeUnpackLane(int block) {
+  UnpackLane lane{};
+  for (int t = 0; t < 8; ++t) {
+    const int sample = 8 * block + t;
+    const int bit = 64 * (sample / 6) + 10 * (sample % 6);
+    const int byte = bit / 8 - 8 * block;
+    lane.shuffle[2 * t] = static_cast<int8_t>(byte);
+    lane.shuffle[2 * t + 1] = static_cast<int8_t>(byte + 1);
+    lane.scale[t] = static_cast<int16_t>(1 << (6 - bit % 8));
+  }
+  return lane;
+}
+
+constexpr UnpackLane kUnpackLanes[3] = {MakeUnpackLane(0), MakeUnpackLane(1), MakeUnpackLane(2)};
+
+// Colour conversion, per 128-bit lane of two pixel pairs (Y0 Cb Y1 Cr as
+// 16-bit values): the pairs (Y, Cr) and (Y, Cb) of each pixel, for
+// multiply-add against (yGain, crToR) and so on.
+alignas(16) constexpr int8_t kPairWithCr[16] = {0, 1, 6, 7, 4, 5, 6, 7, 8, 9, 14, 15, 12, 13, 14, 15};
+alignas(16) constexpr int8_t kPairWithCb[16] = {0, 1, 2, 3, 4, 5, 2, 3, 8, 9, 10, 11, 12, 13, 10, 11};
+// Bytes B0..B3 G0..G3 R0..R3 to B0 G0 R0 B1 G1 R1 ..., the last four zero.
+alignas(16) constexpr int8_t kPlanarToBgr[16] = {0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -128, -128, -128, -128};
+
+}  // namespace
