@@ -1,0 +1,60 @@
+// Frames, output canvases and an independent reference decoder for the
+// decoder's tests.
+#pragma once
+
+#include <cstdint>
+#include <random>
+#include <vector>
+
+#include "ORNSDI.h"
+
+ORNSDI_CameraData MakeRecord(uint32_t layout, uint16_t width, uint16_t height, bool interlaced = false,
+                             uint32_t fieldMode = 0);
+
+// Bytes of a raw frame as the card leaves it (all `height` rows).
+size_t RawFrameBytes(const ORNSDI_CameraData& record);
+
+std::vector<uint8_t> RandomBytes(size_t count, std::mt19937_64& random);
+
+// A layout-0 row of samples (each 0..1023) packed six to a 64-bit word; the
+// four unused top bits of each word are set to `spare`.
+std::vector<uint8_t> PackSamples(const std::vector<uint16_t>& samples, uint64_t spare = 0);
+
+// An output image of `rows` rows at a signed stride inside a buffer filled
+// with a sentinel byte; with a negative stride the image runs upwards from
+// Image(), which then points at the last row of the buffer.
+class Canvas {
+ public:
+  static constexpr uint8_t kSentinel = 0xA5;
+  Canvas(int32_t rows, int32_t stride);
+  uint8_t* Image() { return image_; }
+  int32_t Stride() const { return stride_; }
+  const uint8_t* Row(int32_t n) const { return image_ + static_cast<ptrdiff_t>(n) * stride_; }
+  const std::vector<uint8_t>& Bytes() const { return bytes_; }
+  // True when no byte of the buffer was written.
+  bool Untouched() const;
+
+ private:
+  std::vector<uint8_t> bytes_;
+  int32_t stride_;
+  uint8_t* image_;
+};
+
+// The frame decoder written out step by step from its description: a whole
+// temporary unpacked image, the pixel kernels, the plain conversion formula.
+// Arguments are taken as valid (no null pointers, a sufficient stride); the
+// result is 0, or 254 for an unknown raw layout. Rows an interlaced frame of
+// odd height cannot place are dropped, as the decoder does.
+uint32_t ReferenceDecode(const ORNSDI_CameraData& record, const uint8_t* raw, uint8_t* image, int32_t stride,
+                         int32_t decodeFormat);
+
+// Blue, green, red of one pixel by the conversion formula with the default
+// parameters, for a 10-bit (tenBit) or 8-bit sample triple.
+struct Bgr {
+  int b, g, r;
+  bool operator==(const Bgr&) const = default;
+};
+Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& params);
+
+// Minimum stride of an output format (4, 2 or 3 bytes per pixel).
+int32_t MinimumStrideOf(int32_t width, int32_t format);
