@@ -101,59 +101,21 @@ void Card::KillFiles(Lock& lock, Completions& done) {
   channel_.accessOwner = nullptr;
 }
 
-void Card::CameraChanged(Completions& done) {
-  clockReset_ = true;
-  for (File* f : files_) {
-    if (f->cameraEvent) done.Signal(f->cameraEvent);
+void Card::SetCamera(const CameraSettings& camera) {
+  Completions done;
+  Lock lock(mu_);
+  const bool changed =
+      camera.connected != camera_.connected || camera.signal != camera_.signal || camera.mode != camera_.mode;
+  if (changed || camera.pacing != camera_.pacing) clockReset_ = true;
+  camera_ = camera;
+  if (changed) {
+    for (File* f : files_) {
+      if (f->cameraEvent) done.Signal(f->cameraEvent);
+    }
   }
   cv_.notify_all();
-}
-
-void Card::SetCameraConnected(bool connected) {
-  Completions done;
-  Lock lock(mu_);
-  if (connected_ == connected) return;
-  connected_ = connected;
-  CameraChanged(done);
   lock.unlock();
   done.Run();
-}
-
-void Card::SetVideoMode(VideoMode mode) {
-  Completions done;
-  Lock lock(mu_);
-  if (mode_ == mode) return;
-  mode_ = mode;
-  CameraChanged(done);
-  lock.unlock();
-  done.Run();
-}
-
-void Card::SetSignalPresent(bool present) {
-  Completions done;
-  Lock lock(mu_);
-  if (signal_ == present) return;
-  signal_ = present;
-  CameraChanged(done);
-  lock.unlock();
-  done.Run();
-}
-
-void Card::SetPacing(Pacing pacing) {
-  Lock lock(mu_);
-  pacing_ = pacing;
-  clockReset_ = true;
-  cv_.notify_all();
-}
-
-void Card::SetMeasuredFps(int fps) {
-  Lock lock(mu_);
-  measuredFps_ = fps;
-}
-
-void Card::SetRegister34(int value) {
-  Lock lock(mu_);
-  register34_ = value;
 }
 
 void Card::InjectDmaError(uint32_t status, int count) {
@@ -185,15 +147,15 @@ Counters Card::GetCounters() const {
 // 29.97 frames/s that is 24 and 30 in nearly every second, so the mode's rate
 // rounded to the nearest integer. Interlaced modes count frames, not fields.
 uint32_t Card::MeasuredFps() const {
-  if (measuredFps_ >= 0) return static_cast<uint32_t>(measuredFps_);
+  if (camera_.measuredFps >= 0) return static_cast<uint32_t>(camera_.measuredFps);
   if (!VideoPresent()) return 0;
-  return static_cast<uint32_t>(std::lround(Describe(mode_).framesPerSecond));
+  return static_cast<uint32_t>(std::lround(Describe(camera_.mode).framesPerSecond));
 }
 
 uint16_t Card::Register34() const {
-  if (register34_ >= 0) return static_cast<uint16_t>(register34_);
+  if (camera_.register34 >= 0) return static_cast<uint16_t>(camera_.register34);
   if (!VideoPresent()) return 0;
-  const ModeInfo& m = Describe(mode_);
+  const ModeInfo& m = Describe(camera_.mode);
   uint16_t v = 0;
   if (m.interlaced) v |= VTX_REG34_INTERLACED;
   if (m.mode == VideoMode::HD1080p2398 || m.mode == VideoMode::HD1080p24) v |= VTX_REG34_RATE_24_FAMILY;
@@ -253,7 +215,7 @@ void Card::CancelFile(Lock& lock, File* f, DWORD error, Completions& done) {
 
 bool Card::CanCapture() const {
   if (!present_ || !channel_.grabbing || !channel_.maker || channel_.ring.empty() || !VideoPresent()) return false;
-  const ModeInfo& m = Describe(mode_);
+  const ModeInfo& m = Describe(camera_.mode);
   // Frames of another size would not fit the prepared buffers: none arrive
   // until the consumer prepares for the new mode.
   return m.width == channel_.maker->Raw().width && m.height == channel_.maker->Raw().height;
@@ -305,14 +267,14 @@ void Card::ClockLoop() {
 // than a frame the schedule starts afresh instead of catching up in a burst.
 // Free running: a frame as soon as a buffer is free. False: look again.
 bool Card::WaitForTick(Lock& lock) {
-  if (pacing_ == Pacing::FreeRunning) {
+  if (camera_.pacing == Pacing::FreeRunning) {
     if (channel_.free.empty()) {
       cv_.wait(lock);
       return false;
     }
     return true;
   }
-  const ModeInfo& m = Describe(mode_);
+  const ModeInfo& m = Describe(camera_.mode);
   const double period = 1e9 * m.rateDenominator / m.rateNumerator;
   if (clockReset_) {
     clockReset_ = false;

@@ -57,6 +57,16 @@ class Completions {
 
 class Card;
 
+// What the camera sends and how the card reports and paces it.
+struct CameraSettings {
+  bool connected = true;
+  bool signal = true;
+  VideoMode mode = VideoMode::HD1080i25;
+  Pacing pacing = Pacing::RealTime;
+  int measuredFps = -1;  // negative: as the mode implies
+  int register34 = -1;
+};
+
 // One open handle on a card.
 struct File {
   std::shared_ptr<Card> card;
@@ -82,12 +92,8 @@ class Card : public std::enable_shared_from_this<Card> {
   void Remove();
   void Insert();
   void MarkRemovalObservers();
-  void SetCameraConnected(bool connected);
-  void SetVideoMode(VideoMode mode);
-  void SetSignalPresent(bool present);
-  void SetPacing(Pacing pacing);
-  void SetMeasuredFps(int fps);
-  void SetRegister34(int value);
+  // A change of connection, signal or mode signals the registered camera events.
+  void SetCamera(const CameraSettings& camera);
   void InjectDmaError(uint32_t status, int count);
   void FailRequest(uint32_t code, uint32_t result);
   Counters GetCounters() const;
@@ -153,9 +159,8 @@ class Card : public std::enable_shared_from_this<Card> {
   void KillFiles(Lock& lock, Completions& done);
   void ServeLocks(Completions& done);
   void WriteLockReply(int index, void* output);
-  bool VideoPresent() const { return connected_ && signal_; }
+  bool VideoPresent() const { return camera_.connected && camera_.signal; }
   bool CanCapture() const;
-  void CameraChanged(Completions& done);
   uint32_t MeasuredFps() const;
   uint16_t Register34() const;
 
@@ -176,12 +181,7 @@ class Card : public std::enable_shared_from_this<Card> {
   bool filling_ = false;   // the clock is writing a buffer without the lock
   int dismantling_ = 0;    // someone waits for the fill to end; no new fill starts
   // Camera.
-  bool connected_ = true;
-  bool signal_ = true;
-  VideoMode mode_ = VideoMode::HD1080i25;
-  Pacing pacing_ = Pacing::RealTime;
-  int measuredFps_ = -1;
-  int register34_ = -1;
+  CameraSettings camera_;
   uint32_t dmaErrorStatus_ = 0;
   int dmaErrorCount_ = 0;
   std::map<uint32_t, uint32_t> failures_;

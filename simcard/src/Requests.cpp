@@ -137,7 +137,7 @@ DWORD Card::Dispatch(Lock& lock, File* f, const vw32::IoRequest& r, vw32::IoToke
     case VtxCTL_GET_SLOT_INFO: return SlotInfo(r, bytes);
     case VTXCTL_GET_VIDEO_STATUS: return VideoStatus(r, bytes);
     case VTXCTL_SET_DMA_ACCESS: return SetAccess(lock, f, r, bytes, done);
-    case VTXCTL_IS_CAMERA_CONNECTED: return Reply(r, VtxCameraConnectedOut{0, uint8_t(connected_ ? 1 : 0)}, bytes);
+    case VTXCTL_IS_CAMERA_CONNECTED: return Reply(r, VtxCameraConnectedOut{0, uint8_t(camera_.connected ? 1 : 0)}, bytes);
     case VTXCTL_GET_VIDEO_SIZE: return VideoSize(r, bytes);
     case VTXCTL_GET_GRAB_STAT: return GrabStat(r, bytes);
     case VTXCTL_READ_I2C: return ReadI2C(r, bytes);
@@ -189,17 +189,17 @@ DWORD Card::SlotInfo(const vw32::IoRequest& r, DWORD* bytes) const {
 // Status byte: bit 0 camera connected, bit 1 signal locked, bit 2 grabbing.
 DWORD Card::VideoStatus(const vw32::IoRequest& r, DWORD* bytes) const {
   VtxVideoStatusOut out{};
-  out.videoFormat = VideoPresent() ? Describe(mode_).videoFormatCode : 0xFF;
+  out.videoFormat = VideoPresent() ? Describe(camera_.mode).videoFormatCode : 0xFF;
   out.signalPresent = VideoPresent() ? 1 : 0;
-  out.statusByte = static_cast<uint8_t>((connected_ ? 1 : 0) | (VideoPresent() ? 2 : 0) | (channel_.grabbing ? 4 : 0));
+  out.statusByte = static_cast<uint8_t>((camera_.connected ? 1 : 0) | (VideoPresent() ? 2 : 0) | (channel_.grabbing ? 4 : 0));
   return Reply(r, out, bytes);
 }
 
 DWORD Card::VideoSize(const vw32::IoRequest& r, DWORD* bytes) const {
   VtxVideoSizeOut out{};
   if (VideoPresent()) {
-    out.width = Describe(mode_).width;
-    out.height = Describe(mode_).height;
+    out.width = Describe(camera_.mode).width;
+    out.height = Describe(camera_.mode).height;
   }
   return Reply(r, out, bytes);
 }
@@ -261,8 +261,8 @@ DWORD Card::Prepare(Lock& lock, File* f, const vw32::IoRequest& r, DWORD* bytes,
   }
   if (!VideoPresent()) return Refuse(r, sizeof(VtxDmaPrepareOut), kResultNoVideo, bytes);
   RawGeometry raw;
-  raw.width = Describe(mode_).width;
-  raw.height = Describe(mode_).height;
+  raw.width = Describe(camera_.mode).width;
+  raw.height = Describe(camera_.mode).height;
   raw.layout = static_cast<Layout>(in.pixelFormat);
   raw.interlaced = in.interlaced == 1;
   raw.singleField = raw.interlaced && in.fieldMode == 1;

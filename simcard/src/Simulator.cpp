@@ -72,28 +72,31 @@ class SimulatorImpl final : public Simulator {
   std::wstring DevicePath(int index) const override { return SimDriver::DevicePath(index); }
 
   void SetCameraConnected(bool connected) override {
-    ForEach([&] { connected_ = connected; }, [&](Card& c) { c.SetCameraConnected(connected); });
+    SetCamera([&](CameraSettings& c) { c.connected = connected; });
   }
   void SetVideoMode(VideoMode mode) override {
-    ForEach([&] { mode_ = mode; }, [&](Card& c) { c.SetVideoMode(mode); });
+    SetCamera([&](CameraSettings& c) { c.mode = mode; });
   }
   void SetSignalPresent(bool present) override {
-    ForEach([&] { signal_ = present; }, [&](Card& c) { c.SetSignalPresent(present); });
+    SetCamera([&](CameraSettings& c) { c.signal = present; });
   }
   void SetPacing(Pacing pacing) override {
-    ForEach([&] { pacing_ = pacing; }, [&](Card& c) { c.SetPacing(pacing); });
+    SetCamera([&](CameraSettings& c) { c.pacing = pacing; });
   }
   void SetMeasuredFps(int fps) override {
-    ForEach([&] { measuredFps_ = fps; }, [&](Card& c) { c.SetMeasuredFps(fps); });
+    SetCamera([&](CameraSettings& c) { c.measuredFps = fps; });
   }
   void SetRegister34(int value) override {
-    ForEach([&] { register34_ = value; }, [&](Card& c) { c.SetRegister34(value); });
+    SetCamera([&](CameraSettings& c) { c.register34 = value; });
   }
   void InjectDmaError(uint32_t status, int count) override {
-    ForEach([] {}, [&](Card& c) { c.InjectDmaError(status, count); });
+    std::lock_guard<std::mutex> lock(controlMu_);
+    for (const auto& card : SimDriver::Instance().Cards()) card->InjectDmaError(status, count);
   }
   void FailRequest(uint32_t code, uint32_t result) override {
-    ForEach([&] { failures_[code] = result; }, [&](Card& c) { c.FailRequest(code, result); });
+    std::lock_guard<std::mutex> lock(controlMu_);
+    failures_[code] = result;
+    for (const auto& card : SimDriver::Instance().Cards()) card->FailRequest(code, result);
   }
 
   Counters GetCounters() const override {
@@ -120,31 +123,21 @@ class SimulatorImpl final : public Simulator {
 
  private:
   // Settings are for all cards, those added later included.
-  template <typename Remember, typename Apply>
-  void ForEach(Remember remember, Apply apply) {
+  template <typename Change>
+  void SetCamera(Change change) {
     std::lock_guard<std::mutex> lock(controlMu_);
-    remember();
-    for (const auto& card : SimDriver::Instance().Cards()) apply(*card);
+    change(camera_);
+    for (const auto& card : SimDriver::Instance().Cards()) card->SetCamera(camera_);
   }
 
   void ApplySettings(Card& card) {
-    card.SetCameraConnected(connected_);
-    card.SetVideoMode(mode_);
-    card.SetSignalPresent(signal_);
-    card.SetPacing(pacing_);
-    card.SetMeasuredFps(measuredFps_);
-    card.SetRegister34(register34_);
+    card.SetCamera(camera_);
     for (const auto& [code, result] : failures_) card.FailRequest(code, result);
   }
 
   std::mutex controlMu_;  // one control call at a time
   const std::shared_ptr<HotPlugEvents> hotPlug_;
-  bool connected_ = true;
-  bool signal_ = true;
-  VideoMode mode_ = VideoMode::HD1080i25;
-  Pacing pacing_ = Pacing::RealTime;
-  int measuredFps_ = -1;
-  int register34_ = -1;
+  CameraSettings camera_;
   std::map<uint32_t, uint32_t> failures_;
 };
 

@@ -135,6 +135,12 @@ void Session::QueueRing(int count) {
                                                static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
 }
 
+bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers) {
+  if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode, nullptr) != 0) return false;
+  QueueRing(buffers);
+  return BufferCount() == buffers;
+}
+
 void Session::FreeRing() {
   if (block_) VirtualFree(block_, 0, MEM_RELEASE);
   block_ = nullptr;

@@ -100,6 +100,11 @@ class Session {
     return Simple(VTXCTL_DMA_START_GRABBING, &mode, sizeof mode);
   }
   uint32_t Stop() { return Simple(VTXCTL_DMA_STOP_GRABBING); }
+  // Access, prepare and a ring of `buffers`; and then start. True if all went well.
+  bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers);
+  bool Grabbing(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers) {
+    return Ready(pixelFormat, interlaced, fieldMode, buffers) && Start() == 0;
+  }
   uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, &index, sizeof index); }
   // Starts a lock request; its reply lands in *out.
   std::unique_ptr<Async> LockAsync(VtxLockBufferOut* out);

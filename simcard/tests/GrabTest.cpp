@@ -133,10 +133,7 @@ TEST_F(SimTest, TwentyFourBitFrameShowsTheBarColours) {
   sim().SetPacing(vsim::Pacing::FreeRunning);
   sim().SetVideoMode(VideoMode::HD1080p25);
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(2, 0, 0, nullptr), 0u);
-  s.QueueRing(2);
-  ASSERT_EQ(s.Start(), 0u);
+  ASSERT_TRUE(s.Grabbing(2, 0, 0, 2));
   VtxLockBufferOut out;
   ASSERT_EQ(s.LockFrame(&out), 0u);
   const uint8_t* row = s.Buffer(int(out.buffer.bufferIndex)) + 100 * 5760;
@@ -151,10 +148,7 @@ TEST_F(SimTest, TwentyFourBitFrameShowsTheBarColours) {
 TEST_F(SimTest, LockAndUnlockPassBuffersBackAndForth) {
   sim().SetPacing(vsim::Pacing::FreeRunning);
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(1, 1, 0, nullptr), 0u);
-  s.QueueRing(3);
-  ASSERT_EQ(s.Start(), 0u);
+  ASSERT_TRUE(s.Grabbing(1, 1, 0, 3));
   std::set<uint32_t> held;
   for (int n = 0; n < 3; ++n) {
     VtxLockBufferOut out;
@@ -174,10 +168,7 @@ TEST_F(SimTest, LockAndUnlockPassBuffersBackAndForth) {
 TEST_F(SimTest, FramesAreDroppedAndCountedWhileTheConsumerHoldsEveryBuffer) {
   sim().SetVideoMode(VideoMode::HD720p60);
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(1, 0, 0, nullptr), 0u);
-  s.QueueRing(2);
-  ASSERT_EQ(s.Start(), 0u);
+  ASSERT_TRUE(s.Grabbing(1, 0, 0, 2));
   VtxLockBufferOut first, second;
   ASSERT_EQ(s.LockFrame(&first), 0u);
   ASSERT_EQ(s.LockFrame(&second), 0u);
@@ -197,10 +188,7 @@ TEST_F(SimTest, DmaErrorsReachTheConsumerOnce) {
   sim().SetPacing(vsim::Pacing::FreeRunning);
   sim().InjectDmaError(0x55, 1);
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(0, 1, 0, nullptr), 0u);
-  s.QueueRing(2);
-  ASSERT_EQ(s.Start(), 0u);
+  ASSERT_TRUE(s.Grabbing(0, 1, 0, 2));
   std::vector<uint32_t> statuses;
   for (int n = 0; n < 3; ++n) {
     VtxLockBufferOut out;
@@ -214,9 +202,7 @@ TEST_F(SimTest, DmaErrorsReachTheConsumerOnce) {
 
 TEST_F(SimTest, StopAbortsThePendingLockAndLaterLocksFail) {
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(0, 1, 0, nullptr), 0u);
-  s.QueueRing(2);
+  ASSERT_TRUE(s.Ready(0, 1, 0, 2));
   VtxLockBufferOut out;
   EXPECT_EQ(s.LockFrame(&out), DWORD(ERROR_NOT_READY));  // not grabbing yet
   sim().SetCameraConnected(false);  // no frames arrive
@@ -232,9 +218,7 @@ TEST_F(SimTest, StopAbortsThePendingLockAndLaterLocksFail) {
 
 TEST_F(SimTest, CancelGivesBackEveryPendingRequest) {
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(2, 0, 0, nullptr), 0u);
-  s.QueueRing(3);
+  ASSERT_TRUE(s.Ready(2, 0, 0, 3));
   sim().SetCameraConnected(false);
   ASSERT_EQ(s.Start(), 0u);
   VtxLockBufferOut out;
@@ -251,9 +235,7 @@ TEST_F(SimTest, CancelGivesBackEveryPendingRequest) {
 
 TEST_F(SimTest, PreparingAgainGivesTheQueuedBuffersBack) {
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(0, 1, 0, nullptr), 0u);
-  s.QueueRing(2);
+  ASSERT_TRUE(s.Ready(0, 1, 0, 2));
   ASSERT_TRUE(s.Buffers()[0]->Pending());
   ASSERT_EQ(s.Prepare(1, 1, 0, nullptr), 0u);
   for (auto& b : s.Buffers()) EXPECT_EQ(b->Wait(), 0u);

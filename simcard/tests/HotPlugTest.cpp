@@ -23,9 +23,7 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   ASSERT_NE(added.handle, nullptr);
   EXPECT_FALSE(removed.Set());
   Session s;
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  ASSERT_EQ(s.Prepare(0, 1, 0, nullptr), 0u);
-  s.QueueRing(2);
+  ASSERT_TRUE(s.Ready(0, 1, 0, 2));
   sim().SetCameraConnected(false);
   ASSERT_EQ(s.Start(), 0u);
   VtxLockBufferOut out;
@@ -107,10 +105,7 @@ TEST_F(SimTest, RemovalDuringAFreeRunningGrabEndsItCleanly) {
   for (int cycle = 0; cycle < 20; ++cycle) {
     const int card = cycle % 2;
     auto s = std::make_unique<Session>(card);
-    ASSERT_EQ(s->TakeAccess(), 0u);
-    ASSERT_EQ(s->Prepare(uint8_t(cycle % 3), 1, 0, nullptr), 0u);
-    s->QueueRing(4);
-    ASSERT_EQ(s->Start(), 0u);
+    ASSERT_TRUE(s->Grabbing(uint8_t(cycle % 3), 1, 0, 4));
     std::atomic<int> frames{0};
     DWORD lastError = 0;
     std::thread grab([&] {
