@@ -144,8 +144,8 @@ class ORNSDI_GIS {
   }
 
   // Thread-pool callbacks of the removal and arrival waits.
-  static void CALLBACK OnCardStopped(PVOID session, BOOL timedOut);
-  static void CALLBACK OnCardStarted(PVOID session, BOOL timedOut);
+  static void CALLBACK OnCardStopped(PVOID session, BOOLEAN timedOut);
+  static void CALLBACK OnCardStarted(PVOID session, BOOLEAN timedOut);
 
   ORNSDI_Channel& Channel() { return channels[0]; }
   bool DeviceOpen() const { return hDevice.load() != INVALID_HANDLE_VALUE; }

@@ -190,13 +190,13 @@ void ReleaseFiredWait(std::atomic<HANDLE>& slot) {
 }
 }  // namespace
 
-void CALLBACK ORNSDI_GIS::OnCardStopped(PVOID context, BOOL) {
+void CALLBACK ORNSDI_GIS::OnCardStopped(PVOID context, BOOLEAN) {
   auto* session = static_cast<ORNSDI_GIS*>(context);
   HotPlugScope scope(session);
   if (scope.Active()) session->OnStopped();
 }
 
-void CALLBACK ORNSDI_GIS::OnCardStarted(PVOID context, BOOL) {
+void CALLBACK ORNSDI_GIS::OnCardStarted(PVOID context, BOOLEAN) {
   auto* session = static_cast<ORNSDI_GIS*>(context);
   HotPlugScope scope(session);
   if (scope.Active()) session->OnStarted();

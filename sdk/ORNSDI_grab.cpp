@@ -330,16 +330,17 @@ HANDLE TakeGrabThread(ORNSDI_Channel& channel, HANDLE stateAfter) {
 }  // namespace
 
 DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, HANDLE stateAfter) {
+  ORNSDI_Channel& channel = session->Channel();
+  HANDLE thread = TakeGrabThread(channel, stateAfter);
+  bool onGrabThread = channel.grabThreadId.load() == GetCurrentThreadId();
+  // The thread learns first that it is no longer the grab thread: the lock
+  // request that the stop request cancels then ends its loop quietly, and a
+  // thread that misses the stop signal leaves at its next completed lock.
+  if (thread) channel.grabThreadId.store(0);
   VtxRequestHeader input{};
   VtxResult reply{};
   DWORD status = session->Request(VTXCTL_DMA_STOP_GRABBING, port, input, reply);
-  ORNSDI_Channel& channel = session->Channel();
-  HANDLE thread = TakeGrabThread(channel, stateAfter);
   if (thread) {
-    bool onGrabThread = channel.grabThreadId.load() == GetCurrentThreadId();
-    // A stopped thread is no longer the grab thread: should it miss the
-    // stop signal, it leaves at its next completed lock.
-    channel.grabThreadId.store(0);
     SetEvent(channel.stopEvent);
     if (!onGrabThread) WaitForSingleObject(thread, ORNSDI_STOP_TIMEOUT_MS);
     CloseHandle(thread);
@@ -366,7 +367,10 @@ struct GrabState {
   HANDLE stop;
   HANDLE camera;
   DWORD issueStatus;  // status word of the last lock request as issued
+  bool outstanding;   // a lock was issued and its completion not yet handled
 };
+
+bool IsGrabThread(const GrabState& state) { return state.channel.grabThreadId.load() == GetCurrentThreadId(); }
 
 bool StartGrabbing(ORNSDI_Channel& channel) {
   DWORD result = noexp_ORNSDI_Prepare(channel.owner, channel.number, channel.cameraData);
@@ -391,6 +395,7 @@ void IssueLock(GrabState& state) {
   LockRequest& lock = *state.lock;
   lock.device = state.session->hDevice.load();
   ResetEvent(lock.overlapped.hEvent);
+  state.outstanding = true;
   state.issueStatus = state.session->IOCtl(VTXCTL_DMA_LOCK_BUFFER, state.channel.number, &lock.input,
                                            sizeof lock.input, &lock.reply, sizeof lock.reply, &lock.overlapped, true);
   // A request that failed at once wakes the wait at once.
@@ -415,8 +420,9 @@ void Unlock(GrabState& state, DWORD bufferIndex) {
   state.session->Request(VTXCTL_DMA_UNLOCK_BUFFER, state.channel.number, input, reply);
 }
 
-// Gives a locked buffer back without a callback.
+// Handles a finished lock without a callback: a locked buffer goes back.
 void DropLocked(GrabState& state) {
+  state.outstanding = false;
   if (CollectLock(state) == 0) Unlock(state, state.lock->reply.buffer.bufferIndex);
 }
 
@@ -428,7 +434,8 @@ void Deliver(ORNSDI_Channel& channel, ORNSDI_FrameInfo& info) {
 bool OnLockCompleted(GrabState& state) {
   // A newer grab took over (or the grab was stopped): the frame this thread
   // still took goes back when the thread finishes.
-  if (state.channel.grabThreadId.load() != GetCurrentThreadId()) return false;
+  if (!IsGrabThread(state)) return false;
+  state.outstanding = false;
   DWORD error = CollectLock(state);
   if (error != 0) {
     ORNSDI_LOG(kGrabThread, LOG_ERROR, int(error), L"VTXCTL_DMA_LOCK_BUFFER failed: ErrorCode=%d(0x%08X)", error,
@@ -505,11 +512,11 @@ HANDLE DuplicateOwn(HANDLE source) {
 // Gives back a buffer the last lock may still hold, and frees the lock
 // request unless the driver still owns it.
 void FinishLock(GrabState& state) {
-  if (RequestPending(state.lock->overlapped)) {
+  if (state.outstanding && RequestPending(state.lock->overlapped)) {
     state.channel.ParkLock(state.lock);
     return;
   }
-  if (WaitForSingleObject(state.lock->overlapped.hEvent, 0) == WAIT_OBJECT_0) DropLocked(state);
+  if (state.outstanding) DropLocked(state);
   delete state.lock;
 }
 
@@ -520,9 +527,10 @@ void GrabLoop(ORNSDI_Channel& channel) {
     return;
   }
   GrabState state{channel, channel.owner, lock, DuplicateOwn(channel.stopEvent), DuplicateOwn(channel.cameraEvent),
-                  0};
+                  0, false};
   HANDLE waits[3] = {state.stop, state.camera, lock->overlapped.hEvent};
-  for (bool grabbing = true; grabbing;) {
+  // A stopped thread (no longer the grab thread) issues no further lock.
+  for (bool grabbing = true; grabbing && IsGrabThread(state);) {
     IssueLock(state);
     DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
     if (woken == WAIT_OBJECT_0 + 2)

@@ -1,0 +1,154 @@
+// The grab: frames in place, DMA errors, a change of video mode, start
+// failures and the end of a session during a grab.
+#include <vwin32.h>
+
+#include "SdkTestSupport.h"
+
+namespace {
+
+class GrabTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    Sim().SetPacing(vsim::Pacing::FreeRunning);
+    session_ = Open();
+    ASSERT_NE(session_, nullptr);
+    ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
+  }
+  void TearDown() override {
+    if (session_) ORNSDI_Done(session_);
+    SimTest::TearDown();
+  }
+  // The grab thread has ended (it leaves the channel alone from then on).
+  bool ThreadsEnded() {
+    return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
+  }
+
+  ORNSDI_GIS* session_ = nullptr;
+};
+
+TEST_F(GrabTest, FramesArriveInPlaceAndGoBackToTheDriver) {
+  FrameSink sink(&session_->Channel());
+  ORNSDI_CameraData camera{};
+  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
+  EXPECT_EQ(camera.status.width, 1920);
+  EXPECT_EQ(camera.status.height, 1080);
+  EXPECT_EQ(camera.status.interlaced, 1u);
+  // Three times the ring: the driver only refills buffers that came back.
+  ASSERT_TRUE(sink.WaitFor(0, 30));
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  ASSERT_TRUE(ThreadsEnded());
+  auto frames = sink.Frames();
+  uint32_t previousFrame = 0;
+  for (size_t i = 0; i < frames.size(); ++i) {
+    SCOPED_TRACE(i);
+    EXPECT_TRUE(frames[i].inRing);
+    EXPECT_TRUE(frames[i].ownContext);
+    EXPECT_EQ(frames[i].info.bufferSize, session_->Channel().bufferSize);
+    if (i > 0) {
+      EXPECT_GT(frames[i].info.driverWord0, previousFrame);  // the driver's frame number
+    }
+    previousFrame = frames[i].info.driverWord0;
+  }
+  EXPECT_GT(session_->Channel().bufferSize, 0u);
+  EXPECT_GE(Sim().GetCounters().unlockCount, frames.size());
+}
+
+TEST_F(GrabTest, DmaErrorCostsOneFrameAndGrabbingGoesOn) {
+  FrameSink sink(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 2));
+  Sim().InjectDmaError(7, 1);
+  ASSERT_TRUE(sink.WaitFor(7, 1));
+  size_t good = sink.Count(0);
+  ASSERT_TRUE(sink.WaitFor(0, good + 5));
+  ORNSDI_StopGrab(session_, 0);
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_EQ(sink.Count(7), 1u);
+  for (const auto& frame : sink.Frames()) {
+    if (frame.info.status != 7) continue;
+    EXPECT_EQ(frame.info.rawFrame, nullptr);
+    EXPECT_EQ(frame.info.bufferSize, 0u);
+    EXPECT_EQ(frame.info.driverWord0, 0u);
+  }
+  auto lines = log_.With(L"ORNEXCTL_DMA_LOCK_BUFFER returns with DMA Status = 7");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].code, 255);
+}
+
+TEST_F(GrabTest, VideoModeChangeEndsTheGrabWithOneStatus32) {
+  FrameSink sink(&session_->Channel());
+  ORNSDI_CameraData camera{};
+  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 2));
+  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
+  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  auto frames = sink.Frames();
+  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
+  const ORNSDI_FrameInfo& last = frames.back().info;
+  EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
+  EXPECT_EQ(last.rawFrame, nullptr);
+  EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
+
+  // The caller prepares anew for the new mode.
+  FrameSink again(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
+  EXPECT_EQ(camera.status.width, 1280);
+  ASSERT_TRUE(again.WaitFor(0, 12));
+  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+TEST_F(GrabTest, ProgressiveVideoIsPreparedOnceAcrossStarts) {
+  Sim().SetVideoMode(vsim::VideoMode::HD1080p25);
+  for (int start = 0; start < 2; ++start) {
+    FrameSink sink(&session_->Channel());
+    ORNSDI_CameraData camera{};
+    camera.fieldMode = 1;  // no fields in progressive video: taken as 0
+    ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
+    EXPECT_EQ(camera.fieldMode, 0u);
+    ASSERT_TRUE(sink.WaitFor(0, 12));
+    EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  }
+  EXPECT_EQ(Sim().GetCounters().prepareCount, 1u);
+}
+
+TEST_F(GrabTest, NullCameraDataFailsTheStartWithItsReasons) {
+  FrameSink sink(&session_->Channel());
+  log_.Clear();
+  EXPECT_EQ(ORNSDI_StartGrab(session_, 0, 0, nullptr, FrameSink::Callback, &sink), ORNSDI_ERR_FAILED);
+  const std::vector<std::wstring> expected = {L"pCameraData is NULL", L"Prepare Failed!", L"Grab not started!"};
+  EXPECT_EQ(log_.Messages(), expected);
+  EXPECT_EQ(log_.With(L"pCameraData is NULL")[0].function, "noexp_ORNSDI_Prepare");
+  EXPECT_EQ(log_.With(L"Prepare Failed!")[0].code, 1);
+  EXPECT_EQ(log_.With(L"Prepare Failed!")[0].function, "noexp_ORNSDI_GrabThread");
+  EXPECT_EQ(log_.With(L"Grab not started!")[0].code, 255);
+  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_TRUE(sink.Frames().empty());
+}
+
+TEST_F(GrabTest, EndingTheSessionStopsTheGrabAndGivesAccessBack) {
+  ORNSDI_Done(session_);
+  session_ = nullptr;
+  size_t handles = vw32::OpenHandleCount();
+  session_ = Open();
+  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
+  FrameSink sink(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 2));
+  log_.Clear();
+  EXPECT_EQ(ORNSDI_Done(session_), ORNSDI_OK);
+  session_ = nullptr;
+  // Stop and release reached the driver: neither was refused.
+  EXPECT_EQ(Sim().GetCounters().accessMask, 0u);
+  for (const std::wstring& message : log_.Messages()) {
+    EXPECT_EQ(message.find(L"0xCE322618"), std::wstring::npos) << testing::PrintToString(message);
+    EXPECT_EQ(message.find(L"0xCE322060"), std::wstring::npos) << testing::PrintToString(message);
+  }
+  EXPECT_EQ(vw32::OpenHandleCount(), handles);
+}
+
+}  // namespace

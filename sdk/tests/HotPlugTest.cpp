@@ -1,0 +1,105 @@
+// Removal and arrival of the card under an open session.
+#include "SdkTestSupport.h"
+
+namespace {
+
+class HotPlugTest : public SimTest {
+ protected:
+  void SetUp() override {
+    SimTest::SetUp();
+    Sim().SetPacing(vsim::Pacing::FreeRunning);
+    session_ = Open();
+    ASSERT_NE(session_, nullptr);
+    ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
+  }
+  void TearDown() override {
+    if (session_) ORNSDI_Done(session_);
+    SimTest::TearDown();
+  }
+  void Remove() {
+    size_t seen = log_.Count(L"OnCardStopped Leave");
+    Sim().RemoveCard(0);
+    ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", seen + 1));
+    EXPECT_FALSE(session_->DeviceOpen());
+  }
+  void Insert() {
+    size_t seen = log_.Count(L"OnCardStarted Leave");
+    Sim().InsertCard(0);
+    ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
+  }
+
+  ORNSDI_GIS* session_ = nullptr;
+};
+
+TEST_F(HotPlugTest, RunningGrabResumesAfterArrivalWithItsCallback) {
+  FrameSink sink(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  Remove();
+  EXPECT_EQ(session_->Channel().grabThread.load(), INVALID_HANDLE_VALUE);
+  size_t before = sink.Count(0);
+  Insert();
+  EXPECT_TRUE(session_->DeviceOpen());
+  ASSERT_TRUE(sink.WaitFor(0, before + 12));
+  for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.ownContext);
+  EXPECT_EQ(session_->accessCount[0].load(), 1u);
+  EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
+  auto enter = log_.With(L"OnCardStopped Enter");
+  ASSERT_EQ(enter.size(), 1u);
+  EXPECT_EQ(enter[0].severity, DWORD(LOG_NOTICE));
+  EXPECT_EQ(enter[0].function, "ORNSDI_GIS::OnCardStopped");
+  EXPECT_EQ(enter[0].source, L".\\ORNSDI_Init");
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
+  FrameSink sink(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  Remove();
+  // The stop request cannot reach a removed card, but the grab is over.
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  Insert();
+  EXPECT_TRUE(session_->DeviceOpen());
+  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().liveThreads.load(), 0);
+  EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);  // access is given again
+}
+
+TEST_F(HotPlugTest, ArrivalWhileOpenChangesNothing) {
+  HANDLE device = session_->hDevice.load();
+  log_.Clear();
+  ORNSDI_GIS::OnCardStarted(session_, FALSE);
+  const std::vector<std::wstring> expected = {L"OnCardStarted Enter", L"hDevice != INVALID_HANDLE_VALUE",
+                                              L"OnCardStarted Leave"};
+  EXPECT_EQ(log_.Messages(), expected);
+  EXPECT_EQ(log_.With(L"hDevice != INVALID_HANDLE_VALUE")[0].function, "ORNSDI_GIS::OnCardStarted");
+  EXPECT_EQ(session_->hDevice.load(), device);
+  EXPECT_EQ(Sim().GetCounters().openSessions, 1u);
+}
+
+TEST_F(HotPlugTest, FailedReopenStillSeesTheNextArrival) {
+  Remove();
+  Sim().ConfigureCard(0, {1, L"PCIe Slot 1", true});
+  Sim().InsertCard(0);
+  ASSERT_TRUE(log_.WaitFor(L"hDevice == INVALID_HANDLE_VALUE"));
+  Sim().ConfigureCard(0, {1, L"PCIe Slot 1", false});
+  ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
+  ASSERT_TRUE(WaitUntil([this] { return Sim().GetCounters().accessMask == 0x100u; }));
+  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
+}
+
+TEST_F(HotPlugTest, EndingTheSessionDuringRemovalAndArrivalIsSafe) {
+  FrameSink sink(&session_->Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  Sim().RemoveCard(0);
+  Sim().InsertCard(0);
+  // The callbacks may run at this moment; the session waits for them.
+  EXPECT_EQ(ORNSDI_Done(session_), ORNSDI_OK);
+  session_ = nullptr;
+  EXPECT_EQ(Sim().GetCounters().openSessions, 0u);
+}
+
+}  // namespace

@@ -1,0 +1,126 @@
+#include "SdkTestSupport.h"
+
+#include <chrono>
+
+#include "LogEngine.h"
+#include "LogOutput.h"
+
+namespace {
+
+// Generous: the guard only turns a hang into a failure.
+constexpr auto kGuard = std::chrono::seconds(60);
+
+class CaptureOutput : public LogOutput {
+ public:
+  explicit CaptureOutput(std::shared_ptr<LogCapture::Shared> shared)
+      : LogOutput(L"Capture", LOG_OUTPUT_SYSTEM, 0), shared_(std::move(shared)) {
+    detail = 5;
+  }
+  int Open() override { return 0; }
+  void Close() override {}
+  int Write(const wchar_t*, int, const LogRecord* r) override {
+    std::lock_guard<std::mutex> hold(shared_->lock);
+    shared_->entries.push_back(
+        {r->moduleName, r->libraryName, r->functionName, r->sourceFile, r->message, r->severity, r->code});
+    ++shared_->counts[r->message];
+    shared_->changed.notify_all();
+    return 0;
+  }
+
+ private:
+  std::shared_ptr<LogCapture::Shared> shared_;
+};
+
+}  // namespace
+
+LogCapture::LogCapture() : shared_(std::make_shared<Shared>()) {
+  LogRegisterEngine(LOG_HANDLE_ORNX);
+  LogEngine* engine = LogFindEngine(LOG_HANDLE_ORNX);
+  engine->outputs.Append(new CaptureOutput(shared_));
+  engine->RecomputeMinThreshold();
+}
+
+LogCapture::~LogCapture() { LogRelease(LOG_HANDLE_ORNX); }
+
+std::vector<LogEntry> LogCapture::With(const std::wstring& message) const {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  std::vector<LogEntry> found;
+  for (const LogEntry& e : shared_->entries)
+    if (e.message == message) found.push_back(e);
+  return found;
+}
+
+size_t LogCapture::Count(const std::wstring& message) const {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  auto found = shared_->counts.find(message);
+  return found == shared_->counts.end() ? 0 : found->second;
+}
+
+std::vector<std::wstring> LogCapture::Messages() const {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  std::vector<std::wstring> messages;
+  for (const LogEntry& e : shared_->entries) messages.push_back(e.message);
+  return messages;
+}
+
+bool LogCapture::WaitFor(const std::wstring& message, size_t count) {
+  std::unique_lock<std::mutex> hold(shared_->lock);
+  return shared_->changed.wait_for(hold, kGuard, [&] { return shared_->counts[message] >= count; });
+}
+
+void LogCapture::Clear() {
+  std::lock_guard<std::mutex> hold(shared_->lock);
+  shared_->entries.clear();
+  shared_->counts.clear();
+}
+
+ORNSDI_GIS* SimTest::Open() {
+  ORNSDI_HANDLE session = ORNSDI_Init();
+  EXPECT_NE(session, nullptr) << "no card opened";
+  return static_cast<ORNSDI_GIS*>(session);
+}
+
+void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
+  auto* sink = static_cast<FrameSink*>(context);
+  const ORNSDI_Channel& ring = *sink->channel_;
+  bool inRing = false;
+  for (DWORD i = 0; i < ring.bufferCount; ++i) inRing |= info->rawFrame == ring.Buffer(i);
+  std::lock_guard<std::mutex> hold(sink->lock_);
+  sink->frames_.push_back({*info, inRing, context == sink->self_});
+  sink->changed_.notify_all();
+}
+
+bool FrameSink::WaitFor(uint32_t status, size_t count) {
+  std::unique_lock<std::mutex> hold(lock_);
+  return changed_.wait_for(hold, kGuard, [&] {
+    size_t n = 0;
+    for (const Frame& f : frames_) n += f.info.status == status;
+    return n >= count;
+  });
+}
+
+std::vector<FrameSink::Frame> FrameSink::Frames() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return frames_;
+}
+
+size_t FrameSink::Count(uint32_t status) const {
+  size_t n = 0;
+  for (const Frame& f : Frames()) n += f.info.status == status;
+  return n;
+}
+
+uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* camera) {
+  ORNSDI_CameraData local{};
+  local.pixelFormat = ORNSDI_PIXFMT_YCRCB422_10;
+  return ORNSDI_StartGrab(session, 0, 0, camera ? camera : &local, FrameSink::Callback, &sink);
+}
+
+bool WaitUntil(const std::function<bool()>& condition) {
+  const auto end = std::chrono::steady_clock::now() + kGuard;
+  while (!condition()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    Sleep(5);
+  }
+  return true;
+}

@@ -1,0 +1,107 @@
+// Helpers of the grabber library's tests: a log capture, the simulated card
+// around each test, and a frame callback that records what it receives.
+#pragma once
+
+#include <windows.h>
+
+#include <gtest/gtest.h>
+
+#include <condition_variable>
+#include <functional>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "Log.h"
+#include "ORNSDI.h"
+#include "ORNSDI_GIS.h"
+#include "SimCard.h"
+
+struct LogEntry {
+  std::string module, library, function;
+  std::wstring source, message;
+  DWORD severity;
+  int code;
+};
+
+// Every record the library writes under "ORNX", at every severity, while it
+// lives (it registers the engine with a capturing output and releases it).
+class LogCapture {
+ public:
+  LogCapture();
+  ~LogCapture();
+  std::vector<LogEntry> With(const std::wstring& message) const;
+  size_t Count(const std::wstring& message) const;
+  std::vector<std::wstring> Messages() const;
+  // Waits until `count` records carry this message; false if that never
+  // happens (the guard is long: it only turns a hang into a failure).
+  bool WaitFor(const std::wstring& message, size_t count = 1);
+  void Clear();
+
+  struct Shared {
+    mutable std::mutex lock;
+    std::condition_variable changed;
+    std::vector<LogEntry> entries;
+    std::map<std::wstring, size_t> counts;  // records per message
+  };
+
+ private:
+  std::shared_ptr<Shared> shared_;
+};
+
+// The simulated card (one unless a test asks for more) and the log capture.
+class SimTest : public ::testing::Test {
+ protected:
+  explicit SimTest(int cards = 1) : cards_(cards) {}
+  void SetUp() override { sim_ = &vsim::Simulator::Start(cards_); }
+  void TearDown() override { vsim::Simulator::Stop(); }
+  vsim::Simulator& Sim() { return *sim_; }
+  // Opens the first card; the test fails when none opens.
+  ORNSDI_GIS* Open();
+
+  LogCapture log_;
+
+ private:
+  int cards_;
+  vsim::Simulator* sim_ = nullptr;
+};
+
+// Ends a session at the end of a scope.
+struct SessionGuard {
+  ORNSDI_HANDLE handle;
+  ~SessionGuard() {
+    if (handle) ORNSDI_Done(handle);
+  }
+};
+
+// A frame callback that records every call and checks that each frame lies
+// in the channel's ring.
+class FrameSink {
+ public:
+  struct Frame {
+    ORNSDI_FrameInfo info;
+    bool inRing;     // rawFrame is the start of one of the ring's buffers
+    bool ownContext; // the callback got this sink as its context
+  };
+  explicit FrameSink(const ORNSDI_Channel* channel) : channel_(channel) {}
+  static void Callback(void* context, ORNSDI_FrameInfo* info);
+  // Waits until `count` calls with this status arrived (see LogCapture::WaitFor).
+  bool WaitFor(uint32_t status, size_t count);
+  std::vector<Frame> Frames() const;
+  size_t Count(uint32_t status) const;
+
+ private:
+  const ORNSDI_Channel* channel_;
+  mutable std::mutex lock_;
+  std::condition_variable changed_;
+  std::vector<Frame> frames_;
+  void* self_ = this;
+};
+
+// Polls until `condition` holds; false if it never does (a hang).
+bool WaitUntil(const std::function<bool()>& condition);
+
+// Starts a grab on an opened session with DMA access; returns its status.
+uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* camera = nullptr);

@@ -1,0 +1,162 @@
+// Sessions, the status word of the I/O control wrapper, argument checks and
+// the enumeration of cards.
+#include <setupapi.h>
+
+#include <cwchar>
+#include <functional>
+
+#include "SdkTestSupport.h"
+
+namespace {
+
+using SessionTest = SimTest;
+
+constexpr uint32_t kVideoSize = VTXCTL_GET_VIDEO_SIZE;
+
+DWORD VideoSizeRequest(ORNSDI_GIS* session) {
+  VtxRequestHeader input{};
+  VtxVideoSizeOut reply{};
+  return session->Request(kVideoSize, 0, input, reply);
+}
+
+TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
+  SessionGuard guard{Open()};
+  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
+  Sim().FailRequest(kVideoSize, 0x1234);
+  log_.Clear();
+  EXPECT_EQ(VideoSizeRequest(session), 0xFF340000u);
+  auto lines = log_.With(L"DeviceIOCtl(0xCE3220C0) returned with result=52(0x00000034).");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(log_.Messages().size(), 1u);
+  EXPECT_EQ(lines[0].code, int(LogFourCC("IOFR")));
+  EXPECT_EQ(lines[0].function, "ORNSDI_GIS::IOCtl");
+  EXPECT_EQ(lines[0].module, "IO Control wrapper");
+  EXPECT_EQ(lines[0].source, L".\\ORNSDI_ioctl");
+  // A public call that sends the request returns the failure flag.
+  ORNSDI_CameraStatus status{};
+  EXPECT_EQ(ORNSDI_GetCameraStatus(session, 0, &status), ORNSDI_ERR_FAILED);
+  Sim().FailRequest(kVideoSize, 0);
+  EXPECT_EQ(VideoSizeRequest(session), 0u);
+}
+
+TEST_F(SessionTest, StoppingSessionRefusesRequestsWith995) {
+  SessionGuard guard{Open()};
+  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
+  SetEvent(session->stopCardEvent);
+  log_.Clear();
+  EXPECT_EQ(VideoSizeRequest(session), 0xFF0003E3u);
+  auto lines = log_.With(L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3).");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(log_.Messages().size(), 1u);
+  EXPECT_EQ(lines[0].code, int(LogFourCC("IOFA")));
+  ResetEvent(session->stopCardEvent);
+  EXPECT_EQ(VideoSizeRequest(session), 0u);
+}
+
+// Each check fails with 1 and one ERROR line with code 1, in a fixed order:
+// port, then session, then output pointer.
+TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
+  SessionGuard guard{Open()};
+  ORNSDI_HANDLE s = guard.handle;
+  struct Case {
+    const char* function;
+    std::function<uint32_t()> call;
+    const wchar_t* message;
+  };
+  const Case cases[] = {
+      {"ORNSDI_Done", [] { return ORNSDI_Done(nullptr); }, L"hGrabber is NULL"},
+      {"ORNSDI_GetCameraStatus", [] { return ORNSDI_GetCameraStatus(nullptr, 1, nullptr); }, L"Invalid port 1"},
+      {"ORNSDI_GetCameraStatus", [] { return ORNSDI_GetCameraStatus(nullptr, 0, nullptr); }, L"hGrabber is NULL"},
+      {"ORNSDI_GetCameraStatus", [s] { return ORNSDI_GetCameraStatus(s, 0, nullptr); }, L"pCameraStatus is NULL"},
+      {"ORNSDI_IsCameraConnected", [s] { return ORNSDI_IsCameraConnected(s, 0, nullptr); }, L"pConnected is NULL"},
+      {"ORNSDI_GetGrabStat", [s] { return ORNSDI_GetGrabStat(s, 2, nullptr); }, L"Invalid port 2"},
+      {"ORNSDI_GetGrabStat", [s] { return ORNSDI_GetGrabStat(s, 0, nullptr); }, L"pGrabStat is NULL"},
+      {"ORNSDI_GetDMAAccess", [] { return ORNSDI_GetDMAAccess(nullptr, 0); }, L"hGrabber is NULL"},
+      {"ORNSDI_ReleaseDMAAccess", [] { return ORNSDI_ReleaseDMAAccess(nullptr, 1); }, L"Invalid port 1"},
+      {"ORNSDI_StartGrab", [] { return ORNSDI_StartGrab(nullptr, 0, 0, nullptr, nullptr, nullptr); },
+       L"hGrabber is NULL"},
+      {"ORNSDI_StopGrab", [s] { return ORNSDI_StopGrab(s, 1); }, L"Invalid port 1"},
+      {"ORNSDI_EnumNext", [] { return ORNSDI_EnumNext(nullptr, nullptr); }, L"hDevEnum is NULL"},
+      {"noexp_ORNSDI_ReadI2C", [] { return noexp_ORNSDI_ReadI2C(nullptr, 0, 34, nullptr); }, L"hGrabber is NULL"},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.function);
+    log_.Clear();
+    EXPECT_EQ(c.call(), ORNSDI_ERR_ARGUMENT);
+    auto lines = log_.With(c.message);
+    ASSERT_EQ(lines.size(), 1u);
+    EXPECT_EQ(log_.Messages().size(), 1u);
+    EXPECT_EQ(lines[0].function, c.function);
+    EXPECT_EQ(lines[0].severity, DWORD(LOG_ERROR));
+    EXPECT_EQ(lines[0].code, 1);
+  }
+}
+
+class NoCardTest : public SimTest {
+ protected:
+  NoCardTest() : SimTest(0) {}
+};
+
+TEST_F(NoCardTest, NothingToOpenIsAWarningOnly) {
+  EXPECT_EQ(ORNSDI_Init(), nullptr);
+  auto lines = log_.With(L"No devices present!");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].severity, DWORD(LOG_WARNING));
+  EXPECT_EQ(lines[0].code, 3);
+  EXPECT_EQ(lines[0].module, "DeviceEnumerator");
+  EXPECT_EQ(log_.Count(L"No device left"), 0u);
+  ORNSDI_ENUM_HANDLE list = &list;
+  EXPECT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_NO_MORE_DEVICES);
+  EXPECT_EQ(list, nullptr);
+}
+
+class TwoCardTest : public SimTest {
+ protected:
+  TwoCardTest() : SimTest(2) {}
+};
+
+const wchar_t* PathOf(const ORNSDI_EnumData& record) {
+  return static_cast<const SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(record.detailBlock)->DevicePath;
+}
+
+TEST_F(TwoCardTest, RecordsCarrySlotsAndInitOpensTheFirstCard) {
+  // A name beyond the basic plane arrives from the driver as a surrogate pair.
+  Sim().ConfigureCard(0, {3, L"Slot \U0001F600 A", false});
+  Sim().ConfigureCard(1, {7, L"Slot B", false});
+  ORNSDI_ENUM_HANDLE list = nullptr;
+  ASSERT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_OK);
+  ORNSDI_EnumData first{}, second{}, none{};
+  first.size = second.size = none.size = sizeof(ORNSDI_EnumData);
+  ASSERT_EQ(ORNSDI_EnumNext(list, &first), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_EnumNext(list, &second), ORNSDI_OK);
+  EXPECT_EQ(ORNSDI_EnumNext(list, &none), ORNSDI_NO_MORE_DEVICES);
+  EXPECT_EQ(ORNSDI_EnumNext(list, &none), ORNSDI_NO_MORE_DEVICES);
+  none.size = 23;
+  log_.Clear();
+  EXPECT_EQ(ORNSDI_EnumNext(list, &none), ORNSDI_ERR_ARGUMENT);
+  EXPECT_TRUE(log_.Messages().empty());
+  EXPECT_EQ(first.slotNumber, 3u);
+  EXPECT_STREQ(first.slotName, L"Slot \U0001F600 A");
+  EXPECT_EQ(second.slotNumber, 7u);
+  EXPECT_STREQ(second.slotName, L"Slot B");
+
+  SessionGuard guard{ORNSDI_Init()};
+  ASSERT_NE(guard.handle, nullptr);
+  EXPECT_STREQ(static_cast<ORNSDI_GIS*>(guard.handle)->devicePath, PathOf(first));
+  EXPECT_EQ(Sim().GetCounters().openSessions, 1u);
+  EXPECT_EQ(ORNSDI_EnumClose(list), ORNSDI_OK);
+}
+
+TEST_F(TwoCardTest, CardsRefusingSessionsLeaveNoDevice) {
+  Sim().ConfigureCard(0, {1, L"A", true});
+  Sim().ConfigureCard(1, {2, L"B", true});
+  EXPECT_EQ(ORNSDI_Init(), nullptr);
+  auto lines = log_.With(L"No device left");
+  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(lines[0].severity, DWORD(LOG_ERROR));
+  EXPECT_EQ(lines[0].code, 0);
+  EXPECT_EQ(log_.Count(L"No devices present!"), 0u);
+  EXPECT_EQ(Sim().GetCounters().openSessions, 0u);
+}
+
+}  // namespace
