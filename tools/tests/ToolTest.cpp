@@ -1,7 +1,9 @@
 // vantrel-imaq as a user runs it: its output, its errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <stdlib.h>
 #include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdio>
 #include <string>
@@ -76,3 +78,26 @@ TEST(ToolHwInfo, FailuresGoToStderrWithANonZeroExitCode) {
   EXPECT_EQ(missing.exitCode, 1);
   EXPECT_NE(missing.output.find("/nonexistent/libvantrelimaq.so"), std::string::npos) << missing.output;
 }
+
+#if defined(VANTREL_ADAPTOR_LOGS)
+TEST(ToolDebugOutput, ShowsTheLibraryDebuggerOutputOnStderrOnlyWhenAsked) {
+  // A user without a log configuration: the start-up reports the missing key.
+  char folder[] = "/tmp/vantrel-imaq-test-XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  const std::string environment = std::string("XDG_CONFIG_HOME=") + folder;
+  const ToolRun shown = runTool("hwinfo --debug-output", true, environment);
+  EXPECT_EQ(shown.exitCode, 0);
+  EXPECT_EQ(shown.output.rfind("Open registry key\n", 0), 0u) << shown.output;
+  EXPECT_NE(shown.output.find("Software\\Teskar\\ORNSDI\\SDK\\Log"), std::string::npos) << shown.output;
+  const ToolRun quiet = runTool("hwinfo", true, environment);
+  EXPECT_EQ(quiet.exitCode, 0);
+  EXPECT_EQ(quiet.output, "");
+  // The layer already loaded when the tool starts: the tool starts again so
+  // that the layer reads the setting.
+  const ToolRun preloaded = runTool("hwinfo --debug-output", true,
+                                    environment + " ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" VWIN32_PATH);
+  EXPECT_EQ(preloaded.exitCode, 0);
+  EXPECT_EQ(preloaded.output.rfind("Open registry key\n", 0), 0u) << preloaded.output;
+  rmdir(folder);
+}
+#endif
