@@ -151,6 +151,8 @@ CscRowPlan MakeCscRowPlan(const CscFixed& csc, bool tenBit) {
                            FitsInt16(cbOff) && FitsInt16(crOff) && FitsInt16(csc.yGain) && FitsInt16(csc.crToR) &&
                            FitsInt16(csc.crToG) && FitsInt16(csc.cbToG) && FitsInt16(csc.cbToB);
   plan.vectorExact = unityGains && operandsFit;
+  plan.adjusts = csc.rBias != 0 || csc.gBias != 0 || csc.bBias != 0 || csc.rMin != 0 || csc.gMin != 0 ||
+                 csc.bMin != 0 || csc.rMax != 255 || csc.gMax != 255 || csc.bMax != 255;
   if (!plan.vectorExact) return plan;
   plan.yOffset = static_cast<int16_t>(yOff);
   plan.cbOffset = static_cast<int16_t>(cbOff);

@@ -46,6 +46,9 @@ struct CscRowPlan {
   // operands and 32-bit sums, and all gains are unity: the vector code then
   // gives the scalar loop's bytes. Otherwise the rows run the scalar loop.
   bool vectorExact;
+  // False when the biases are 0 and every clamp is 0..255: the byte
+  // saturation of the vector code is then the whole clamp.
+  bool adjusts;
   int32_t shift;  // right shift taking a sum to an output step: 10 or 8
   // Offsets as the loop applies them (the 8-bit loop's are shifted right by 2).
   int16_t yOffset;

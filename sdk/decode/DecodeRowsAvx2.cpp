@@ -65,12 +65,18 @@ void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
 
 struct CscVectors {
   __m256i offset, withCr, withCb, red, blue, greenCr, greenCb;
-  __m256i biasBG, biasR, lowBG, lowR, highBG, highR, toBgr;
+  __m256i biasBG, biasR, low, high, toBgr;
 };
 
 __m256i Halves(int16_t first, int16_t second) {
   return _mm256_setr_epi16(first, first, first, first, second, second, second, second, first, first, first, first,
                            second, second, second, second);
+}
+
+// Per lane: four bytes for blue, four for green, eight for red.
+__m128i Quarters(uint8_t b, uint8_t g, uint8_t r) {
+  return _mm_setr_epi8(char(b), char(b), char(b), char(b), char(g), char(g), char(g), char(g), char(r), char(r),
+                       char(r), char(r), char(r), char(r), char(r), char(r));
 }
 
 CscVectors MakeVectors(const CscRowPlan& p) {
@@ -87,17 +93,15 @@ CscVectors MakeVectors(const CscRowPlan& p) {
   v.greenCb = _mm256_set1_epi32(int32_t(p.cbToGNegated) << 16);
   v.biasBG = Halves(c.bBias, c.gBias);
   v.biasR = _mm256_set1_epi16(c.rBias);
-  v.lowBG = Halves(c.bMin, c.gMin);
-  v.lowR = _mm256_set1_epi16(c.rMin);
-  v.highBG = Halves(c.bMax, c.gMax);
-  v.highR = _mm256_set1_epi16(c.rMax);
+  v.low = _mm256_broadcastsi128_si256(Quarters(c.bMin, c.gMin, c.rMin));
+  v.high = _mm256_broadcastsi128_si256(Quarters(c.bMax, c.gMax, c.rMax));
   v.toBgr = TableLanes(kPlanarToBgr, kPlanarToBgr);
   return v;
 }
 
 // Four pixel pairs (sixteen 16-bit samples) to 12 bytes B G R ... in each
 // lane, the lane's top four bytes zero (see FourPixels of the SSE4.1 code).
-template <int kShift>
+template <int kShift, bool kAdjust>
 __m256i EightPixels(__m256i samples, const CscVectors& v) {
   const __m256i d = _mm256_sub_epi16(samples, v.offset);
   const __m256i withCr = _mm256_shuffle_epi8(d, v.withCr);
@@ -106,11 +110,15 @@ __m256i EightPixels(__m256i samples, const CscVectors& v) {
   const __m256i blue = _mm256_srai_epi32(_mm256_madd_epi16(withCb, v.blue), kShift);
   const __m256i green = _mm256_srai_epi32(
       _mm256_add_epi32(_mm256_madd_epi16(withCr, v.greenCr), _mm256_madd_epi16(withCb, v.greenCb)), kShift);
-  __m256i bg = _mm256_adds_epi16(_mm256_packs_epi32(blue, green), v.biasBG);
-  __m256i rr = _mm256_adds_epi16(_mm256_packs_epi32(red, red), v.biasR);
-  bg = _mm256_max_epi16(_mm256_min_epi16(bg, v.highBG), v.lowBG);
-  rr = _mm256_max_epi16(_mm256_min_epi16(rr, v.highR), v.lowR);
-  return _mm256_shuffle_epi8(_mm256_packus_epi16(bg, rr), v.toBgr);
+  __m256i bg = _mm256_packs_epi32(blue, green);
+  __m256i rr = _mm256_packs_epi32(red, red);
+  if (kAdjust) {
+    bg = _mm256_adds_epi16(bg, v.biasBG);
+    rr = _mm256_adds_epi16(rr, v.biasR);
+  }
+  __m256i bytes = _mm256_packus_epi16(bg, rr);
+  if (kAdjust) bytes = _mm256_max_epu8(_mm256_min_epu8(bytes, v.high), v.low);
+  return _mm256_shuffle_epi8(bytes, v.toBgr);
 }
 
 // Two results of EightPixels (12 bytes in each lane) to 48 contiguous bytes.
@@ -122,14 +130,33 @@ void Store48(uint8_t* out, __m256i a, __m256i b) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(rest));
 }
 
+// Whole 16-pixel blocks; returns the pixels done.
+template <bool kAdjust>
+int32_t Convert10Blocks(const uint8_t* values, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  int32_t done = 0;
+  for (; done + 16 <= width; done += 16) {
+    const uint8_t* in = values + 4 * done;
+    Store48(bgr + 3 * done, EightPixels<10, kAdjust>(Load(in), v), EightPixels<10, kAdjust>(Load(in + 32), v));
+  }
+  return done;
+}
+
+template <bool kAdjust>
+int32_t Convert8Blocks(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  int32_t done = 0;
+  for (; done + 16 <= width; done += 16) {
+    const uint8_t* in = samples + 2 * done;
+    Store48(bgr + 3 * done, EightPixels<8, kAdjust>(_mm256_cvtepu8_epi16(Load128(in)), v),
+            EightPixels<8, kAdjust>(_mm256_cvtepu8_epi16(Load128(in + 16)), v));
+  }
+  return done;
+}
+
 void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    for (; done + 16 <= width; done += 16) {
-      const uint8_t* in = values + 4 * done;
-      Store48(bgr + 3 * done, EightPixels<10>(Load(in), v), EightPixels<10>(Load(in + 32), v));
-    }
+    done = plan.adjusts ? Convert10Blocks<true>(values, width, bgr, v) : Convert10Blocks<false>(values, width, bgr, v);
   }
   CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
 }
@@ -138,11 +165,7 @@ void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscR
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    for (; done + 16 <= width; done += 16) {
-      const uint8_t* in = samples + 2 * done;
-      Store48(bgr + 3 * done, EightPixels<8>(_mm256_cvtepu8_epi16(Load128(in)), v),
-              EightPixels<8>(_mm256_cvtepu8_epi16(Load128(in + 16)), v));
-    }
+    done = plan.adjusts ? Convert8Blocks<true>(samples, width, bgr, v) : Convert8Blocks<false>(samples, width, bgr, v);
   }
   CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
 }

@@ -50,11 +50,17 @@ void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
 
 struct CscVectors {
   __m128i offset, withCr, withCb, red, blue, greenCr, greenCb;
-  __m128i biasBG, biasR, lowBG, lowR, highBG, highR, toBgr;
+  __m128i biasBG, biasR, low, high, toBgr;
 };
 
 __m128i Halves(int16_t first, int16_t second) {
   return _mm_setr_epi16(first, first, first, first, second, second, second, second);
+}
+
+// Four bytes for blue, four for green, eight for red.
+__m128i Quarters(uint8_t b, uint8_t g, uint8_t r) {
+  return _mm_setr_epi8(char(b), char(b), char(b), char(b), char(g), char(g), char(g), char(g), char(r), char(r),
+                       char(r), char(r), char(r), char(r), char(r), char(r));
 }
 
 CscVectors MakeVectors(const CscRowPlan& p) {
@@ -70,19 +76,19 @@ CscVectors MakeVectors(const CscRowPlan& p) {
   v.greenCb = _mm_set1_epi32(int32_t(p.cbToGNegated) << 16);
   v.biasBG = Halves(c.bBias, c.gBias);
   v.biasR = _mm_set1_epi16(c.rBias);
-  v.lowBG = Halves(c.bMin, c.gMin);
-  v.lowR = _mm_set1_epi16(c.rMin);
-  v.highBG = Halves(c.bMax, c.gMax);
-  v.highR = _mm_set1_epi16(c.rMax);
+  v.low = Quarters(c.bMin, c.gMin, c.rMin);
+  v.high = Quarters(c.bMax, c.gMax, c.rMax);
   v.toBgr = Table(kPlanarToBgr);
   return v;
 }
 
 // Two pixel pairs (eight 16-bit samples) to 12 bytes B G R B G R ..., the
-// top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds,
-// shifted down by kShift, then biased and clamped in 16 bits (saturation
-// keeps every out-of-range value out of range on the same side).
-template <int kShift>
+// top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds and
+// shifted down by kShift; the bias is added in 16 bits and the clamp applied
+// to the bytes (saturation keeps every out-of-range value out of range on the
+// same side, so it changes no clamped result). Without bias and with the
+// clamp 0..255 (kAdjust false) the byte saturation is the whole clamp.
+template <int kShift, bool kAdjust>
 __m128i FourPixels(__m128i samples, const CscVectors& v) {
   const __m128i d = _mm_sub_epi16(samples, v.offset);
   const __m128i withCr = _mm_shuffle_epi8(d, v.withCr);
@@ -91,11 +97,15 @@ __m128i FourPixels(__m128i samples, const CscVectors& v) {
   const __m128i blue = _mm_srai_epi32(_mm_madd_epi16(withCb, v.blue), kShift);
   const __m128i green = _mm_srai_epi32(
       _mm_add_epi32(_mm_madd_epi16(withCr, v.greenCr), _mm_madd_epi16(withCb, v.greenCb)), kShift);
-  __m128i bg = _mm_adds_epi16(_mm_packs_epi32(blue, green), v.biasBG);
-  __m128i rr = _mm_adds_epi16(_mm_packs_epi32(red, red), v.biasR);
-  bg = _mm_max_epi16(_mm_min_epi16(bg, v.highBG), v.lowBG);
-  rr = _mm_max_epi16(_mm_min_epi16(rr, v.highR), v.lowR);
-  return _mm_shuffle_epi8(_mm_packus_epi16(bg, rr), v.toBgr);
+  __m128i bg = _mm_packs_epi32(blue, green);
+  __m128i rr = _mm_packs_epi32(red, red);
+  if (kAdjust) {
+    bg = _mm_adds_epi16(bg, v.biasBG);
+    rr = _mm_adds_epi16(rr, v.biasR);
+  }
+  __m128i bytes = _mm_packus_epi16(bg, rr);
+  if (kAdjust) bytes = _mm_max_epu8(_mm_min_epu8(bytes, v.high), v.low);
+  return _mm_shuffle_epi8(bytes, v.toBgr);
 }
 
 // Four 12-byte groups to 48 contiguous bytes.
@@ -105,15 +115,37 @@ void Store48(uint8_t* out, __m128i a, __m128i b, __m128i c, __m128i d) {
   Store(out + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
 }
 
+// Whole 16-pixel blocks; returns the pixels done.
+template <bool kAdjust>
+int32_t Convert10Blocks(const uint8_t* values, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  int32_t done = 0;
+  for (; done + 16 <= width; done += 16) {
+    const uint8_t* in = values + 4 * done;
+    Store48(bgr + 3 * done, FourPixels<10, kAdjust>(Load(in), v), FourPixels<10, kAdjust>(Load(in + 16), v),
+            FourPixels<10, kAdjust>(Load(in + 32), v), FourPixels<10, kAdjust>(Load(in + 48), v));
+  }
+  return done;
+}
+
+template <bool kAdjust>
+int32_t Convert8Blocks(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  int32_t done = 0;
+  for (; done + 16 <= width; done += 16) {
+    const __m128i first = Load(samples + 2 * done);
+    const __m128i second = Load(samples + 2 * done + 16);
+    Store48(bgr + 3 * done, FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(first), v),
+            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(_mm_srli_si128(first, 8)), v),
+            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(second), v),
+            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(_mm_srli_si128(second, 8)), v));
+  }
+  return done;
+}
+
 void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    for (; done + 16 <= width; done += 16) {
-      const uint8_t* in = values + 4 * done;
-      Store48(bgr + 3 * done, FourPixels<10>(Load(in), v), FourPixels<10>(Load(in + 16), v),
-              FourPixels<10>(Load(in + 32), v), FourPixels<10>(Load(in + 48), v));
-    }
+    done = plan.adjusts ? Convert10Blocks<true>(values, width, bgr, v) : Convert10Blocks<false>(values, width, bgr, v);
   }
   CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
 }
@@ -122,14 +154,7 @@ void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscR
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    for (; done + 16 <= width; done += 16) {
-      const __m128i first = Load(samples + 2 * done);
-      const __m128i second = Load(samples + 2 * done + 16);
-      Store48(bgr + 3 * done, FourPixels<8>(_mm_cvtepu8_epi16(first), v),
-              FourPixels<8>(_mm_cvtepu8_epi16(_mm_srli_si128(first, 8)), v),
-              FourPixels<8>(_mm_cvtepu8_epi16(second), v),
-              FourPixels<8>(_mm_cvtepu8_epi16(_mm_srli_si128(second, 8)), v));
-    }
+    done = plan.adjusts ? Convert8Blocks<true>(samples, width, bgr, v) : Convert8Blocks<false>(samples, width, bgr, v);
   }
   CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
 }
