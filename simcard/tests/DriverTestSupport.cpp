@@ -66,6 +66,7 @@ Async::~Async() {
 bool Async::Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
 
 DWORD Async::Wait(DWORD* bytes) {
+  if (bytes) *bytes = 0;
   if (!started_) return startError_;
   DWORD n = 0;
   const DWORD error = GetOverlappedResult(device_, &ov_, &n, TRUE) ? 0 : GetLastError();

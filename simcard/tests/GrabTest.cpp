@@ -102,21 +102,21 @@ TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirDescriptor) {
   for (int n = 0; n < 4; ++n) {  // more frames than buffers: buffers come round again
     VtxLockBufferOut out;
     ASSERT_EQ(s.LockFrame(&out), 0u);
-    ASSERT_EQ(out.driverResult, 0u);
+    ASSERT_EQ(+out.driverResult, 0u);
     const VtxDmaBufferData d = out.buffer;
-    ASSERT_LT(d.bufferIndex, 3u);
-    EXPECT_EQ(d.bufferAddress, reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex))));
-    EXPECT_EQ(d.dmaStatus, 0u);
+    ASSERT_LT(+d.bufferIndex, 3u);
+    EXPECT_EQ(+d.bufferAddress, reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex))));
+    EXPECT_EQ(+d.dmaStatus, 0u);
     if (n) {
-      EXPECT_GT(d.driverWord0, lastFrame);
+      EXPECT_GT(+d.driverWord0, lastFrame);
     }
     lastFrame = d.driverWord0;
     // The descriptor array holds the same words for that buffer.
     const VtxDmaBufferData& shared = s.Descriptor(int(d.bufferIndex));
-    EXPECT_EQ(std::make_tuple(shared.driverWord0, shared.driverWord1, shared.bufferIndex, shared.bufferAddress),
-              std::make_tuple(d.driverWord0, d.driverWord1, d.bufferIndex, d.bufferAddress));
+    EXPECT_EQ(std::make_tuple(+shared.driverWord0, +shared.driverWord1, +shared.bufferIndex, +shared.bufferAddress),
+              std::make_tuple(+d.driverWord0, +d.driverWord1, +d.bufferIndex, +d.bufferAddress));
     ExpectPattern(c, s.Buffer(int(d.bufferIndex)), d.driverWord0);
-    ASSERT_EQ(s.Unlock(d.bufferIndex), 0u);
+    ASSERT_EQ(s.Unlock(+d.bufferIndex), 0u);
   }
   EXPECT_EQ(s.Stop(), 0u);
 }
@@ -153,7 +153,7 @@ TEST_F(SimTest, LockAndUnlockPassBuffersBackAndForth) {
   for (int n = 0; n < 3; ++n) {
     VtxLockBufferOut out;
     ASSERT_EQ(s.LockFrame(&out), 0u);
-    held.insert(out.buffer.bufferIndex);
+    held.insert(+out.buffer.bufferIndex);
   }
   EXPECT_EQ(held, (std::set<uint32_t>{0, 1, 2}));  // each lock takes another buffer
   EXPECT_EQ(sim().GetCounters().framesDelivered, 3u);
@@ -178,10 +178,10 @@ TEST_F(SimTest, FramesAreDroppedAndCountedWhileTheConsumerHoldsEveryBuffer) {
   EXPECT_EQ(after.framesDropped - before.framesDropped, after.framesCaptured - before.framesCaptured);
   EXPECT_EQ(after.framesDelivered, 2u);
   // The next frame shows the gap in its number.
-  ASSERT_EQ(s.Unlock(first.buffer.bufferIndex), 0u);
+  ASSERT_EQ(s.Unlock(+first.buffer.bufferIndex), 0u);
   VtxLockBufferOut next;
   ASSERT_EQ(s.LockFrame(&next), 0u);
-  EXPECT_GT(next.buffer.driverWord0, second.buffer.driverWord0 + 3);
+  EXPECT_GT(+next.buffer.driverWord0, +second.buffer.driverWord0 + 3);
 }
 
 TEST_F(SimTest, DmaErrorsReachTheConsumerOnce) {
@@ -193,8 +193,8 @@ TEST_F(SimTest, DmaErrorsReachTheConsumerOnce) {
   for (int n = 0; n < 3; ++n) {
     VtxLockBufferOut out;
     ASSERT_EQ(s.LockFrame(&out), 0u);
-    statuses.push_back(out.buffer.dmaStatus);
-    ASSERT_EQ(s.Unlock(out.buffer.bufferIndex), 0u);
+    statuses.push_back(+out.buffer.dmaStatus);
+    ASSERT_EQ(s.Unlock(+out.buffer.bufferIndex), 0u);
   }
   EXPECT_EQ(statuses, (std::vector<uint32_t>{0x55, 0, 0}));
   EXPECT_EQ(sim().GetCounters().dmaErrors, 1u);

@@ -26,10 +26,11 @@ TEST_F(SimTest, CardsAreListedAndAnswerTheSlotProbe) {
                                 nullptr));
     CloseHandle(probe);
     EXPECT_EQ(bytes, 520u);
-    EXPECT_EQ(out.driverResult, 0u);
-    EXPECT_EQ(out.slotNumber, c.slot);
-    EXPECT_EQ(std::u16string(reinterpret_cast<const char16_t*>(out.slotName), c.name.size()), c.name);
-    EXPECT_EQ(out.slotName[c.name.size()], 0);
+    EXPECT_EQ(+out.driverResult, 0u);
+    EXPECT_EQ(+out.slotNumber, c.slot);
+    std::u16string name(c.name.size() + 1, u'?');
+    std::memcpy(name.data(), out.slotName, name.size() * 2);
+    EXPECT_EQ(name, c.name + u'\0');
   }
 }
 
@@ -45,17 +46,15 @@ TEST_F(SimTest, ShortBuffersAndUnknownCodesFailAsADriverDoes) {
   };
   std::vector<uint8_t> out(600, 0xEE);
   for (const Case& c : cases) {
+    std::vector<uint8_t> in = Header(s.id());
+    in.resize(c.in, 0);
     DWORD bytes = 99;
-    EXPECT_EQ(Call(s.device(), c.code, Header(s.id(), std::vector<uint8_t>(c.in - 5, 0).data(), c.in - 5), out.data(),
-                   c.out - 1, &bytes),
-              DWORD(ERROR_INSUFFICIENT_BUFFER))
+    EXPECT_EQ(Call(s.device(), c.code, in, out.data(), c.out - 1, &bytes), DWORD(ERROR_INSUFFICIENT_BUFFER))
         << std::hex << c.code;
     EXPECT_EQ(bytes, 0u);
     EXPECT_EQ(out[0], 0xEE) << "nothing written, " << std::hex << c.code;
-    EXPECT_EQ(Call(s.device(), c.code, Header(s.id(), std::vector<uint8_t>(c.in - 5, 0).data(), c.in - 5 - 1),
-                   out.data(), c.out),
-              DWORD(ERROR_INVALID_PARAMETER))
-        << std::hex << c.code;
+    in.pop_back();
+    EXPECT_EQ(Call(s.device(), c.code, in, out.data(), c.out), DWORD(ERROR_INVALID_PARAMETER)) << std::hex << c.code;
   }
   EXPECT_EQ(Call(s.device(), 0xCE322050, Header(s.id()), out.data(), 4), DWORD(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(Call(s.device(), VTXCTL_DMA_QUEUE_BUFFER + 4, {}, out.data(), 64), DWORD(ERROR_INVALID_FUNCTION));
@@ -71,7 +70,7 @@ TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   VtxCameraConnectedOut out;
   std::memset(&out, 0xEE, sizeof out);
   ASSERT_EQ(Call(a.device(), VTXCTL_IS_CAMERA_CONNECTED, Header(b.id()), &out, sizeof out), 0u);
-  EXPECT_EQ(out.driverResult, uint32_t(vsim::kResultNoSession));
+  EXPECT_EQ(+out.driverResult, uint32_t(vsim::kResultNoSession));
   EXPECT_EQ(out.connected, 0);
   ASSERT_EQ(a.Request(VTXCTL_IS_CAMERA_CONNECTED, &out), 0u);
   EXPECT_EQ(out.connected, 1);
@@ -86,7 +85,7 @@ TEST_F(SimTest, RefusedSessionsAndInjectedResults) {
   HANDLE h = OpenDevice(sim().DevicePath(0), true);
   VtxOpenSessionOut open;
   ASSERT_EQ(Call(h, VTXCTL_OPEN_SESSION, Header(VTX_NO_SESSION), &open, sizeof open), 0u);
-  EXPECT_EQ(open.driverResult, uint32_t(vsim::kResultSessionRefused));
+  EXPECT_EQ(+open.driverResult, uint32_t(vsim::kResultSessionRefused));
   EXPECT_EQ(sim().GetCounters().openSessions, 0u);
   CloseHandle(h);
   sim().ConfigureCard(0, vsim::CardConfig{});
@@ -95,10 +94,10 @@ TEST_F(SimTest, RefusedSessionsAndInjectedResults) {
   sim().FailRequest(VTXCTL_GET_VIDEO_SIZE, 0x1234);
   VtxVideoSizeOut size;
   EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0x1234u);
-  EXPECT_EQ(size.width, 0);
+  EXPECT_EQ(+size.width, 0);
   sim().FailRequest(VTXCTL_GET_VIDEO_SIZE, 0);
   EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
-  EXPECT_EQ(size.width, 1920);
+  EXPECT_EQ(+size.width, 1920);
 }
 
 TEST_F(SimTest, VideoStatusFollowsTheMode) {
@@ -127,8 +126,8 @@ TEST_F(SimTest, VideoStatusFollowsTheMode) {
     uint32_t fps;
     std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
     EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent), std::make_tuple(c.format, uint8_t(1))) << name;
-    EXPECT_EQ(std::make_tuple(size.width, size.height), std::make_tuple(c.width, c.height)) << name;
-    EXPECT_EQ(reg.value, c.reg34) << name;
+    EXPECT_EQ(std::make_tuple(+size.width, +size.height), std::make_tuple(c.width, c.height)) << name;
+    EXPECT_EQ(+reg.value, c.reg34) << name;
     EXPECT_EQ(fps, c.fps) << name;
     EXPECT_EQ(vsim::Describe(c.mode).videoFormatCode, c.format) << name;
   }
@@ -143,7 +142,7 @@ TEST_F(SimTest, VideoStatusFollowsTheMode) {
   ASSERT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
   EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent, connected.connected),
             std::make_tuple(uint8_t(0xFF), uint8_t(0), uint8_t(0)));
-  EXPECT_EQ(std::make_tuple(size.width, size.height), std::make_tuple(0, 0));
+  EXPECT_EQ(std::make_tuple(+size.width, +size.height), std::make_tuple(0, 0));
 }
 
 TEST_F(SimTest, MeasuredRateAndRegisterCanBeSetDirectly) {
@@ -158,16 +157,16 @@ TEST_F(SimTest, MeasuredRateAndRegisterCanBeSetDirectly) {
   uint32_t fps;
   std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
   EXPECT_EQ(fps, 27u);
-  EXPECT_EQ(reg.value, 0x2000);
+  EXPECT_EQ(+reg.value, 0x2000);
   ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &other, 1), 0u);
-  EXPECT_EQ(reg.value, 0);
+  EXPECT_EQ(+reg.value, 0);
   sim().SetMeasuredFps(-1);
   sim().SetRegister34(-1);
   ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
   ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
   std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
   EXPECT_EQ(fps, 25u);
-  EXPECT_EQ(reg.value, 1u << 11);  // 1080i25
+  EXPECT_EQ(+reg.value, 1u << 11);  // 1080i25
 }
 
 TEST_F(SimTest, CameraEventSignalsChangesOnly) {
