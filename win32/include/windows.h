@@ -32,6 +32,7 @@
 // ---- Basic types (LLP64 widths, as on 64-bit Windows) -----------------------
 typedef int BOOL;
 typedef unsigned char BYTE;
+typedef unsigned char BOOLEAN;
 typedef unsigned char UCHAR;
 typedef unsigned short WORD;
 typedef unsigned short USHORT;
@@ -109,6 +110,15 @@ typedef struct _OVERLAPPED {
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
 
+// The status word is written by the completing thread; read it atomically.
+#define HasOverlappedIoCompleted(lpOverlapped) \
+  (__atomic_load_n(&(lpOverlapped)->Internal, __ATOMIC_ACQUIRE) != STATUS_PENDING)
+
+typedef struct _FILETIME {
+  DWORD dwLowDateTime;
+  DWORD dwHighDateTime;
+} FILETIME, *PFILETIME, *LPFILETIME;
+
 typedef struct _GUID {
   uint32_t Data1;
   uint16_t Data2;
@@ -126,6 +136,7 @@ typedef GUID IID;
 #define STATUS_WAIT_0 ((DWORD)0x00000000L)
 #define STATUS_ABANDONED_WAIT_0 ((DWORD)0x00000080L)
 #define STATUS_PENDING ((DWORD)0x00000103L)
+#define STILL_ACTIVE 259
 #define WAIT_OBJECT_0 STATUS_WAIT_0
 #define WAIT_ABANDONED STATUS_ABANDONED_WAIT_0
 #define WAIT_ABANDONED_0 STATUS_ABANDONED_WAIT_0
@@ -138,29 +149,43 @@ typedef GUID IID;
 #define ERROR_INVALID_FUNCTION 1L
 #define ERROR_FILE_NOT_FOUND 2L
 #define ERROR_PATH_NOT_FOUND 3L
+#define ERROR_TOO_MANY_OPEN_FILES 4L
 #define ERROR_ACCESS_DENIED 5L
 #define ERROR_INVALID_HANDLE 6L
 #define ERROR_NOT_ENOUGH_MEMORY 8L
 #define ERROR_OUTOFMEMORY 14L
+#define ERROR_WRITE_PROTECT 19L
 #define ERROR_NOT_READY 21L
 #define ERROR_GEN_FAILURE 31L
 #define ERROR_SHARING_VIOLATION 32L
+#define ERROR_HANDLE_EOF 38L
 #define ERROR_NOT_SUPPORTED 50L
 #define ERROR_FILE_EXISTS 80L
 #define ERROR_INVALID_PARAMETER 87L
+#define ERROR_DISK_FULL 112L
 #define ERROR_INSUFFICIENT_BUFFER 122L
+#define ERROR_INVALID_NAME 123L
+#define ERROR_MOD_NOT_FOUND 126L
+#define ERROR_PROC_NOT_FOUND 127L
+#define ERROR_NEGATIVE_SEEK 131L
+#define ERROR_DIR_NOT_EMPTY 145L
 #define ERROR_BAD_PATHNAME 161L
+#define ERROR_BUSY 170L
 #define ERROR_ALREADY_EXISTS 183L
 #define ERROR_FILENAME_EXCED_RANGE 206L
 #define ERROR_MORE_DATA 234L
 #define ERROR_NO_MORE_ITEMS 259L
+#define ERROR_DIRECTORY 267L
 #define ERROR_NOT_OWNER 288L
+#define ERROR_INVALID_ADDRESS 487L
 #define ERROR_OPERATION_ABORTED 995L
 #define ERROR_IO_INCOMPLETE 996L
 #define ERROR_IO_PENDING 997L
 #define ERROR_NOACCESS 998L
 #define ERROR_CANCELLED 1223L
 #define ERROR_INVALID_USER_BUFFER 1784L
+#define ERROR_BADDB 1009L
+#define ERROR_KEY_DELETED 1018L
 #define ERROR_DEVICE_NOT_CONNECTED 1167L
 #define ERROR_IO_DEVICE 1117L
 
@@ -239,6 +264,8 @@ typedef GUID IID;
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 #define REG_OPTION_NON_VOLATILE 0
+#define REG_CREATED_NEW_KEY 0x00000001L
+#define REG_OPENED_EXISTING_KEY 0x00000002L
 
 // Shell result codes (SHCreateDirectoryExW returns Win32 error codes).
 #define S_OK ((HRESULT)0L)
@@ -263,6 +290,9 @@ VW32_API HANDLE WINAPI OpenMutexW(DWORD dwDesiredAccess, BOOL bInheritHandle, LP
 VW32_API BOOL WINAPI ReleaseMutex(HANDLE hMutex);
 
 VW32_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds);
+// A named mutex (shared between processes) can be waited for alone, not
+// together with other objects: WaitForMultipleObjects then fails with
+// ERROR_NOT_SUPPORTED.
 VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                                              DWORD dwMilliseconds);
 
@@ -309,6 +339,9 @@ VW32_API BOOL WINAPI SetCurrentDirectoryW(LPCWSTR lpPathName);
 VW32_API DWORD WINAPI GetTempPathW(DWORD nBufferLength, LPWSTR lpBuffer);
 
 // ---- Device I/O ---------------------------------------------------------------
+// CancelIo cancels every pending request of the file, whichever thread issued
+// it (as CancelIoEx(hFile, NULL) does). A request that fails at once on an
+// overlapped handle does not signal the OVERLAPPED's event.
 VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer,
                                      DWORD nInBufferSize, LPVOID lpOutBuffer, DWORD nOutBufferSize,
                                      LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped);
@@ -317,7 +350,7 @@ VW32_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped
 VW32_API BOOL WINAPI CancelIo(HANDLE hFile);
 
 // ---- Thread-pool waits ------------------------------------------------------------
-typedef void (CALLBACK* WAITORTIMERCALLBACK)(PVOID lpParameter, BOOL TimerOrWaitFired);
+typedef void (CALLBACK* WAITORTIMERCALLBACK)(PVOID lpParameter, BOOLEAN TimerOrWaitFired);
 VW32_API BOOL WINAPI RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE hObject,
                                                  WAITORTIMERCALLBACK Callback, PVOID Context,
                                                  ULONG dwMilliseconds, ULONG dwFlags);
@@ -346,6 +379,13 @@ VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD Res
                                        const BYTE* lpData, DWORD cbData);
 VW32_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName);
 VW32_API LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey);
+VW32_API LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey);
+VW32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName,
+                                      LPDWORD lpReserved, LPWSTR lpClass, LPDWORD lpcchClass,
+                                      PFILETIME lpftLastWriteTime);
+VW32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName,
+                                      LPDWORD lpcchValueName, LPDWORD lpReserved, LPDWORD lpType,
+                                      LPBYTE lpData, LPDWORD lpcbData);
 
 // ---- Debugger output and modules --------------------------------------------------
 VW32_API void WINAPI OutputDebugStringW(LPCWSTR lpOutputString);

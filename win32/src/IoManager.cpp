@@ -1,0 +1,318 @@
+#include "IoManager.h"
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <string>
+#include <vector>
+
+#include <vwin32.h>
+
+#include "Errors.h"
+#include "Handles.h"
+#include "Sync.h"
+#include "Text.h"
+
+namespace vw32::detail {
+
+namespace {
+
+constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
+constexpr ULONG_PTR kStatusFromWin32 = 0xC0070000;  // facility Win32, severity error
+
+class DeviceObj;
+
+struct Request {
+  std::shared_ptr<DeviceObj> device;  // alive until the request completes
+  OVERLAPPED* overlapped = nullptr;
+  std::shared_ptr<EventObj> event;  // the OVERLAPPED's event
+  std::shared_ptr<EventObj> done;   // a synchronous caller waits on it
+  DWORD error = 0;
+  DWORD bytes = 0;
+};
+using RequestPtr = std::shared_ptr<Request>;
+
+// The manager's lock guards the pending requests, each device's set of
+// pending ids and its closing state.
+struct Manager {
+  std::mutex mutex;
+  uint64_t lastId = 0;  // tokens are never reused
+  std::map<uint64_t, RequestPtr> pending;
+  std::vector<std::pair<std::wstring, Driver*>> drivers;
+};
+Manager& Io() {
+  static auto* manager = new Manager;
+  return *manager;
+}
+
+class DeviceObj : public Object {
+ public:
+  DeviceObj(Driver* driver, void* context, bool overlapped)
+      : Object(Kind::Device), driver(driver), context(context), overlapped(overlapped) {}
+  // Closing the last handle cancels what is pending, as the Windows I/O
+  // manager's clean-up does, then closes the driver's file.
+  void OnLastHandleClosed() override;
+
+  Driver* const driver;
+  void* const context;
+  const bool overlapped;
+  // The file's own event, for requests whose OVERLAPPED has none.
+  const std::shared_ptr<EventObj> fileEvent = std::make_shared<EventObj>(true, false);
+  std::set<uint64_t> pendingIds;
+  bool closing = false;
+  int callsInDriver = 0;
+  std::condition_variable driverIdle;
+};
+
+IoToken TokenOf(uint64_t id) { return reinterpret_cast<IoToken>(static_cast<uintptr_t>(id)); }
+uint64_t IdOf(IoToken token) { return static_cast<uint64_t>(reinterpret_cast<uintptr_t>(token)); }
+
+// Under the manager's lock: takes a request out of the pending set and
+// records its result in it and in its OVERLAPPED.
+RequestPtr TakeLocked(uint64_t id, DWORD error, DWORD bytes) {
+  auto& io = Io();
+  auto it = io.pending.find(id);
+  if (it == io.pending.end()) return nullptr;
+  RequestPtr request = std::move(it->second);
+  io.pending.erase(it);
+  request->device->pendingIds.erase(id);
+  request->error = error;
+  request->bytes = bytes;
+  if (request->overlapped) {
+    __atomic_store_n(&request->overlapped->InternalHigh, ULONG_PTR(bytes), __ATOMIC_RELAXED);
+    __atomic_store_n(&request->overlapped->Internal, StatusFromError(error), __ATOMIC_RELEASE);
+  }
+  return request;
+}
+
+void Signal(const Request& request) {
+  if (request.event) request.event->Set();
+  request.device->fileEvent->Set();
+  if (request.done) request.done->Set();
+}
+
+void DeviceObj::OnLastHandleClosed() {
+  {
+    std::unique_lock lock(Io().mutex);
+    closing = true;
+    driverIdle.wait(lock, [this] { return callsInDriver == 0; });
+  }
+  driver->Cancel(context);
+  // Whatever the driver kept is completed here, so no caller waits forever.
+  std::vector<RequestPtr> aborted;
+  {
+    std::lock_guard lock(Io().mutex);
+    while (!pendingIds.empty()) aborted.push_back(TakeLocked(*pendingIds.begin(), ERROR_OPERATION_ABORTED, 0));
+  }
+  for (auto& request : aborted) Signal(*request);
+  driver->Close(context);
+}
+
+Driver* FindDriver(const wchar_t* path) {
+  auto& io = Io();
+  std::lock_guard lock(io.mutex);
+  Driver* best = nullptr;
+  size_t bestLength = 0;
+  for (auto& [prefix, driver] : io.drivers) {
+    if (prefix.size() >= bestLength && StartsWithNoCase(path, prefix)) {
+      best = driver;
+      bestLength = prefix.size();
+    }
+  }
+  return best;
+}
+
+bool IsDevicePath(const wchar_t* path) {
+  std::wstring_view view(path);
+  return view.starts_with(L"\\\\?\\") || view.starts_with(L"\\\\.\\");
+}
+
+std::shared_ptr<EventObj> EventOf(const OVERLAPPED* overlapped) {
+  // The low bit of hEvent only keeps completion ports out; it is not part of the handle.
+  auto value = reinterpret_cast<uintptr_t>(overlapped->hEvent) & ~uintptr_t(1);
+  return LookupAs<EventObj>(reinterpret_cast<HANDLE>(value));
+}
+
+// Hands the request to the driver; returns the driver's answer.
+DWORD CallDriver(const std::shared_ptr<DeviceObj>& device, uint64_t id, const IoRequest& request, DWORD* bytes) {
+  DWORD result = device->driver->Ioctl(request, TokenOf(id), bytes);
+  std::lock_guard lock(Io().mutex);
+  if (--device->callsInDriver == 0) device->driverIdle.notify_all();
+  return result;
+}
+
+// The driver answered at once. A success completes the OVERLAPPED and
+// signals its event; a failure leaves the event alone, as Windows does.
+BOOL FinishAtOnce(uint64_t id, const RequestPtr& request, DWORD error, DWORD bytes, LPDWORD bytesReturned) {
+  RequestPtr taken;
+  {
+    std::lock_guard lock(Io().mutex);
+    taken = TakeLocked(id, error, bytes);
+    if (!taken) {  // the driver completed it through its token already
+      error = request->error;
+      bytes = request->bytes;
+    }
+  }
+  if (taken && error == ERROR_SUCCESS) Signal(*taken);
+  if (bytesReturned) *bytesReturned = bytes;
+  return error ? Fail(error) : TRUE;
+}
+
+}  // namespace
+
+ULONG_PTR StatusFromError(DWORD error) {
+  if (error == ERROR_SUCCESS) return 0;
+  if (error == ERROR_OPERATION_ABORTED) return kStatusCancelled;
+  return kStatusFromWin32 | (error & 0xFFFF);
+}
+
+DWORD ErrorFromStatus(ULONG_PTR status) {
+  if (status == 0) return ERROR_SUCCESS;
+  if (status == kStatusCancelled) return ERROR_OPERATION_ABORTED;
+  if (status == STATUS_PENDING) return ERROR_IO_INCOMPLETE;
+  if ((status & 0xFFFF0000) == kStatusFromWin32) return DWORD(status & 0xFFFF);
+  return status < 0x80000000 ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_GEN_FAILURE);
+}
+
+void CompleteAtOnce(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
+  __atomic_store_n(&overlapped->InternalHigh, ULONG_PTR(bytes), __ATOMIC_RELAXED);
+  __atomic_store_n(&overlapped->Internal, StatusFromError(error), __ATOMIC_RELEASE);
+  if (error == ERROR_SUCCESS && overlapped->hEvent) {
+    if (auto event = EventOf(overlapped)) event->Set();
+  }
+}
+
+HANDLE OpenDevice(const wchar_t* path, DWORD disposition, bool overlapped, bool* handled) {
+  Driver* driver = FindDriver(path);
+  *handled = driver || IsDevicePath(path);
+  if (!driver) {
+    if (*handled) SetLastError(ERROR_FILE_NOT_FOUND);
+    return INVALID_HANDLE_VALUE;
+  }
+  void* context = nullptr;
+  if (DWORD error = driver->Open(path, overlapped, &context)) {
+    SetLastError(error);
+    return INVALID_HANDLE_VALUE;
+  }
+  HANDLE handle = InsertHandle(std::make_shared<DeviceObj>(driver, context, overlapped));
+  // A device always exists: opening it "always" reports that, as Windows does.
+  const bool always = disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
+  SetLastError(always ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
+  return handle;
+}
+
+}  // namespace vw32::detail
+
+using namespace vw32::detail;
+
+VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                     LPOVERLAPPED lpOverlapped) {
+  auto device = LookupAs<DeviceObj>(hDevice);
+  if (!device) {
+    ObjectPtr obj = LookupHandle(hDevice);
+    return Fail(obj && obj->kind() == Kind::File ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
+  }
+  // An overlapped handle needs an OVERLAPPED to report completion through.
+  if (device->overlapped && !lpOverlapped) return Fail(ERROR_INVALID_PARAMETER);
+  auto request = std::make_shared<Request>();
+  request->device = device;
+  request->overlapped = lpOverlapped;
+  if (lpOverlapped && lpOverlapped->hEvent && !(request->event = EventOf(lpOverlapped)))
+    return Fail(ERROR_INVALID_HANDLE);
+  if (!device->overlapped) request->done = std::make_shared<EventObj>(true, false);
+  if (lpOverlapped) {
+    __atomic_store_n(&lpOverlapped->InternalHigh, ULONG_PTR(0), __ATOMIC_RELAXED);
+    __atomic_store_n(&lpOverlapped->Internal, ULONG_PTR(STATUS_PENDING), __ATOMIC_RELEASE);
+    if (request->event) request->event->Reset();
+  }
+  device->fileEvent->Reset();
+  uint64_t id;
+  {
+    auto& io = Io();
+    std::lock_guard lock(io.mutex);
+    if (device->closing) return Fail(ERROR_INVALID_HANDLE);
+    id = ++io.lastId;
+    io.pending[id] = request;
+    device->pendingIds.insert(id);
+    ++device->callsInDriver;
+  }
+  const vw32::IoRequest ioRequest{dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, device->context};
+  DWORD bytes = 0;
+  const DWORD result = CallDriver(device, id, ioRequest, &bytes);
+  if (result != ERROR_IO_PENDING) return FinishAtOnce(id, request, result, bytes, lpBytesReturned);
+  if (device->overlapped) return Fail(ERROR_IO_PENDING);
+  // A synchronous handle waits for the completion even when the driver pends.
+  WaitEvent(request->done);
+  DWORD error;
+  {
+    std::lock_guard lock(Io().mutex);
+    error = request->error;
+    bytes = request->bytes;
+  }
+  if (lpBytesReturned) *lpBytesReturned = bytes;
+  return error ? Fail(error) : TRUE;
+}
+
+VW32_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
+                                         BOOL bWait) {
+  if (!lpOverlapped) return Fail(ERROR_INVALID_PARAMETER);
+  ULONG_PTR status = __atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE);
+  if (status == STATUS_PENDING) {
+    if (!bWait) return Fail(ERROR_IO_INCOMPLETE);
+    std::shared_ptr<EventObj> event;
+    if (lpOverlapped->hEvent) {
+      event = EventOf(lpOverlapped);
+    } else if (auto device = LookupAs<DeviceObj>(hFile)) {
+      event = device->fileEvent;
+    }
+    if (!event) return Fail(ERROR_INVALID_HANDLE);
+    WaitEvent(event);
+    status = __atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE);
+    // The event was set by someone else while the request still runs.
+    if (status == STATUS_PENDING) return Fail(ERROR_IO_INCOMPLETE);
+  }
+  if (lpNumberOfBytesTransferred)
+    *lpNumberOfBytesTransferred = DWORD(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));
+  DWORD error = ErrorFromStatus(status);
+  return error ? Fail(error) : TRUE;
+}
+
+VW32_API BOOL WINAPI CancelIo(HANDLE hFile) {
+  auto device = LookupAs<DeviceObj>(hFile);
+  if (!device) {
+    ObjectPtr obj = LookupHandle(hFile);
+    return obj && obj->kind() == Kind::File ? TRUE : Fail(ERROR_INVALID_HANDLE);
+  }
+  device->driver->Cancel(device->context);
+  return TRUE;
+}
+
+namespace vw32 {
+
+void RegisterDriver(const wchar_t* prefix, Driver* driver) {
+  auto& io = Io();
+  std::lock_guard lock(io.mutex);
+  std::erase_if(io.drivers, [prefix](const auto& entry) { return EqualNoCase(entry.first, prefix); });
+  io.drivers.emplace_back(prefix, driver);
+}
+
+void UnregisterDriver(Driver* driver) {
+  auto& io = Io();
+  std::lock_guard lock(io.mutex);
+  std::erase_if(io.drivers, [driver](const auto& entry) { return entry.second == driver; });
+}
+
+bool CompleteRequest(IoToken token, DWORD error, DWORD bytesReturned) {
+  RequestPtr request;
+  {
+    std::lock_guard lock(Io().mutex);
+    request = TakeLocked(IdOf(token), error, bytesReturned);
+  }
+  if (!request) return false;
+  Signal(*request);
+  return true;
+}
+
+}  // namespace vw32
