@@ -1,0 +1,225 @@
+// Files, folders and paths, checked against Windows behaviour.
+#include <gtest/gtest.h>
+#include <shlobj.h>
+#include <windows.h>
+
+#include <string>
+
+namespace {
+
+class Files : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    wchar_t temp[MAX_PATH];
+    ASSERT_GT(GetTempPathW(MAX_PATH, temp), 0u);
+    sep_ = temp[wcslen(temp) - 1];
+    dir_ = std::wstring(temp) + L"vw32_files_" + std::to_wstring(GetCurrentProcessId()) + L"_" +
+           std::to_wstring(GetTickCount64());
+    ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
+  }
+  void TearDown() override {
+    for (auto& f : {L"a.txt", L"b.txt"}) DeleteFileW(Path(f).c_str());
+    for (auto& d : {L"x\\y\\z", L"x\\y", L"x", L"sub"}) RemoveDirectoryW(Path(d).c_str());
+    RemoveDirectoryW(dir_.c_str());
+  }
+  std::wstring Path(const std::wstring& name) const {
+    std::wstring path = dir_ + sep_ + name;
+    for (auto& c : path) {
+      if (c == L'\\') c = sep_;
+    }
+    return path;
+  }
+  void Write(const std::wstring& name, const char* text) {
+    HANDLE file = CreateFileW(Path(name).c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    DWORD written = 0;
+    ASSERT_TRUE(WriteFile(file, text, DWORD(strlen(text)), &written, nullptr));
+    CloseHandle(file);
+  }
+  LONGLONG Size(HANDLE file) {
+    LARGE_INTEGER size{};
+    EXPECT_TRUE(GetFileSizeEx(file, &size));
+    return size.QuadPart;
+  }
+
+  std::wstring dir_;
+  wchar_t sep_ = L'\\';
+};
+
+TEST_F(Files, DispositionsOpenCreateOrFailWithWindowsErrors) {
+  struct Case {
+    DWORD disposition;
+    bool exists;
+    DWORD error;     // GetLastError after the call
+    bool opens;
+    LONGLONG size;  // of the file once opened
+  } cases[] = {
+      {CREATE_NEW, false, ERROR_SUCCESS, true, 0},
+      {CREATE_NEW, true, ERROR_FILE_EXISTS, false, 0},
+      {CREATE_ALWAYS, false, ERROR_SUCCESS, true, 0},
+      {CREATE_ALWAYS, true, ERROR_ALREADY_EXISTS, true, 0},
+      {OPEN_EXISTING, false, ERROR_FILE_NOT_FOUND, false, 0},
+      {OPEN_EXISTING, true, ERROR_SUCCESS, true, 3},
+      {OPEN_ALWAYS, false, ERROR_SUCCESS, true, 0},
+      {OPEN_ALWAYS, true, ERROR_ALREADY_EXISTS, true, 3},
+      {TRUNCATE_EXISTING, false, ERROR_FILE_NOT_FOUND, false, 0},
+      {TRUNCATE_EXISTING, true, ERROR_SUCCESS, true, 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(testing::Message() << "disposition " << c.disposition << (c.exists ? " on a file" : " on nothing"));
+    DeleteFileW(Path(L"a.txt").c_str());
+    if (c.exists) Write(L"a.txt", "abc");
+    SetLastError(12345);
+    HANDLE file = CreateFileW(Path(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, c.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    EXPECT_EQ(GetLastError(), c.error);
+    ASSERT_EQ(file != INVALID_HANDLE_VALUE, c.opens);
+    if (file != INVALID_HANDLE_VALUE) {
+      EXPECT_EQ(Size(file), c.size);
+      CloseHandle(file);
+    }
+  }
+}
+
+TEST_F(Files, MissingFolderIsPathNotFoundAndFolderIsNoFile) {
+  HANDLE file = CreateFileW(Path(L"nowhere\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  file = CreateFileW(dir_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileW(dir_.c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  EXPECT_FALSE(DeleteFileW(Path(L"a.txt").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, WriteReadSeekAndSize) {
+  HANDLE file = CreateFileW(Path(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  ASSERT_NE(file, INVALID_HANDLE_VALUE);
+  DWORD n = 0;
+  ASSERT_TRUE(WriteFile(file, "hello world", 11, &n, nullptr));
+  EXPECT_EQ(n, 11u);
+  LARGE_INTEGER move{}, at{};
+  move.QuadPart = 6;
+  ASSERT_TRUE(SetFilePointerEx(file, move, &at, FILE_BEGIN));
+  EXPECT_EQ(at.QuadPart, 6);
+  char buffer[16] = {};
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));
+  EXPECT_EQ(std::string(buffer, n), "world");
+  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));  // at the end: success, nothing read
+  EXPECT_EQ(n, 0u);
+  move.QuadPart = -3;
+  ASSERT_TRUE(SetFilePointerEx(file, move, &at, FILE_END));
+  EXPECT_EQ(at.QuadPart, 8);
+  move.QuadPart = -100;
+  EXPECT_FALSE(SetFilePointerEx(file, move, &at, FILE_CURRENT));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
+  EXPECT_TRUE(FlushFileBuffers(file));
+  EXPECT_EQ(Size(file), 11);
+  CloseHandle(file);
+
+  HANDLE reader = CreateFileW(Path(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+  EXPECT_FALSE(WriteFile(reader, "x", 1, &n, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
+  CloseHandle(reader);
+}
+
+TEST_F(Files, SharedWritersAppendAtTheEnd) {
+  HANDLE files[2];
+  for (auto& f : files) {
+    f = CreateFileW(Path(L"b.txt").c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                    OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+    ASSERT_NE(f, INVALID_HANDLE_VALUE);
+  }
+  const char* lines[] = {"one\r\n", "two\r\n", "three\r\n"};
+  for (int i = 0; i < 3; ++i) {
+    LARGE_INTEGER zero{};
+    ASSERT_TRUE(SetFilePointerEx(files[i % 2], zero, nullptr, FILE_END));
+    DWORD n;
+    ASSERT_TRUE(WriteFile(files[i % 2], lines[i], DWORD(strlen(lines[i])), &n, nullptr));
+  }
+  EXPECT_EQ(Size(files[0]), 17);
+  LARGE_INTEGER zero{};
+  SetFilePointerEx(files[0], zero, nullptr, FILE_BEGIN);
+  char text[32] = {};
+  DWORD n = 0;
+  ReadFile(files[0], text, sizeof text, &n, nullptr);
+  EXPECT_EQ(std::string(text, n), "one\r\ntwo\r\nthree\r\n");
+  for (auto f : files) CloseHandle(f);
+}
+
+TEST_F(Files, FolderCallsReportWindowsErrors) {
+  EXPECT_FALSE(CreateDirectoryW(dir_.c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+  EXPECT_FALSE(CreateDirectoryW(Path(L"x\\y").c_str(), nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
+  ASSERT_TRUE(CreateDirectoryW(Path(L"sub").c_str(), nullptr));
+  Write(L"a.txt", "x");
+  EXPECT_FALSE(RemoveDirectoryW(dir_.c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
+  EXPECT_TRUE(RemoveDirectoryW(Path(L"sub").c_str()));
+  EXPECT_FALSE(RemoveDirectoryW(Path(L"sub").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+}
+
+TEST_F(Files, ShellCreatesMissingParentsAndReportsCodes) {
+  EXPECT_EQ(SHCreateDirectoryExW(nullptr, Path(L"x\\y\\z").c_str(), nullptr), ERROR_SUCCESS);
+  HANDLE inside = CreateFileW(Path(L"x\\y\\z\\a.txt").c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
+  EXPECT_NE(inside, INVALID_HANDLE_VALUE);
+  CloseHandle(inside);
+  DeleteFileW(Path(L"x\\y\\z\\a.txt").c_str());
+  EXPECT_EQ(SHCreateDirectoryExW(nullptr, Path(L"x\\y\\z").c_str(), nullptr), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
+  EXPECT_EQ(SHCreateDirectoryExW(nullptr, (Path(L"x") + sep_).c_str(), nullptr), ERROR_ALREADY_EXISTS);
+  EXPECT_EQ(SHCreateDirectoryExW(nullptr, L"relative\\folder", nullptr), ERROR_BAD_PATHNAME);
+}
+
+TEST_F(Files, SearchPathResolvesFilesAndFoldersToFullPaths) {
+  Write(L"a.txt", "x");
+  const std::wstring file = Path(L"a.txt");
+  wchar_t found[MAX_PATH];
+  wchar_t* part = nullptr;
+  EXPECT_EQ(SearchPathW(nullptr, file.c_str(), nullptr, MAX_PATH, found, &part), file.size());
+  EXPECT_EQ(std::wstring(found), file);
+  ASSERT_NE(part, nullptr);
+  EXPECT_EQ(std::wstring(part), L"a.txt");
+  // Too small: the size needed, terminator included.
+  EXPECT_EQ(SearchPathW(nullptr, file.c_str(), nullptr, 4, found, nullptr), file.size() + 1);
+  const std::wstring folder = dir_ + sep_;
+  EXPECT_EQ(SearchPathW(nullptr, folder.c_str(), nullptr, MAX_PATH, found, nullptr), folder.size());
+  EXPECT_EQ(std::wstring(found), folder);
+  EXPECT_EQ(SearchPathW(nullptr, Path(L"missing").c_str(), nullptr, MAX_PATH, found, nullptr), 0u);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+
+  // A bare name is found in the current folder.
+  wchar_t previous[MAX_PATH];
+  GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
+  EXPECT_EQ(SearchPathW(nullptr, L"a.txt", nullptr, MAX_PATH, found, nullptr), file.size());
+  EXPECT_EQ(std::wstring(found), file);
+  SetCurrentDirectoryW(previous);
+}
+
+TEST_F(Files, CurrentAndTempFolderFollowBufferRules) {
+  wchar_t previous[MAX_PATH];
+  const DWORD length = GetCurrentDirectoryW(MAX_PATH, previous);
+  ASSERT_GT(length, 0u);
+  ASSERT_TRUE(SetCurrentDirectoryW(dir_.c_str()));
+  wchar_t small[2];
+  EXPECT_EQ(GetCurrentDirectoryW(2, small), dir_.size() + 1);
+  wchar_t now[MAX_PATH];
+  EXPECT_EQ(GetCurrentDirectoryW(MAX_PATH, now), dir_.size());
+  EXPECT_EQ(std::wstring(now), dir_);
+  EXPECT_FALSE(SetCurrentDirectoryW(Path(L"missing").c_str()));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  ASSERT_TRUE(SetCurrentDirectoryW(previous));
+
+  wchar_t temp[MAX_PATH];
+  const DWORD tempLength = GetTempPathW(MAX_PATH, temp);
+  EXPECT_EQ(tempLength, wcslen(temp));
+  EXPECT_EQ(temp[tempLength - 1], sep_);
+  EXPECT_EQ(GetTempPathW(1, small), tempLength + 1);
+}
+
+}  // namespace

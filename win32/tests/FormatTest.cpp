@@ -1,0 +1,77 @@
+// Microsoft C runtime formatting, against outputs of the Windows runtime.
+#include <gtest/gtest.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <string>
+
+namespace {
+
+std::wstring Wide(const wchar_t* format, ...) {
+  wchar_t buffer[256];
+  va_list args;
+  va_start(args, format);
+  int n = _vsnwprintf(buffer, 256, format, args);
+  va_end(args);
+  return n < 0 ? L"<failed>" : std::wstring(buffer, size_t(n));
+}
+
+TEST(Format, WideConversionsHaveMicrosoftMeaning) {
+  const LONG minusSeven = -7;
+  const DWORD big = 4000000000u;
+  const ULONGLONG wide64 = 0x123456789ABCDEF0ull;
+  struct Case {
+    std::wstring got;
+    const wchar_t* expected;
+  } cases[] = {
+      {Wide(L"%s|%hs|%S|%ls|%ws", L"wide", "narrow", "upper", L"long", L"w"), L"wide|narrow|upper|long|w"},
+      {Wide(L"%c%hc%C%lc", L'W', 'n', 'N', L'L'), L"WnNL"},
+      {Wide(L"%I64X %I64x %I64d %I64u", wide64, wide64, -5ll, ~0ull), L"123456789ABCDEF0 123456789abcdef0 -5 18446744073709551615"},
+      {Wide(L"%I32d %ld %lu %lX", -1, minusSeven, big, big), L"-1 -7 4000000000 EE6B2800"},
+      {Wide(L"%d(0x%X) %d(0x%08X)", 5, 5, 1167, 1167), L"5(0x5) 1167(0x0000048F)"},
+      {Wide(L"[%5d|%-5d|%05d|%+d|% d]", 42, 42, 42, 42, 42), L"[   42|42   |00042|+42| 42]"},
+      {Wide(L"[%*d|%-*d|%.3d]", 4, 7, 3, 7, 7), L"[   7|7  |007]"},
+      {Wide(L"[%6s|%-6s|%.2s|%.3hs]", L"ab", L"ab", L"abcdef", "narrow"), L"[    ab|ab    |ab|nar]"},
+      {Wide(L"%p", reinterpret_cast<void*>(uintptr_t(0xBEEF))), L"000000000000BEEF"},
+      {Wide(L"%.2f %e %g", 3.14159, 1.5, 0.25), L"3.14 1.500000e+00 0.25"},
+      {Wide(L"%hd %hu %#x %o", 70000, 70000, 255, 8), L"4464 4464 0xff 10"},
+      {Wide(L"100%% %s", static_cast<const wchar_t*>(nullptr)), L"100% (null)"},
+  };
+  for (auto& c : cases) EXPECT_EQ(c.got, c.expected);
+}
+
+TEST(Format, LegacyWideFormatNeitherTerminatesNorFitsWhenFull) {
+  wchar_t buffer[8];
+  wmemset(buffer, L'#', 8);
+  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abcdefgh"), -1);
+  EXPECT_EQ(std::wstring(buffer, 6), L"abcde#");  // cut at count, no terminator
+  wmemset(buffer, L'#', 8);
+  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abcde"), 5);
+  EXPECT_EQ(std::wstring(buffer, 6), L"abcde#");  // exactly full: no terminator either
+  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abc"), 3);
+  EXPECT_EQ(std::wstring(buffer), L"abc");
+  EXPECT_EQ(_snwprintf(nullptr, 0, L"%d-%d", 10, 20), 5);  // a size query
+}
+
+TEST(Format, SecureFormsTerminateTruncateOrRefuse) {
+  wchar_t w[6];
+  EXPECT_EQ(_snwprintf_s(w, 6, _TRUNCATE, L"%s", L"abcdefgh"), -1);
+  EXPECT_EQ(std::wstring(w), L"abcde");
+  EXPECT_EQ(_snwprintf_s(w, 6, _TRUNCATE, L"%s", L"abcde"), 5);
+  EXPECT_EQ(std::wstring(w), L"abcde");
+  EXPECT_EQ(_snwprintf_s(w, 6, 3, L"%s", L"abcdefgh"), -1);  // count limits, then terminates
+  EXPECT_EQ(std::wstring(w), L"abc");
+  EXPECT_EQ(_snwprintf_s(w, 6, 3, L"%s", L"ab"), 2);
+  errno = 0;
+  EXPECT_EQ(_snwprintf_s(w, 6, 10, L"%s", L"abcdefgh"), -1);  // does not fit the buffer
+  EXPECT_EQ(std::wstring(w), L"");
+  EXPECT_EQ(errno, ERANGE);
+
+  char n[8];
+  EXPECT_EQ(_snprintf_s(n, sizeof n, _TRUNCATE, "%s=%ls %c", "k", L"v", 'x'), 5);
+  EXPECT_EQ(std::string(n), "k=v x");
+  EXPECT_EQ(_snprintf_s(n, sizeof n, _TRUNCATE, "%I64d", 123456789012ll), -1);
+  EXPECT_EQ(std::string(n), "1234567");
+}
+
+}  // namespace

@@ -1,0 +1,133 @@
+// Thread-pool waits, checked against Windows behaviour.
+#include <gtest/gtest.h>
+#include <process.h>
+#include <windows.h>
+
+namespace {
+
+struct Watch {
+  HANDLE object = CreateEventW(nullptr, FALSE, FALSE, nullptr);  // auto-reset
+  HANDLE started = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  HANDLE proceed = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  HANDLE ended = CreateEventW(nullptr, TRUE, FALSE, nullptr);  // set as the callback's last step
+  HANDLE wait = nullptr;
+  volatile LONG calls = 0;
+  volatile LONG finished = 0;
+  BOOLEAN timedOut = TRUE;
+  bool unregisterInside = false;
+  BOOL insideResult = TRUE;
+  DWORD insideError = 0;
+
+  ~Watch() {
+    for (HANDLE h : {object, started, proceed, ended}) CloseHandle(h);
+  }
+  bool Register(DWORD flags = WT_EXECUTEONLYONCE);
+};
+
+void CALLBACK OnSignal(PVOID context, BOOLEAN fired) {
+  auto* watch = static_cast<Watch*>(context);
+  watch->timedOut = fired;
+  InterlockedIncrement(&watch->calls);
+  if (watch->unregisterInside) {
+    watch->insideResult = UnregisterWaitEx(watch->wait, INVALID_HANDLE_VALUE);
+    watch->insideError = GetLastError();
+  }
+  SetEvent(watch->started);
+  WaitForSingleObject(watch->proceed, INFINITE);
+  InterlockedExchange(&watch->finished, 1);
+  SetEvent(watch->ended);
+}
+
+bool Watch::Register(DWORD flags) {
+  return RegisterWaitForSingleObject(&wait, object, OnSignal, this, INFINITE, flags) != FALSE;
+}
+
+TEST(PoolWait, OneShotRunsOnceAndConsumesOneSignal) {
+  Watch watch;
+  ASSERT_TRUE(watch.Register());
+  SetEvent(watch.object);
+  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(watch.timedOut, FALSE);
+  EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_TIMEOUT);  // the callback took the signal
+  SetEvent(watch.object);
+  // A second signal is left alone: the wait has fired.
+  EXPECT_EQ(WaitForSingleObject(watch.object, 5000), WAIT_OBJECT_0);
+  EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
+  EXPECT_EQ(watch.calls, 1);
+}
+
+TEST(PoolWait, RepeatingWaitRunsForEverySignal) {
+  Watch watch;
+  ASSERT_TRUE(watch.Register(WT_EXECUTEDEFAULT));
+  for (int i = 1; i <= 3; ++i) {
+    ResetEvent(watch.started);
+    SetEvent(watch.object);
+    ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  }
+  EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
+  EXPECT_EQ(watch.calls, 3);
+}
+
+TEST(PoolWait, UnregisteredWaitNeverRuns) {
+  Watch watch;
+  ASSERT_TRUE(watch.Register());
+  EXPECT_TRUE(UnregisterWait(watch.wait));
+  SetEvent(watch.object);
+  EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_OBJECT_0);  // nobody took it
+  EXPECT_EQ(watch.calls, 0);
+}
+
+TEST(PoolWait, UnregisterWithEventSignalsItWhenTheCallbackEnds) {
+  Watch watch;
+  ResetEvent(watch.proceed);
+  ASSERT_TRUE(watch.Register());
+  SetEvent(watch.object);
+  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  EXPECT_FALSE(UnregisterWaitEx(watch.wait, done));  // returns at once, callback still running
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  EXPECT_EQ(WaitForSingleObject(done, 0), WAIT_TIMEOUT);
+  SetEvent(watch.proceed);
+  ASSERT_EQ(WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(watch.finished, 1);
+  CloseHandle(done);
+}
+
+struct Releaser {
+  HANDLE proceed;
+};
+
+unsigned __stdcall ReleaseLater(void* p) {
+  Sleep(50);  // lets the main thread get into UnregisterWaitEx first
+  SetEvent(static_cast<Releaser*>(p)->proceed);
+  return 0;
+}
+
+TEST(PoolWait, UnregisterWithInvalidHandleWaitsForTheRunningCallback) {
+  Watch watch;
+  ResetEvent(watch.proceed);
+  ASSERT_TRUE(watch.Register());
+  SetEvent(watch.object);
+  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  Releaser releaser{watch.proceed};
+  auto helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReleaseLater, &releaser, 0, nullptr));
+  EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
+  EXPECT_EQ(watch.finished, 1);  // it returned only after the callback ended
+  WaitForSingleObject(helper, INFINITE);
+  CloseHandle(helper);
+}
+
+TEST(PoolWait, CallbackMayUnregisterItsOwnWait) {
+  Watch watch;
+  watch.unregisterInside = true;
+  ASSERT_TRUE(watch.Register());
+  SetEvent(watch.object);
+  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  ASSERT_EQ(WaitForSingleObject(watch.ended, 5000), WAIT_OBJECT_0);
+  EXPECT_FALSE(watch.insideResult);  // no wait for itself: it is still running
+  EXPECT_EQ(watch.insideError, DWORD(ERROR_IO_PENDING));
+  SetEvent(watch.object);
+  EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_OBJECT_0);  // unregistered: nobody took it
+}
+
+}  // namespace

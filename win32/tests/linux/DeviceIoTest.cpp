@@ -1,0 +1,287 @@
+// Device I/O through a test driver registered with the I/O manager.
+#include <gtest/gtest.h>
+#include <process.h>
+#include <vwin32.h>
+#include <windows.h>
+
+#include <cstring>
+#include <deque>
+#include <mutex>
+
+namespace {
+
+constexpr DWORD kAtOnce = 1;  // answers "done" at once
+constexpr DWORD kFail = 2;    // fails at once
+constexpr DWORD kPend = 3;    // keeps the request
+constexpr DWORD kInside = 4;  // completes through its token, then says pending
+
+class TestDriver : public vw32::Driver {
+ public:
+  struct File {
+    bool overlapped;
+  };
+  struct Held {
+    vw32::IoToken token;
+    void* file;
+    void* output;
+  };
+
+  DWORD Open(const wchar_t* path, bool overlapped, void** context) override {
+    if (std::wcsstr(path, L"missing")) return ERROR_FILE_NOT_FOUND;
+    *context = new File{overlapped};
+    std::lock_guard lock(mutex);
+    ++opens;
+    return ERROR_SUCCESS;
+  }
+  void Close(void* context) override {
+    std::lock_guard lock(mutex);
+    if (!ignoreCancel) {
+      for (auto& h : held) EXPECT_NE(h.file, context) << "closed with a request still held";
+    }
+    ++closes;
+    delete static_cast<File*>(context);
+  }
+  DWORD Ioctl(const vw32::IoRequest& request, vw32::IoToken token, DWORD* bytes) override {
+    switch (request.code) {
+      case kAtOnce:
+        std::memcpy(request.output, "done", 4);
+        *bytes = 4;
+        return ERROR_SUCCESS;
+      case kFail:
+        return ERROR_GEN_FAILURE;
+      case kInside:
+        EXPECT_TRUE(vw32::CompleteRequest(token, ERROR_SUCCESS, 0));
+        return ERROR_IO_PENDING;
+      default: {
+        std::lock_guard lock(mutex);
+        held.push_back({token, request.fileContext, request.output});
+        SetEvent(heldEvent);
+        return ERROR_IO_PENDING;
+      }
+    }
+  }
+  void Cancel(void* context) override {
+    std::deque<Held> mine;
+    {
+      std::lock_guard lock(mutex);
+      ++cancels;
+      if (ignoreCancel) return;
+      for (auto it = held.begin(); it != held.end();) {
+        if (it->file == context) {
+          mine.push_back(*it);
+          it = held.erase(it);
+        } else {
+          ++it;
+        }
+      }
+    }
+    for (auto& h : mine) vw32::CompleteRequest(h.token, ERROR_OPERATION_ABORTED, 0);
+  }
+  // Completes the oldest request it holds, writing text as its output.
+  vw32::IoToken CompleteOldest(DWORD error, const char* text) {
+    Held h;
+    {
+      std::lock_guard lock(mutex);
+      if (held.empty()) return nullptr;
+      h = held.front();
+      held.pop_front();
+    }
+    std::memcpy(h.output, text, std::strlen(text));
+    EXPECT_TRUE(vw32::CompleteRequest(h.token, error, DWORD(std::strlen(text))));
+    return h.token;
+  }
+
+  std::mutex mutex;
+  std::deque<Held> held;
+  int opens = 0, closes = 0, cancels = 0;
+  bool ignoreCancel = false;
+  HANDLE heldEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+};
+
+class DeviceIo : public ::testing::Test {
+ public:
+  static BOOL Ioctl(HANDLE device, DWORD code, char* out, OVERLAPPED* overlapped, DWORD* bytes = nullptr) {
+    DWORD ignored = 0;
+    return DeviceIoControl(device, code, nullptr, 0, out, 8, bytes ? bytes : &ignored, overlapped);
+  }
+
+ protected:
+  void SetUp() override {
+    handlesBefore_ = vw32::OpenHandleCount();
+    vw32::RegisterDriver(L"\\\\?\\vw32test#", &driver_);
+  }
+  void TearDown() override {
+    vw32::UnregisterDriver(&driver_);
+    EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles leaked";
+    CloseHandle(driver_.heldEvent);
+  }
+  HANDLE Open(bool overlapped, const wchar_t* path = L"\\\\?\\vw32test#card0") {
+    return CreateFileW(path, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_ALWAYS,
+                       FILE_ATTRIBUTE_NORMAL | (overlapped ? FILE_FLAG_OVERLAPPED : 0), nullptr);
+  }
+  TestDriver driver_;
+  size_t handlesBefore_ = 0;
+};
+
+TEST_F(DeviceIo, PathsGoToTheDriverWithTheLongestPrefixWithoutLetterCase) {
+  TestDriver other;
+  vw32::RegisterDriver(L"\\\\?\\vw32test#special", &other);
+  HANDLE a = Open(false, L"\\\\?\\VW32TEST#Card0");
+  HANDLE b = Open(false, L"\\\\?\\vw32test#special1");
+  EXPECT_NE(a, INVALID_HANDLE_VALUE);
+  EXPECT_NE(b, INVALID_HANDLE_VALUE);
+  EXPECT_EQ(driver_.opens, 1);
+  EXPECT_EQ(other.opens, 1);
+  EXPECT_EQ(Open(false, L"\\\\?\\vw32test#missing"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  EXPECT_EQ(Open(false, L"\\\\?\\nodriver#x"), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  CloseHandle(b);
+  vw32::UnregisterDriver(&other);
+  CloseHandle(other.heldEvent);
+
+  HANDLE copy = nullptr;
+  ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), a, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
+  CloseHandle(a);
+  EXPECT_EQ(driver_.closes, 0);  // the duplicate keeps the file open
+  CloseHandle(copy);
+  EXPECT_EQ(driver_.closes, 1);
+}
+
+TEST_F(DeviceIo, SynchronousRequestsCompleteFailOrWaitForThePendingDriver) {
+  HANDLE device = Open(false);
+  char out[8] = {};
+  DWORD bytes = 0;
+  ASSERT_TRUE(Ioctl(device, kAtOnce, out, nullptr, &bytes));
+  EXPECT_EQ(bytes, 4u);
+  EXPECT_EQ(std::string(out, 4), "done");
+  EXPECT_FALSE(Ioctl(device, kFail, out, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_GEN_FAILURE));
+
+  struct Call {
+    HANDLE device;
+    char out[8];
+    DWORD bytes;
+    BOOL result;
+  } call{device, {}, 0, FALSE};
+  HANDLE thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, [](void* p) -> unsigned {
+    auto* c = static_cast<Call*>(p);
+    c->result = DeviceIo::Ioctl(c->device, kPend, c->out, nullptr, &c->bytes);
+    return 0;
+  }, &call, 0, nullptr));
+  ASSERT_EQ(WaitForSingleObject(driver_.heldEvent, 5000), WAIT_OBJECT_0);
+  EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);  // still waiting for the driver
+  driver_.CompleteOldest(ERROR_SUCCESS, "late");
+  ASSERT_EQ(WaitForSingleObject(thread, 5000), WAIT_OBJECT_0);
+  EXPECT_TRUE(call.result);
+  EXPECT_EQ(call.bytes, 4u);
+  EXPECT_EQ(std::string(call.out, 4), "late");
+  CloseHandle(thread);
+  CloseHandle(device);
+}
+
+TEST_F(DeviceIo, OverlappedRequestPendsThenCompletes) {
+  HANDLE device = Open(true);
+  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  char out[8] = {};
+  EXPECT_FALSE(Ioctl(device, kPend, out, &ov));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  EXPECT_EQ(ov.Internal, ULONG_PTR(STATUS_PENDING));
+  EXPECT_FALSE(HasOverlappedIoCompleted(&ov));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // reset at the start
+  DWORD bytes = 99;
+  EXPECT_FALSE(GetOverlappedResult(device, &ov, &bytes, FALSE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_INCOMPLETE));
+  driver_.CompleteOldest(ERROR_SUCCESS, "abc");
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(HasOverlappedIoCompleted(&ov));
+  EXPECT_TRUE(GetOverlappedResult(device, &ov, &bytes, TRUE));
+  EXPECT_EQ(bytes, 3u);
+  EXPECT_EQ(std::string(out, 3), "abc");
+
+  // Without an OVERLAPPED an overlapped handle cannot report completion.
+  EXPECT_FALSE(Ioctl(device, kAtOnce, out, nullptr));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
+  CloseHandle(event);
+  CloseHandle(device);
+}
+
+TEST_F(DeviceIo, OverlappedRequestAnsweredAtOnce) {
+  HANDLE device = Open(true);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  char out[8] = {};
+  DWORD bytes = 0;
+  ASSERT_TRUE(Ioctl(device, kAtOnce, out, &ov, &bytes));
+  EXPECT_EQ(bytes, 4u);
+  EXPECT_EQ(ov.Internal, 0u);
+  EXPECT_EQ(ov.InternalHigh, 4u);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  // A failure at once leaves the event alone.
+  EXPECT_FALSE(Ioctl(device, kFail, out, &ov));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_GEN_FAILURE));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  // Completed by the driver before it even returned: still reported pending.
+  EXPECT_FALSE(Ioctl(device, kInside, out, &ov));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
+  EXPECT_TRUE(GetOverlappedResult(device, &ov, &bytes, FALSE));
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  CloseHandle(event);
+  CloseHandle(device);
+}
+
+TEST_F(DeviceIo, CancelIoAbortsEveryPendingRequestOfTheFile) {
+  HANDLE device = Open(true);
+  HANDLE events[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
+  OVERLAPPED ov[2] = {};
+  char out[2][8];
+  for (int i = 0; i < 2; ++i) {
+    ov[i].hEvent = events[i];
+    ASSERT_FALSE(Ioctl(device, kPend, out[i], &ov[i]));
+  }
+  vw32::IoToken stale;
+  {
+    std::lock_guard lock(driver_.mutex);
+    stale = driver_.held.front().token;
+  }
+  ASSERT_TRUE(CancelIo(device));
+  EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 5000), WAIT_OBJECT_0);
+  for (auto& o : ov) {
+    DWORD bytes;
+    EXPECT_FALSE(GetOverlappedResult(device, &o, &bytes, TRUE));
+    EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
+  }
+  EXPECT_FALSE(vw32::CompleteRequest(stale, ERROR_SUCCESS, 0));  // no longer pending
+  for (auto e : events) CloseHandle(e);
+  CloseHandle(device);
+}
+
+TEST_F(DeviceIo, ClosingTheHandleCancelsWhatThePendingDriverKept) {
+  driver_.ignoreCancel = true;  // even a driver that forgets its requests
+  HANDLE device = Open(true);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  OVERLAPPED ov{};
+  ov.hEvent = event;
+  char out[8];
+  ASSERT_FALSE(Ioctl(device, kPend, out, &ov));
+  CloseHandle(device);
+  EXPECT_EQ(driver_.cancels, 1);
+  EXPECT_EQ(driver_.closes, 1);
+  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  DWORD bytes;
+  EXPECT_FALSE(GetOverlappedResult(device, &ov, &bytes, FALSE));
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
+  // A late completion finds nothing and leaves the caller's memory alone.
+  std::memset(&ov, 0x5A, sizeof ov);
+  const OVERLAPPED before = ov;
+  vw32::IoToken late = driver_.held.front().token;
+  driver_.held.clear();
+  EXPECT_FALSE(vw32::CompleteRequest(late, ERROR_SUCCESS, 8));
+  EXPECT_EQ(std::memcmp(&ov, &before, sizeof ov), 0);
+  CloseHandle(event);
+}
+
+}  // namespace

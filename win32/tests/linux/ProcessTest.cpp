@@ -1,0 +1,99 @@
+// Calls whose behaviour involves other processes: the named mutex shared by
+// all processes of the user, the command line, debugger output to stderr.
+#include <gtest/gtest.h>
+#include <signal.h>
+#include <unistd.h>
+#include <windows.h>
+
+#include <cstdio>
+#include <fstream>
+#include <map>
+#include <regex>
+#include <sstream>
+#include <string>
+
+#include "Spawn.h"
+
+namespace {
+
+std::string Unique(const char* base) {
+  return std::string(base) + "_" + std::to_string(getpid()) + "_" + std::to_string(GetTickCount64());
+}
+
+std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
+
+TEST(NamedMutex, SerialisesWritersOfDifferentProcesses) {
+  const std::string mutex = Unique("vw32_writers");
+  const std::string file = "/tmp/" + mutex + ".txt";
+  const int lines = 150;
+  Child writers[3];
+  for (int i = 0; i < 3; ++i) {
+    writers[i] = Spawn(VW32_TEST_HELPER, {"append", mutex, file, std::to_string(lines), "w" + std::to_string(i)});
+  }
+  for (auto& w : writers) EXPECT_EQ(Finish(w), 0);
+  std::ifstream in(file, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  std::remove(file.c_str());
+  // Every line whole: "<tag> <n> end" and CR LF, each tag counting up.
+  std::map<std::string, int> next;
+  std::string line;
+  int total = 0;
+  const std::regex whole("(w[0-2]) ([0-9]+) end\r");
+  while (std::getline(content, line)) {
+    std::smatch m;
+    ASSERT_TRUE(std::regex_match(line, m, whole)) << "broken line: " << line;
+    EXPECT_EQ(std::stoi(m[2]), next[m[1]]++);
+    ++total;
+  }
+  EXPECT_EQ(total, 3 * lines);
+}
+
+TEST(NamedMutex, OwnerProcessDyingLeavesItAbandoned) {
+  const std::string name = Unique("vw32_dying");
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
+  ASSERT_NE(mutex, nullptr);
+  Child holder = Spawn(VW32_TEST_HELPER, {"hold", name});
+  ASSERT_EQ(ReadLine(holder), "held");
+  EXPECT_EQ(WaitForSingleObject(mutex, 50), WAIT_TIMEOUT);  // the other process owns it
+  kill(holder.pid, SIGKILL);
+  Finish(holder);
+  EXPECT_EQ(WaitForSingleObject(mutex, 10000), WAIT_ABANDONED);
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // abandoned only once
+  EXPECT_TRUE(ReleaseMutex(mutex));
+  CloseHandle(mutex);
+}
+
+TEST(NamedMutex, OpenSeesOnlyMutexesThatAProcessHolds) {
+  const std::wstring name = Wide(Unique("vw32_gone"));
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  ASSERT_NE(mutex, nullptr);
+  CloseHandle(mutex);  // the last handle: the mutex is gone
+  EXPECT_EQ(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+  mutex = CreateMutexW(nullptr, FALSE, name.c_str());
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));  // made anew, not owned
+  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
+  ReleaseMutex(mutex);
+  CloseHandle(mutex);
+}
+
+TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
+  Child child = Spawn(VW32_TEST_HELPER, {"cmdline", "two words", "plain", "", "say \"hi\""});
+  std::string out;
+  ASSERT_EQ(Finish(child, &out), 0);
+  EXPECT_EQ(out, std::string(VW32_TEST_HELPER) + " cmdline \"two words\" plain \"\" \"say \\\"hi\\\"\"");
+}
+
+TEST(Process, DebuggerOutputGoesToStderrOnlyWhenAsked) {
+  std::string err;
+  Child quiet = Spawn(VW32_TEST_HELPER, {"debug", "nobody listens"});
+  ASSERT_EQ(Finish(quiet, nullptr, &err), 0);
+  EXPECT_EQ(err, "");
+  Child loud = Spawn(VW32_TEST_HELPER, {"debug", "to stderr"}, {"VW32_DEBUG_OUTPUT=stderr"});
+  ASSERT_EQ(Finish(loud, nullptr, &err), 0);
+  EXPECT_EQ(err, "to stderr");
+}
+
+}  // namespace

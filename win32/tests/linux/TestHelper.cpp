@@ -1,0 +1,77 @@
+// A second process for the tests: a plain Win32 program.
+//   append <mutex> <file> <count> <tag>  appends count lines, each written in
+//                                        three parts under the named mutex
+//   hold <mutex>                         takes the mutex, says "held", waits
+//   cmdline                              prints its command line
+//   debug <text>                         sends text to the debugger output
+#include <windows.h>
+
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <string>
+
+namespace {
+
+std::wstring Wide(const char* text) {
+  wchar_t buffer[512];
+  _snwprintf_s(buffer, 512, _TRUNCATE, L"%hs", text);
+  return buffer;
+}
+
+void Put(HANDLE file, const std::string& text) {
+  DWORD written;
+  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
+}
+
+int Append(const char* mutexName, const char* path, int count, const char* tag) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
+  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
+  if (!mutex || file == INVALID_HANDLE_VALUE) return 2;
+  for (int i = 0; i < count; ++i) {
+    DWORD wait = WaitForSingleObject(mutex, 30000);
+    if (wait != WAIT_OBJECT_0) return 3;
+    LARGE_INTEGER zero{};
+    SetFilePointerEx(file, zero, nullptr, FILE_END);
+    // A line in three writes, with room for another writer in between.
+    Put(file, tag);
+    Sleep(0);
+    Put(file, " " + std::to_string(i));
+    Sleep(0);
+    Put(file, " end\r\n");
+    ReleaseMutex(mutex);
+  }
+  CloseHandle(file);
+  CloseHandle(mutex);
+  return 0;
+}
+
+int Hold(const char* mutexName) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
+  if (!mutex || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 2;
+  std::puts("held");
+  std::fflush(stdout);
+  Sleep(INFINITE);
+  return 0;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc < 2) return 1;
+  const std::string mode = argv[1];
+  if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
+  if (mode == "hold" && argc == 3) return Hold(argv[2]);
+  if (mode == "cmdline") {
+    char line[4096];
+    _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
+    std::fputs(line, stdout);
+    return 0;
+  }
+  if (mode == "debug" && argc == 3) {
+    OutputDebugStringA(argv[2]);
+    return 0;
+  }
+  return 1;
+}
