@@ -35,10 +35,12 @@ TEST_F(SoakTest, GrabRidesOutRemovalAndArrivalCycles) {
     SCOPED_TRACE(cycle);
     Sim().RemoveCard(0);
     ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", size_t(cycle)));
+    uint64_t beforeArrival = frames.load();
     Sim().InsertCard(0);
     ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", size_t(cycle)));
+    // The grab was restarted: frames flow again.
+    ASSERT_TRUE(WaitUntil([&] { return frames.load() > beforeArrival; }));
   }
-  // Frames flow again after the last arrival.
   uint64_t atLastArrival = frames.load();
   EXPECT_TRUE(WaitUntil([&] { return frames.load() > atLastArrival + 10; }));
   EXPECT_EQ(log_.Count(L"hDevice == INVALID_HANDLE_VALUE"), 0u);
