@@ -16,11 +16,14 @@ namespace vw32 {
 // is discarded, as on Windows without a debugger. Narrow text arrives widened.
 using DebugSink = std::function<void(const wchar_t* text)>;
 VW32_EXT void AttachDebugSink(DebugSink sink);  // replaces any earlier sink
+// Returns once no other thread is inside the sink any more.
 VW32_EXT void DetachDebugSink();
 
 // ---- Handle accounting -------------------------------------------------------
-// Number of handles open in the process's handle table (events, mutexes,
-// threads, files, devices). Tests compare it before and after to find leaks.
+// Number of handles open in the process's handle table: events, mutexes,
+// threads, files, devices, and also thread-pool wait handles, device
+// information sets and registry keys. Tests compare it before and after to
+// find leaks.
 VW32_EXT size_t OpenHandleCount();
 
 // ---- I/O manager: drivers behind device paths ----------------------------------
@@ -57,7 +60,10 @@ class Driver {
 };
 
 // Device paths starting with prefix (compared without letter case) go to
-// driver. The driver must outlive its registration.
+// driver; when several prefixes match, the longest wins. A path that starts
+// with \\?\ or \\.\ and that no driver takes fails with ERROR_FILE_NOT_FOUND.
+// Registering a prefix again replaces its driver. The driver must outlive its
+// registration and every file opened on it.
 VW32_EXT void RegisterDriver(const wchar_t* prefix, Driver* driver);
 VW32_EXT void UnregisterDriver(Driver* driver);
 // Completes a pending request: sets the OVERLAPPED's status and byte count,
