@@ -22,15 +22,25 @@ namespace {
 
 const wchar_t kLogKey[] = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
 
-fs::path freshFolder(const char* purpose) {
-  static std::atomic<int> serial{0};
-  const fs::path folder = fs::temp_directory_path() / ("vantrelimaq-" + std::string(purpose) + "-" +
-                                                       std::to_string(GetCurrentProcessId()) + "-" +
-                                                       std::to_string(serial++));
-  fs::remove_all(folder);
-  fs::create_directories(folder);
-  return folder;
-}
+// A new folder under the temporary folder, removed with its content.
+class TempFolder {
+ public:
+  explicit TempFolder(const char* purpose) {
+    static std::atomic<int> serial{0};
+    path_ = fs::temp_directory_path() / ("vantrelimaq-" + std::string(purpose) + "-" +
+                                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++));
+    fs::remove_all(path_);
+    fs::create_directories(path_);
+  }
+  ~TempFolder() {
+    std::error_code ignored;
+    fs::remove_all(path_, ignored);
+  }
+  const fs::path& path() const { return path_; }
+
+ private:
+  fs::path path_;
+};
 
 // The log configuration of the current user, set for one test and removed
 // afterwards. On Linux the registry lives in a folder of the test's own.
@@ -38,8 +48,7 @@ class LogConfiguration {
  public:
   LogConfiguration(DWORD fileDetail, const std::wstring& logDirectory) {
 #if !defined(_WIN32)
-    registryFolder_ = freshFolder("registry");
-    vw32::SetRegistryFolder(registryFolder_.string().c_str());
+    vw32::SetRegistryFolder(registryFolder_.path().string().c_str());
 #endif
     created_ = RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
                                nullptr, &key_, nullptr) == ERROR_SUCCESS;
@@ -55,17 +64,13 @@ class LogConfiguration {
       RegDeleteValueW(key_, L"LogDir");
       RegCloseKey(key_);
     }
-#if !defined(_WIN32)
-    std::error_code ignored;
-    fs::remove_all(registryFolder_, ignored);
-#endif
   }
   bool created() const { return created_; }
 
  private:
   HKEY key_ = nullptr;
   bool created_ = false;
-  fs::path registryFolder_;
+  TempFolder registryFolder_{"registry"};  // the registry file's folder on Linux
 };
 
 struct LogFile {
@@ -109,7 +114,8 @@ void expectBanner(const std::wstring& line, bool opening) {
 }  // namespace
 
 TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
-  const fs::path logs = freshFolder("logs");
+  const TempFolder logFolder("logs");
+  const fs::path& logs = logFolder.path();
   std::wstring directory = logs.wstring();
   directory += fs::path::preferred_separator;  // the configured directory ends with its separator
   LogConfiguration configuration(5, directory);
@@ -134,7 +140,4 @@ TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
   expectBanner(second.lines[2], true);
   expectBanner(second.lines[3], false);
   for (const std::wstring& line : second.lines) EXPECT_EQ(line.find(wchar_t(0xFEFF)), std::wstring::npos);
-
-  std::error_code ignored;
-  fs::remove_all(logs, ignored);
 }
