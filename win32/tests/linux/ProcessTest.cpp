@@ -8,7 +8,6 @@
 #include <cstdio>
 #include <fstream>
 #include <map>
-#include <regex>
 #include <sstream>
 #include <string>
 
@@ -36,14 +35,15 @@ TEST(NamedMutex, SerialisesWritersOfDifferentProcesses) {
   content << in.rdbuf();
   std::remove(file.c_str());
   // Every line whole: "<tag> <n> end" and CR LF, each tag counting up.
-  std::map<std::string, int> next;
+  std::map<int, int> next;
   std::string line;
   int total = 0;
-  const std::regex whole("(w[0-2]) ([0-9]+) end\r");
   while (std::getline(content, line)) {
-    std::smatch m;
-    ASSERT_TRUE(std::regex_match(line, m, whole)) << "broken line: " << line;
-    EXPECT_EQ(std::stoi(m[2]), next[m[1]]++);
+    int writer = -1, number = -1, used = 0;
+    const bool whole = std::sscanf(line.c_str(), "w%d %d end\r%n", &writer, &number, &used) == 2 &&
+                       size_t(used) == line.size() && writer >= 0 && writer < 3;
+    ASSERT_TRUE(whole) << "broken line: " << line;
+    EXPECT_EQ(number, next[writer]++);
     ++total;
   }
   EXPECT_EQ(total, 3 * lines);
