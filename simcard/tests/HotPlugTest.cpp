@@ -79,7 +79,7 @@ struct Waiter {
   HANDLE fired = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   HANDLE wait = nullptr;
   ~Waiter() { CloseHandle(fired); }
-  static void CALLBACK OnSignal(PVOID context, BOOL) { SetEvent(static_cast<Waiter*>(context)->fired); }
+  static void CALLBACK OnSignal(PVOID context, BOOLEAN) { SetEvent(static_cast<Waiter*>(context)->fired); }
 };
 
 TEST_F(SimTest, EveryOneShotWaiterSeesRemovalAndArrival) {
