@@ -129,22 +129,6 @@ INSTANTIATE_TEST_SUITE_P(Layouts, FrameLayoutTest,
                                            FrameCase{VideoMode::HD720p50, 1, 0, 0, 2560, 720},
                                            FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 5760, 1080}));
 
-TEST_F(SimTest, TwentyFourBitFrameShowsTheBarColours) {
-  sim().SetPacing(vsim::Pacing::FreeRunning);
-  sim().SetVideoMode(VideoMode::HD1080p25);
-  Session s;
-  ASSERT_TRUE(s.Grabbing(2, 0, 0, 2));
-  VtxLockBufferOut out;
-  ASSERT_EQ(s.LockFrame(&out), 0u);
-  const uint8_t* row = s.Buffer(int(out.buffer.bufferIndex)) + 100 * 5760;
-  struct Bar { int x; uint8_t b, g, r; };
-  const Bar bars[] = {{10, 254, 254, 254}, {5 * 240 + 10, 0, 0, 254}, {6 * 240 + 10, 254, 0, 0}, {7 * 240 + 10, 0, 0, 0}};
-  for (const Bar& bar : bars) {
-    const uint8_t* p = row + 3 * bar.x;
-    EXPECT_EQ(std::make_tuple(p[0], p[1], p[2]), std::make_tuple(bar.b, bar.g, bar.r)) << "x " << bar.x;
-  }
-}
-
 TEST_F(SimTest, LockAndUnlockPassBuffersBackAndForth) {
   sim().SetPacing(vsim::Pacing::FreeRunning);
   Session s;
