@@ -161,4 +161,13 @@ DWORD Session::LockFrame(VtxLockBufferOut* out) {
   return error;
 }
 
+std::string CaseName(vsim::VideoMode mode, int pixelFormat, bool interlaced, bool singleField) {
+  std::string name = std::string("m") + vsim::Describe(mode).name + "_format" + std::to_string(pixelFormat) +
+                     (singleField ? "_field1" : interlaced ? "_fields" : "_frame");
+  for (char& c : name) {
+    if (c == '.') c = '_';
+  }
+  return name;
+}
+
 }  // namespace simtest

@@ -135,6 +135,9 @@ class Session {
   std::unique_ptr<Async> sessionWait_;
 };
 
+// A test name for a mode and raw layout: "m1080i29_97_format2_fields".
+std::string CaseName(vsim::VideoMode mode, int pixelFormat, bool interlaced, bool singleField);
+
 // Waits until `condition` holds, at most `seconds`; the caller asserts on
 // the result (how long it took is never checked).
 template <typename Condition>

@@ -127,7 +127,11 @@ INSTANTIATE_TEST_SUITE_P(Layouts, FrameLayoutTest,
                                            FrameCase{VideoMode::HD1080p24, 2, 0, 0, 5760, 1080},
                                            FrameCase{VideoMode::HD720p60, 0, 0, 0, 3416, 720},
                                            FrameCase{VideoMode::HD720p50, 1, 0, 0, 2560, 720},
-                                           FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 5760, 1080}));
+                                           FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 5760, 1080}),
+                         [](const ::testing::TestParamInfo<FrameCase>& info) {
+                           const FrameCase& c = info.param;
+                           return CaseName(c.mode, c.format, c.interlaced, c.interlaced && c.fieldMode == 1);
+                         });
 
 TEST_F(SimTest, LockAndUnlockPassBuffersBackAndForth) {
   sim().SetPacing(vsim::Pacing::FreeRunning);

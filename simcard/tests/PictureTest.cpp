@@ -206,7 +206,15 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{VideoMode::HD1080p24, Layout::Bgr24, false, false, 1080 * 5760},
                       FrameCase{VideoMode::HD720p50, Layout::Packed10, false, false, 720 * 3416},
                       FrameCase{VideoMode::HD720p60, Layout::Yuv8, false, false, 720 * 2560},
-                      FrameCase{VideoMode::HD1080i25, Layout::Bgr24, true, true, 540 * 5760}));
+                      FrameCase{VideoMode::HD1080i25, Layout::Bgr24, true, true, 540 * 5760}),
+    [](const ::testing::TestParamInfo<FrameCase>& info) {
+      std::string name = std::string("m") + Describe(info.param.mode).name + "_layout" +
+                         std::to_string(int(info.param.layout)) + (info.param.singleField ? "_field1" : "");
+      for (char& c : name) {
+        if (c == '.') c = '_';
+      }
+      return name;
+    });
 
 TEST(Modes, TableAndNames) {
   EXPECT_EQ(AllModes().size(), 10u);
