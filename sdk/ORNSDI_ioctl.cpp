@@ -28,11 +28,7 @@ DWORD Issue(HANDLE device, DWORD code, void* input, DWORD inputSize, void* reply
 
 }  // namespace
 
-bool RequestPending(const OVERLAPPED& overlapped) {
-  // The status word is written by whoever completes the request.
-  ULONG_PTR& status = const_cast<ULONG_PTR&>(overlapped.Internal);
-  return std::atomic_ref<ULONG_PTR>(status).load() == STATUS_PENDING;
-}
+bool RequestPending(const OVERLAPPED& overlapped) { return !HasOverlappedIoCompleted(&overlapped); }
 
 AsyncRequestBase::AsyncRequestBase(BOOL manualReset, BOOL initiallySignalled) {
   overlapped.hEvent = CreateEventW(nullptr, manualReset, initiallySignalled, nullptr);

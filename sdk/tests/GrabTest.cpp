@@ -6,26 +6,7 @@
 
 namespace {
 
-class GrabTest : public SimTest {
- protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    Sim().SetPacing(vsim::Pacing::FreeRunning);
-    session_ = Open();
-    ASSERT_NE(session_, nullptr);
-    ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
-  }
-  void TearDown() override {
-    if (session_) ORNSDI_Done(session_);
-    SimTest::TearDown();
-  }
-  // The grab thread has ended (it leaves the channel alone from then on).
-  bool ThreadsEnded() {
-    return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
-  }
-
-  ORNSDI_GIS* session_ = nullptr;
-};
+using GrabTest = OpenCardTest;
 
 TEST_F(GrabTest, FramesArriveInPlaceAndGoBackToTheDriver) {
   FrameSink sink(&session_->Channel());
@@ -72,9 +53,7 @@ TEST_F(GrabTest, DmaErrorCostsOneFrameAndGrabbingGoesOn) {
     EXPECT_EQ(frame.info.bufferSize, 0u);
     EXPECT_EQ(frame.info.driverWord0, 0u);
   }
-  auto lines = log_.With(L"ORNEXCTL_DMA_LOCK_BUFFER returns with DMA Status = 7");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].code, 255);
+  EXPECT_EQ(log_.One(L"ORNEXCTL_DMA_LOCK_BUFFER returns with DMA Status = 7").code, 255);
 }
 
 TEST_F(GrabTest, VideoModeChangeEndsTheGrabWithOneStatus32) {
@@ -122,10 +101,10 @@ TEST_F(GrabTest, NullCameraDataFailsTheStartWithItsReasons) {
   EXPECT_EQ(ORNSDI_StartGrab(session_, 0, 0, nullptr, FrameSink::Callback, &sink), ORNSDI_ERR_FAILED);
   const std::vector<std::wstring> expected = {L"pCameraData is NULL", L"Prepare Failed!", L"Grab not started!"};
   EXPECT_EQ(log_.Messages(), expected);
-  EXPECT_EQ(log_.With(L"pCameraData is NULL")[0].function, "noexp_ORNSDI_Prepare");
-  EXPECT_EQ(log_.With(L"Prepare Failed!")[0].code, 1);
-  EXPECT_EQ(log_.With(L"Prepare Failed!")[0].function, "noexp_ORNSDI_GrabThread");
-  EXPECT_EQ(log_.With(L"Grab not started!")[0].code, 255);
+  EXPECT_EQ(log_.One(L"pCameraData is NULL").function, "noexp_ORNSDI_Prepare");
+  EXPECT_EQ(log_.One(L"Prepare Failed!").code, 1);
+  EXPECT_EQ(log_.One(L"Prepare Failed!").function, "noexp_ORNSDI_GrabThread");
+  EXPECT_EQ(log_.One(L"Grab not started!").code, 255);
   EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
   EXPECT_TRUE(sink.Frames().empty());
 }

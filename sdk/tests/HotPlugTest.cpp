@@ -3,19 +3,8 @@
 
 namespace {
 
-class HotPlugTest : public SimTest {
+class HotPlugTest : public OpenCardTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    Sim().SetPacing(vsim::Pacing::FreeRunning);
-    session_ = Open();
-    ASSERT_NE(session_, nullptr);
-    ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
-  }
-  void TearDown() override {
-    if (session_) ORNSDI_Done(session_);
-    SimTest::TearDown();
-  }
   void Remove() {
     size_t seen = log_.Count(L"OnCardStopped Leave");
     Sim().RemoveCard(0);
@@ -27,8 +16,6 @@ class HotPlugTest : public SimTest {
     Sim().InsertCard(0);
     ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
   }
-
-  ORNSDI_GIS* session_ = nullptr;
 };
 
 TEST_F(HotPlugTest, RunningGrabResumesAfterArrivalWithItsCallback) {
@@ -44,11 +31,10 @@ TEST_F(HotPlugTest, RunningGrabResumesAfterArrivalWithItsCallback) {
   for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.ownContext);
   EXPECT_EQ(session_->accessCount[0].load(), 1u);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
-  auto enter = log_.With(L"OnCardStopped Enter");
-  ASSERT_EQ(enter.size(), 1u);
-  EXPECT_EQ(enter[0].severity, DWORD(LOG_NOTICE));
-  EXPECT_EQ(enter[0].function, "ORNSDI_GIS::OnCardStopped");
-  EXPECT_EQ(enter[0].source, L".\\ORNSDI_Init");
+  LogEntry enter = log_.One(L"OnCardStopped Enter");
+  EXPECT_EQ(enter.severity, DWORD(LOG_NOTICE));
+  EXPECT_EQ(enter.function, "ORNSDI_GIS::OnCardStopped");
+  EXPECT_EQ(enter.source, L".\\ORNSDI_Init");
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
@@ -74,7 +60,7 @@ TEST_F(HotPlugTest, ArrivalWhileOpenChangesNothing) {
   const std::vector<std::wstring> expected = {L"OnCardStarted Enter", L"hDevice != INVALID_HANDLE_VALUE",
                                               L"OnCardStarted Leave"};
   EXPECT_EQ(log_.Messages(), expected);
-  EXPECT_EQ(log_.With(L"hDevice != INVALID_HANDLE_VALUE")[0].function, "ORNSDI_GIS::OnCardStarted");
+  EXPECT_EQ(log_.One(L"hDevice != INVALID_HANDLE_VALUE").function, "ORNSDI_GIS::OnCardStarted");
   EXPECT_EQ(session_->hDevice.load(), device);
   EXPECT_EQ(Sim().GetCounters().openSessions, 1u);
 }

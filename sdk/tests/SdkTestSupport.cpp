@@ -42,18 +42,22 @@ LogCapture::LogCapture() : shared_(std::make_shared<Shared>()) {
 
 LogCapture::~LogCapture() { LogRelease(LOG_HANDLE_ORNX); }
 
-std::vector<LogEntry> LogCapture::With(const std::wstring& message) const {
-  std::lock_guard<std::mutex> hold(shared_->lock);
-  std::vector<LogEntry> found;
-  for (const LogEntry& e : shared_->entries)
-    if (e.message == message) found.push_back(e);
-  return found;
-}
-
 size_t LogCapture::Count(const std::wstring& message) const {
   std::lock_guard<std::mutex> hold(shared_->lock);
   auto found = shared_->counts.find(message);
   return found == shared_->counts.end() ? 0 : found->second;
+}
+
+LogEntry LogCapture::One(const std::wstring& message) const {
+  std::vector<LogEntry> found;
+  {
+    std::lock_guard<std::mutex> hold(shared_->lock);
+    for (const LogEntry& e : shared_->entries)
+      if (e.message == message) found.push_back(e);
+  }
+  if (found.size() == 1) return found[0];
+  ADD_FAILURE() << found.size() << " records with " << testing::PrintToString(message);
+  return {"", "", "", L"", L"", ~DWORD(0), -2};
 }
 
 std::vector<std::wstring> LogCapture::Messages() const {
@@ -78,6 +82,23 @@ ORNSDI_GIS* SimTest::Open() {
   ORNSDI_HANDLE session = ORNSDI_Init();
   EXPECT_NE(session, nullptr) << "no card opened";
   return static_cast<ORNSDI_GIS*>(session);
+}
+
+void OpenCardTest::SetUp() {
+  SimTest::SetUp();
+  Sim().SetPacing(vsim::Pacing::FreeRunning);
+  session_ = Open();
+  ASSERT_NE(session_, nullptr);
+  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
+}
+
+void OpenCardTest::TearDown() {
+  if (session_) ORNSDI_Done(session_);
+  SimTest::TearDown();
+}
+
+bool OpenCardTest::ThreadsEnded() {
+  return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
 }
 
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {

@@ -32,7 +32,8 @@ class LogCapture {
  public:
   LogCapture();
   ~LogCapture();
-  std::vector<LogEntry> With(const std::wstring& message) const;
+  // The one record with this message (a failure if there is not exactly one).
+  LogEntry One(const std::wstring& message) const;
   size_t Count(const std::wstring& message) const;
   std::vector<std::wstring> Messages() const;
   // Waits until `count` records carry this message; false if that never
@@ -66,6 +67,17 @@ class SimTest : public ::testing::Test {
  private:
   int cards_;
   vsim::Simulator* sim_ = nullptr;
+};
+
+// A free-running card, opened with DMA access taken; ended after the test.
+class OpenCardTest : public SimTest {
+ protected:
+  void SetUp() override;
+  void TearDown() override;
+  // The grab threads have ended (they leave the channel alone from then on).
+  bool ThreadsEnded();
+
+  ORNSDI_GIS* session_ = nullptr;
 };
 
 // Ends a session at the end of a scope.

@@ -25,13 +25,12 @@ TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
   Sim().FailRequest(kVideoSize, 0x1234);
   log_.Clear();
   EXPECT_EQ(VideoSizeRequest(session), 0xFF340000u);
-  auto lines = log_.With(L"DeviceIOCtl(0xCE3220C0) returned with result=52(0x00000034).");
-  ASSERT_EQ(lines.size(), 1u);
+  LogEntry line = log_.One(L"DeviceIOCtl(0xCE3220C0) returned with result=52(0x00000034).");
   EXPECT_EQ(log_.Messages().size(), 1u);
-  EXPECT_EQ(lines[0].code, int(LogFourCC("IOFR")));
-  EXPECT_EQ(lines[0].function, "ORNSDI_GIS::IOCtl");
-  EXPECT_EQ(lines[0].module, "IO Control wrapper");
-  EXPECT_EQ(lines[0].source, L".\\ORNSDI_ioctl");
+  EXPECT_EQ(line.code, int(LogFourCC("IOFR")));
+  EXPECT_EQ(line.function, "ORNSDI_GIS::IOCtl");
+  EXPECT_EQ(line.module, "IO Control wrapper");
+  EXPECT_EQ(line.source, L".\\ORNSDI_ioctl");
   // A public call that sends the request returns the failure flag.
   ORNSDI_CameraStatus status{};
   EXPECT_EQ(ORNSDI_GetCameraStatus(session, 0, &status), ORNSDI_ERR_FAILED);
@@ -45,10 +44,8 @@ TEST_F(SessionTest, StoppingSessionRefusesRequestsWith995) {
   SetEvent(session->stopCardEvent);
   log_.Clear();
   EXPECT_EQ(VideoSizeRequest(session), 0xFF0003E3u);
-  auto lines = log_.With(L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3).");
-  ASSERT_EQ(lines.size(), 1u);
+  EXPECT_EQ(log_.One(L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3).").code, int(LogFourCC("IOFA")));
   EXPECT_EQ(log_.Messages().size(), 1u);
-  EXPECT_EQ(lines[0].code, int(LogFourCC("IOFA")));
   ResetEvent(session->stopCardEvent);
   EXPECT_EQ(VideoSizeRequest(session), 0u);
 }
@@ -83,12 +80,11 @@ TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
     SCOPED_TRACE(c.function);
     log_.Clear();
     EXPECT_EQ(c.call(), ORNSDI_ERR_ARGUMENT);
-    auto lines = log_.With(c.message);
-    ASSERT_EQ(lines.size(), 1u);
+    LogEntry line = log_.One(c.message);
     EXPECT_EQ(log_.Messages().size(), 1u);
-    EXPECT_EQ(lines[0].function, c.function);
-    EXPECT_EQ(lines[0].severity, DWORD(LOG_ERROR));
-    EXPECT_EQ(lines[0].code, 1);
+    EXPECT_EQ(line.function, c.function);
+    EXPECT_EQ(line.severity, DWORD(LOG_ERROR));
+    EXPECT_EQ(line.code, 1);
   }
 }
 
@@ -99,11 +95,10 @@ class NoCardTest : public SimTest {
 
 TEST_F(NoCardTest, NothingToOpenIsAWarningOnly) {
   EXPECT_EQ(ORNSDI_Init(), nullptr);
-  auto lines = log_.With(L"No devices present!");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].severity, DWORD(LOG_WARNING));
-  EXPECT_EQ(lines[0].code, 3);
-  EXPECT_EQ(lines[0].module, "DeviceEnumerator");
+  LogEntry line = log_.One(L"No devices present!");
+  EXPECT_EQ(line.severity, DWORD(LOG_WARNING));
+  EXPECT_EQ(line.code, 3);
+  EXPECT_EQ(line.module, "DeviceEnumerator");
   EXPECT_EQ(log_.Count(L"No device left"), 0u);
   ORNSDI_ENUM_HANDLE list = &list;
   EXPECT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_NO_MORE_DEVICES);
@@ -142,8 +137,10 @@ TEST_F(TwoCardTest, RecordsCarrySlotsAndInitOpensTheFirstCard) {
 
   SessionGuard guard{ORNSDI_Init()};
   ASSERT_NE(guard.handle, nullptr);
+  EXPECT_STREQ(PathOf(first), Sim().DevicePath(0).c_str());
   EXPECT_STREQ(static_cast<ORNSDI_GIS*>(guard.handle)->devicePath, PathOf(first));
-  EXPECT_EQ(Sim().GetCounters().openSessions, 1u);
+  EXPECT_EQ(Sim().GetCardCounters(0).openSessions, 1u);
+  EXPECT_EQ(Sim().GetCardCounters(1).openSessions, 0u);
   EXPECT_EQ(ORNSDI_EnumClose(list), ORNSDI_OK);
 }
 
@@ -151,10 +148,9 @@ TEST_F(TwoCardTest, CardsRefusingSessionsLeaveNoDevice) {
   Sim().ConfigureCard(0, {1, L"A", true});
   Sim().ConfigureCard(1, {2, L"B", true});
   EXPECT_EQ(ORNSDI_Init(), nullptr);
-  auto lines = log_.With(L"No device left");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].severity, DWORD(LOG_ERROR));
-  EXPECT_EQ(lines[0].code, 0);
+  LogEntry line = log_.One(L"No device left");
+  EXPECT_EQ(line.severity, DWORD(LOG_ERROR));
+  EXPECT_EQ(line.code, 0);
   EXPECT_EQ(log_.Count(L"No devices present!"), 0u);
   EXPECT_EQ(Sim().GetCounters().openSessions, 0u);
 }

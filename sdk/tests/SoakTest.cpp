@@ -22,6 +22,8 @@ void CountFrame(void* context, ORNSDI_FrameInfo* info) {
 }
 
 TEST_F(SoakTest, GrabRidesOutRemovalAndArrivalCycles) {
+  // 720p keeps the simulator's rendering and each arrival's ring small.
+  Sim().SetVideoMode(vsim::VideoMode::HD720p60);
   Sim().SetPacing(vsim::Pacing::FreeRunning);
   size_t handles = vw32::OpenHandleCount();
   auto* session = Open();

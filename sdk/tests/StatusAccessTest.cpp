@@ -70,10 +70,9 @@ TEST_F(DmaAccessTest, AccessIsCountedAndTheLastReleaseGivesItBack) {
   ASSERT_EQ(ORNSDI_GetDMAAccess(session, 0), ORNSDI_OK);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
   ASSERT_EQ(ORNSDI_GetDMAAccess(session, 0), ORNSDI_OK);
-  auto again = log_.With(L"Channel 0 already opened");
-  ASSERT_EQ(again.size(), 1u);
-  EXPECT_EQ(again[0].severity, DWORD(LOG_TRACE));
-  EXPECT_EQ(again[0].code, int(LogFourCC("DMA+")));
+  LogEntry again = log_.One(L"Channel 0 already opened");
+  EXPECT_EQ(again.severity, DWORD(LOG_TRACE));
+  EXPECT_EQ(again.code, int(LogFourCC("DMA+")));
 
   // While a count remains no request goes out: one would fail now.
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 9);
@@ -85,9 +84,7 @@ TEST_F(DmaAccessTest, AccessIsCountedAndTheLastReleaseGivesItBack) {
   EXPECT_EQ(Sim().GetCounters().accessMask, 0u);
 
   EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session, 0), ORNSDI_OK);
-  auto notOpen = log_.With(L"Channel 0 has not been open");
-  ASSERT_EQ(notOpen.size(), 1u);
-  EXPECT_EQ(notOpen[0].code, int(LogFourCC("DMA-")));
+  EXPECT_EQ(log_.One(L"Channel 0 has not been open").code, int(LogFourCC("DMA-")));
 }
 
 TEST_F(DmaAccessTest, AnyPortTakesChannelZero) {
@@ -107,9 +104,7 @@ TEST_F(DmaAccessTest, RefusedAccessIsNotHeldAndGrabbingNeedsIt) {
   FrameSink sink(&session->Channel());
   log_.Clear();
   EXPECT_EQ(StartGrab(session, sink), ORNSDI_ERR_NO_DMA_ACCESS);
-  auto lines = log_.With(L"No DMA Access!");
-  ASSERT_EQ(lines.size(), 1u);
-  EXPECT_EQ(lines[0].code, 253);
+  EXPECT_EQ(log_.One(L"No DMA Access!").code, 253);
   EXPECT_EQ(ORNSDI_StopGrab(session, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
