@@ -20,6 +20,10 @@
 #include "Text.h"
 #include "Threads.h"
 
+#if defined(__SANITIZE_THREAD__)
+#include <sanitizer/tsan_interface.h>
+#endif
+
 namespace vw32::detail {
 
 namespace {
@@ -101,6 +105,34 @@ std::string PathFor(const wchar_t* name) {
     encoded = encoded.substr(0, 140) + tail;
   }
   return Folder() + "/vw32-mutex-" + std::to_string(getuid()) + "-" + encoded;
+}
+
+timespec Add(timespec t, int64_t nanoseconds) {
+  nanoseconds += t.tv_nsec;
+  t.tv_sec += time_t(nanoseconds / 1000000000);
+  t.tv_nsec = long(nanoseconds % 1000000000);
+  return t;
+}
+
+int64_t NanosecondsUntil(const timespec& deadline) {
+  timespec now;
+  clock_gettime(CLOCK_MONOTONIC, &now);
+  return int64_t(deadline.tv_sec - now.tv_sec) * 1000000000 + (deadline.tv_nsec - now.tv_nsec);
+}
+
+// pthread_mutex_timedlock counts on the wall clock; the time-out is kept on
+// the monotonic clock, so a clock set forward does not end the wait early.
+int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  const timespec deadline = Add(start, int64_t(milliseconds) * 1000000);
+  for (;;) {
+    timespec wall;
+    clock_gettime(CLOCK_REALTIME, &wall);
+    const timespec until = Add(wall, std::max<int64_t>(NanosecondsUntil(deadline), 0));
+    const int rc = pthread_mutex_timedlock(mutex, &until);
+    if (rc != ETIMEDOUT || NanosecondsUntil(deadline) <= 0) return rc;
+  }
 }
 
 void LockRobust(pthread_mutex_t* mutex) {
@@ -249,8 +281,8 @@ std::shared_ptr<NamedMutexObj> NamedMutexObj::Open(const wchar_t* name, bool cre
     SetLastError(ERROR_NOT_ENOUGH_MEMORY);
     return nullptr;
   }
-  const bool own = initialOwner && !others;
-  if (own) pthread_mutex_lock(&block->lock);
+  // Nobody else has the new mutex, so taking it cannot block.
+  const bool own = initialOwner && !others && pthread_mutex_trylock(&block->lock) == 0;
   pthread_mutex_unlock(&block->meta);
   auto mutex = std::make_shared<NamedMutexObj>(block);
   if (own) mutex->NoteAcquired();
@@ -275,18 +307,17 @@ DWORD NamedMutexObj::Wait(DWORD milliseconds) {
   } else if (milliseconds == INFINITE) {
     rc = pthread_mutex_lock(&block_->lock);
   } else {
-    timespec until;
-    clock_gettime(CLOCK_MONOTONIC, &until);
-    until.tv_sec += milliseconds / 1000;
-    until.tv_nsec += long(milliseconds % 1000) * 1000000;
-    if (until.tv_nsec >= 1000000000) {
-      until.tv_sec += 1;
-      until.tv_nsec -= 1000000000;
-    }
-    rc = pthread_mutex_clocklock(&block_->lock, CLOCK_MONOTONIC, &until);
+    rc = TimedLock(&block_->lock, milliseconds);
   }
   bool abandoned = false;
   if (rc == EOWNERDEAD) {  // the owning process died
+#if defined(__SANITIZE_THREAD__)
+    // The thread sanitizer does not count a timed lock that returns this as taken.
+    if (milliseconds != 0 && milliseconds != INFINITE) {
+      __tsan_mutex_pre_lock(&block_->lock, __tsan_mutex_try_lock);
+      __tsan_mutex_post_lock(&block_->lock, __tsan_mutex_try_lock, 0);
+    }
+#endif
     pthread_mutex_consistent(&block_->lock);
     abandoned = true;
     rc = 0;
