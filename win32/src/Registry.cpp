@@ -274,29 +274,32 @@ VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWS
   return ERROR_SUCCESS;
 }
 
-VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
-                                       DWORD cbData) {
-  if (!lpData && cbData) return ERROR_NOACCESS;
+namespace {
+// A change of the key a handle stands for.
+LSTATUS ChangeKey(HKEY hKey, const std::function<LSTATUS(RegKey& key, bool* changed)>& change) {
   Path path;
   if (LSTATUS error = Resolve(hKey, &path)) return error;
   if (!Writable(path)) return ERROR_ACCESS_DENIED;
   return Modify([&](RegKey& root, bool* changed) -> LSTATUS {
     RegKey* key = Find(root, path);
-    if (!key) return ERROR_KEY_DELETED;
-    key->SetValue({lpValueName ? lpValueName : L"", dwType, std::vector<uint8_t>(lpData, lpData + cbData)});
+    return key ? change(*key, changed) : LSTATUS(ERROR_KEY_DELETED);
+  });
+}
+}  // namespace
+
+VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
+                                       DWORD cbData) {
+  if (!lpData && cbData) return ERROR_NOACCESS;
+  return ChangeKey(hKey, [&](RegKey& key, bool* changed) -> LSTATUS {
+    key.SetValue({lpValueName ? lpValueName : L"", dwType, std::vector<uint8_t>(lpData, lpData + cbData)});
     *changed = true;
     return ERROR_SUCCESS;
   });
 }
 
 VW32_API LSTATUS WINAPI RegDeleteValueW(HKEY hKey, LPCWSTR lpValueName) {
-  Path path;
-  if (LSTATUS error = Resolve(hKey, &path)) return error;
-  if (!Writable(path)) return ERROR_ACCESS_DENIED;
-  return Modify([&](RegKey& root, bool* changed) -> LSTATUS {
-    RegKey* key = Find(root, path);
-    if (!key) return ERROR_KEY_DELETED;
-    *changed = key->RemoveValue(lpValueName ? lpValueName : L"");
+  return ChangeKey(hKey, [&](RegKey& key, bool* changed) -> LSTATUS {
+    *changed = key.RemoveValue(lpValueName ? lpValueName : L"");
     return *changed ? LSTATUS(ERROR_SUCCESS) : LSTATUS(ERROR_FILE_NOT_FOUND);
   });
 }
@@ -326,15 +329,10 @@ VW32_API LSTATUS WINAPI RegDeleteKeyW(HKEY hKey, LPCWSTR lpSubKey) {
 VW32_API LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
   if (lpSubKey && *lpSubKey) return DeleteKey(hKey, lpSubKey, true);
   // No subkey: the key stays, emptied of its values and subkeys.
-  Path path;
-  if (LSTATUS error = Resolve(hKey, &path)) return error;
-  if (!Writable(path)) return ERROR_ACCESS_DENIED;
-  return Modify([&](RegKey& root, bool* changed) -> LSTATUS {
-    RegKey* key = Find(root, path);
-    if (!key) return ERROR_KEY_DELETED;
-    *changed = !key->values.empty() || !key->subkeys.empty();
-    key->values.clear();
-    key->subkeys.clear();
+  return ChangeKey(hKey, [](RegKey& key, bool* changed) -> LSTATUS {
+    *changed = !key.values.empty() || !key.subkeys.empty();
+    key.values.clear();
+    key.subkeys.clear();
     return ERROR_SUCCESS;
   });
 }

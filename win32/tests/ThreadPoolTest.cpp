@@ -22,6 +22,12 @@ struct Watch {
     for (HANDLE h : {object, started, proceed, ended}) CloseHandle(h);
   }
   bool Register(DWORD flags = WT_EXECUTEONLYONCE);
+  // Signals the object and waits until the callback has begun.
+  bool Fire() {
+    ResetEvent(started);
+    SetEvent(object);
+    return WaitForSingleObject(started, 5000) == WAIT_OBJECT_0;
+  }
 };
 
 void CALLBACK OnSignal(PVOID context, BOOLEAN fired) {
@@ -45,8 +51,7 @@ bool Watch::Register(DWORD flags) {
 TEST(PoolWait, OneShotRunsOnceAndConsumesOneSignal) {
   Watch watch;
   ASSERT_TRUE(watch.Register());
-  SetEvent(watch.object);
-  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(watch.Fire());
   EXPECT_EQ(watch.timedOut, FALSE);
   EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_TIMEOUT);  // the callback took the signal
   SetEvent(watch.object);
@@ -60,9 +65,7 @@ TEST(PoolWait, RepeatingWaitRunsForEverySignal) {
   Watch watch;
   ASSERT_TRUE(watch.Register(WT_EXECUTEDEFAULT));
   for (int i = 1; i <= 3; ++i) {
-    ResetEvent(watch.started);
-    SetEvent(watch.object);
-    ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+    ASSERT_TRUE(watch.Fire());
   }
   EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
   EXPECT_EQ(watch.calls, 3);
@@ -81,8 +84,7 @@ TEST(PoolWait, UnregisterWithEventSignalsItWhenTheCallbackEnds) {
   Watch watch;
   ResetEvent(watch.proceed);
   ASSERT_TRUE(watch.Register());
-  SetEvent(watch.object);
-  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(watch.Fire());
   HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   EXPECT_FALSE(UnregisterWaitEx(watch.wait, done));  // returns at once, callback still running
   EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
@@ -107,8 +109,7 @@ TEST(PoolWait, UnregisterWithInvalidHandleWaitsForTheRunningCallback) {
   Watch watch;
   ResetEvent(watch.proceed);
   ASSERT_TRUE(watch.Register());
-  SetEvent(watch.object);
-  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(watch.Fire());
   Releaser releaser{watch.proceed};
   auto helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReleaseLater, &releaser, 0, nullptr));
   EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
@@ -121,8 +122,7 @@ TEST(PoolWait, CallbackMayUnregisterItsOwnWait) {
   Watch watch;
   watch.unregisterInside = true;
   ASSERT_TRUE(watch.Register());
-  SetEvent(watch.object);
-  ASSERT_EQ(WaitForSingleObject(watch.started, 5000), WAIT_OBJECT_0);
+  ASSERT_TRUE(watch.Fire());
   ASSERT_EQ(WaitForSingleObject(watch.ended, 5000), WAIT_OBJECT_0);
   EXPECT_FALSE(watch.insideResult);  // no wait for itself: it is still running
   EXPECT_EQ(watch.insideError, DWORD(ERROR_IO_PENDING));

@@ -1,0 +1,45 @@
+// C runtime time and the system clocks, checked against Windows behaviour.
+#include <gtest/gtest.h>
+#include <sys/timeb.h>
+#include <windows.h>
+
+#include <cerrno>
+#include <ctime>
+
+namespace {
+
+TEST(Time, RuntimeTimeAgreesWithTheLibraryAndRefusesBadInput) {
+  __timeb64 now{};
+  ASSERT_EQ(_ftime64_s(&now), 0);
+  EXPECT_LT(now.millitm, 1000);
+  const __time64_t seconds = _time64(nullptr);
+  EXPECT_LE(now.time, seconds);  // read first
+
+  tm mine{};
+  ASSERT_EQ(_localtime64_s(&mine, &seconds), 0);
+  const time_t plain = time_t(seconds);
+  const tm* library = localtime(&plain);
+  EXPECT_EQ(mine.tm_year, library->tm_year);
+  EXPECT_EQ(mine.tm_yday, library->tm_yday);
+  EXPECT_EQ(mine.tm_hour, library->tm_hour);
+
+  const __time64_t before1970 = -1;
+  EXPECT_EQ(_localtime64_s(&mine, &before1970), EINVAL);
+  EXPECT_EQ(mine.tm_year, -1);
+  EXPECT_EQ(_localtime64_s(&mine, nullptr), EINVAL);
+  EXPECT_EQ(_ftime64_s(nullptr), EINVAL);
+}
+
+TEST(Time, CountersOnlyGoForward) {
+  LARGE_INTEGER frequency{}, first{}, second{};
+  ASSERT_TRUE(QueryPerformanceFrequency(&frequency));
+  EXPECT_GT(frequency.QuadPart, 0);
+  ASSERT_TRUE(QueryPerformanceCounter(&first));
+  const ULONGLONG tick = GetTickCount64();
+  Sleep(2);
+  ASSERT_TRUE(QueryPerformanceCounter(&second));
+  EXPECT_GT(second.QuadPart, first.QuadPart);
+  EXPECT_GE(GetTickCount64(), tick);
+}
+
+}  // namespace
