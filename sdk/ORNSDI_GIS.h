@@ -178,6 +178,10 @@ class ORNSDI_GIS {
   // Registers a one-shot wait into `slot`; a handle still held there (a wait
   // that fired before its handle was stored) is released.
   BOOL ArmWait(std::atomic<HANDLE>& slot, HANDLE event, WAITORTIMERCALLBACK callback);
+  // Arms the next wait (if any) and gives back the handle of the one-shot
+  // wait whose callback is running.
+  void HandOver(std::atomic<HANDLE>& firedSlot, std::atomic<HANDLE>* nextSlot, HANDLE nextEvent,
+                WAITORTIMERCALLBACK nextCallback);
   void WaitForHotPlugCallbacks();
   // Stops a running grab, gives the channel's DMA access back, keeps new
   // requests out and closes the device. Removal leaves the grab marked for

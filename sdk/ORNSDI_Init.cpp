@@ -182,13 +182,14 @@ BOOL ORNSDI_GIS::ArmWait(std::atomic<HANDLE>& slot, HANDLE event, WAITORTIMERCAL
   return TRUE;
 }
 
-namespace {
-// Gives back the handle of the one-shot wait that fired and is running now.
-void ReleaseFiredWait(std::atomic<HANDLE>& slot) {
-  HANDLE wait = slot.exchange(nullptr);
-  if (wait) UnregisterWaitEx(wait, nullptr);
+void ORNSDI_GIS::HandOver(std::atomic<HANDLE>& firedSlot, std::atomic<HANDLE>* nextSlot, HANDLE nextEvent,
+                          WAITORTIMERCALLBACK nextCallback) {
+  // The fired wait's handle is taken before the next wait is armed: a wait
+  // that the other callback arms meanwhile is not mistaken for it.
+  HANDLE fired = firedSlot.exchange(nullptr);
+  if (nextSlot && !closing.load()) ArmWait(*nextSlot, nextEvent, nextCallback);
+  if (fired) UnregisterWaitEx(fired, nullptr);
 }
-}  // namespace
 
 void CALLBACK ORNSDI_GIS::OnCardStopped(PVOID context, BOOLEAN) {
   auto* session = static_cast<ORNSDI_GIS*>(context);
@@ -205,8 +206,7 @@ void CALLBACK ORNSDI_GIS::OnCardStarted(PVOID context, BOOLEAN) {
 void ORNSDI_GIS::OnStopped() {
   ORNSDI_LOG(kStopped, LOG_NOTICE, 0, L"OnCardStopped Enter");
   CloseDevice(INVALID_HANDLE_VALUE);
-  ArmWait(addedWait, addedEvent, OnCardStarted);
-  ReleaseFiredWait(removedWait);
+  HandOver(removedWait, &addedWait, addedEvent, OnCardStarted);
   ORNSDI_LOG(kStopped, LOG_NOTICE, 0, L"OnCardStopped Leave");
 }
 
@@ -214,7 +214,7 @@ void ORNSDI_GIS::OnStarted() {
   ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"OnCardStarted Enter");
   if (DeviceOpen()) {
     ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"hDevice != INVALID_HANDLE_VALUE");
-    ReleaseFiredWait(addedWait);
+    HandOver(addedWait, nullptr, nullptr, nullptr);
     ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"OnCardStarted Leave");
     return;
   }
@@ -223,9 +223,7 @@ void ORNSDI_GIS::OnStarted() {
   if (!DeviceOpen()) {
     ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"hDevice == INVALID_HANDLE_VALUE");
     // The arrival wait is armed again, so a later arrival is still seen.
-    HANDLE fired = addedWait.exchange(nullptr);
-    if (!closing.load()) ArmWait(addedWait, addedEvent, OnCardStarted);
-    if (fired) UnregisterWaitEx(fired, nullptr);
+    HandOver(addedWait, &addedWait, addedEvent, OnCardStarted);
     ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"OnCardStarted Leave");
     return;
   }
@@ -243,8 +241,7 @@ void ORNSDI_GIS::OnStarted() {
     ORNSDI_StartGrab(this, 0, channel.grabMode, &channel.restartCameraData, channel.frameCallback,
                      channel.callbackContext);
   }
-  ArmWait(removedWait, removedEvent, OnCardStopped);
-  ReleaseFiredWait(addedWait);
+  HandOver(addedWait, &removedWait, removedEvent, OnCardStopped);
   ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"OnCardStarted Leave");
 }
 
