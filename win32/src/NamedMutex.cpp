@@ -27,7 +27,7 @@
 namespace vw32::detail {
 
 namespace {
-constexpr uint32_t kMagic = 0x76773201;  // "vw2", layout 1
+constexpr uint32_t kMagic = 0x76773202;  // "vw2", layout 2
 constexpr int kMaxUsers = 256;
 }  // namespace
 
@@ -41,9 +41,10 @@ struct ProcessMark {
 struct SharedMutexBlock {
   uint32_t magic;
   uint32_t size;
-  pthread_mutex_t meta;  // guards users
+  pthread_mutex_t meta;  // guards users and removed
   pthread_mutex_t lock;  // the mutex itself: robust, recursive
   uint32_t abandoned;    // its owner thread ended holding it; guarded by lock
+  uint32_t removed;      // the file was unlinked when its last user left
   ProcessMark users[kMaxUsers];
 };
 
@@ -181,32 +182,35 @@ int CreateShared(const std::string& path) {
   return fd;
 }
 
+// The block of the file in place, made first when create is set. A file of
+// another layout (left by an older build of the layer) is replaced.
 SharedMutexBlock* MapShared(const std::string& path, bool create) {
-  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  if (fd < 0 && errno == ENOENT && create) fd = CreateShared(path);
-  if (fd < 0) {
-    SetLastError(errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : Win32FromErrno(errno));
-    return nullptr;
+  for (int attempt = 0;; ++attempt) {
+    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+    if (fd < 0 && errno == ENOENT && create) fd = CreateShared(path);
+    if (fd < 0) {
+      SetLastError(errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : Win32FromErrno(errno));
+      return nullptr;
+    }
+    struct stat st;
+    if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
+      close(fd);
+      SetLastError(ERROR_ACCESS_DENIED);
+      return nullptr;
+    }
+    void* mem = MAP_FAILED;
+    if (size_t(st.st_size) == sizeof(SharedMutexBlock))
+      mem = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
+    close(fd);
+    auto* block = static_cast<SharedMutexBlock*>(mem);
+    if (mem != MAP_FAILED && block->magic == kMagic && block->size == sizeof(SharedMutexBlock)) return block;
+    if (mem != MAP_FAILED) munmap(mem, sizeof(SharedMutexBlock));
+    if (attempt > 0) {
+      SetLastError(ERROR_INVALID_HANDLE);
+      return nullptr;
+    }
+    unlink(path.c_str());
   }
-  struct stat st;
-  void* mem = MAP_FAILED;
-  if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
-    SetLastError(ERROR_ACCESS_DENIED);
-  } else if (size_t(st.st_size) < sizeof(SharedMutexBlock)) {
-    SetLastError(ERROR_INVALID_HANDLE);
-  } else {
-    mem = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    if (mem == MAP_FAILED) SetLastError(Win32FromErrno(errno));
-  }
-  close(fd);
-  if (mem == MAP_FAILED) return nullptr;
-  auto* block = static_cast<SharedMutexBlock*>(mem);
-  if (block->magic != kMagic || block->size != sizeof(SharedMutexBlock)) {
-    munmap(mem, sizeof(SharedMutexBlock));
-    SetLastError(ERROR_INVALID_HANDLE);
-    return nullptr;
-  }
-  return block;
 }
 
 // Under meta: forgets ended processes; true if any process has it open.
@@ -233,13 +237,19 @@ bool AddUser(SharedMutexBlock* block) {
   return false;
 }
 
-void RemoveUser(SharedMutexBlock* block) {
+// The last process to leave removes the file, so names do not pile up. The
+// flag tells an opener that mapped the file just before to start again.
+void RemoveUser(SharedMutexBlock* block, const std::string& path) {
   LockRobust(&block->meta);
   for (auto& mark : block->users) {
     if (mark.pid == getpid()) {
       mark = {};
       break;
     }
+  }
+  if (!PruneUsers(block)) {
+    block->removed = 1;
+    unlink(path.c_str());
   }
   pthread_mutex_unlock(&block->meta);
 }
@@ -251,21 +261,32 @@ std::vector<HeldNamed>::iterator FindHeld(ThreadState& thread, const NamedMutexO
 
 }  // namespace
 
-NamedMutexObj::NamedMutexObj(SharedMutexBlock* block) : Object(Kind::Mutex), block_(block) {}
+NamedMutexObj::NamedMutexObj(SharedMutexBlock* block, std::string path)
+    : Object(Kind::Mutex), block_(block), path_(std::move(path)) {}
 
 NamedMutexObj::~NamedMutexObj() {
-  RemoveUser(block_);
+  RemoveUser(block_, path_);
   munmap(block_, sizeof(SharedMutexBlock));
 }
 
 std::shared_ptr<NamedMutexObj> NamedMutexObj::Open(const wchar_t* name, bool create, bool initialOwner,
                                                    bool* existed) {
-  SharedMutexBlock* block = MapShared(PathFor(name), create);
-  if (!block) return nullptr;
-  LockRobust(&block->meta);
+  const std::string path = PathFor(name);
+  SharedMutexBlock* block;
+  for (;;) {
+    block = MapShared(path, create);
+    if (!block) return nullptr;
+    LockRobust(&block->meta);
+    if (!block->removed) break;
+    // Its last user removed the file meanwhile: open or make the one in place.
+    pthread_mutex_unlock(&block->meta);
+    munmap(block, sizeof(SharedMutexBlock));
+  }
   const bool others = PruneUsers(block);
   // With no process left the mutex no longer exists: a new one starts free.
   if (!others && !create) {
+    block->removed = 1;
+    unlink(path.c_str());
     pthread_mutex_unlock(&block->meta);
     munmap(block, sizeof(SharedMutexBlock));
     SetLastError(ERROR_FILE_NOT_FOUND);
@@ -284,7 +305,7 @@ std::shared_ptr<NamedMutexObj> NamedMutexObj::Open(const wchar_t* name, bool cre
   // Nobody else has the new mutex, so taking it cannot block.
   const bool own = initialOwner && !others && pthread_mutex_trylock(&block->lock) == 0;
   pthread_mutex_unlock(&block->meta);
-  auto mutex = std::make_shared<NamedMutexObj>(block);
+  auto mutex = std::make_shared<NamedMutexObj>(block, path);
   if (own) mutex->NoteAcquired();
   *existed = others;
   return mutex;

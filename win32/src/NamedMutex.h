@@ -10,6 +10,7 @@
 #include <pthread.h>
 
 #include <memory>
+#include <string>
 
 #include "Handles.h"
 
@@ -32,11 +33,12 @@ class NamedMutexObj : public Object, public std::enable_shared_from_this<NamedMu
   // The calling thread ends holding the mutex count times.
   void AbandonByExitingThread(unsigned count);
 
-  explicit NamedMutexObj(SharedMutexBlock* block);
+  NamedMutexObj(SharedMutexBlock* block, std::string path);
 
  private:
   void NoteAcquired();
   SharedMutexBlock* block_;
+  const std::string path_;
 };
 
 // Called when a thread ends, with the named mutexes it still holds.
