@@ -134,12 +134,18 @@ std::shared_ptr<EventObj> EventOf(const OVERLAPPED* overlapped) {
   return LookupAs<EventObj>(reinterpret_cast<HANDLE>(value));
 }
 
-// Hands the request to the driver; returns the driver's answer.
-DWORD CallDriver(const std::shared_ptr<DeviceObj>& device, uint64_t id, const IoRequest& request, DWORD* bytes) {
-  DWORD result = device->driver->Ioctl(request, TokenOf(id), bytes);
+// Calls into the driver are counted, so that closing waits for them and the
+// driver never sees a call on a file it has closed.
+bool EnterDriver(DeviceObj& device) {
   std::lock_guard lock(Io().mutex);
-  if (--device->callsInDriver == 0) device->driverIdle.notify_all();
-  return result;
+  if (device.closing) return false;
+  ++device.callsInDriver;
+  return true;
+}
+
+void LeaveDriver(DeviceObj& device) {
+  std::lock_guard lock(Io().mutex);
+  if (--device.callsInDriver == 0) device.driverIdle.notify_all();
 }
 
 // The driver answered at once. A success completes the OVERLAPPED and
@@ -240,7 +246,8 @@ VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVO
   }
   const vw32::IoRequest ioRequest{dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize, device->context};
   DWORD bytes = 0;
-  const DWORD result = CallDriver(device, id, ioRequest, &bytes);
+  const DWORD result = device->driver->Ioctl(ioRequest, TokenOf(id), &bytes);
+  LeaveDriver(*device);
   if (result != ERROR_IO_PENDING) return FinishAtOnce(id, request, result, bytes, lpBytesReturned);
   if (device->overlapped) return Fail(ERROR_IO_PENDING);
   // A synchronous handle waits for the completion even when the driver pends.
@@ -285,7 +292,9 @@ VW32_API BOOL WINAPI CancelIo(HANDLE hFile) {
     ObjectPtr obj = LookupHandle(hFile);
     return obj && obj->kind() == Kind::File ? TRUE : Fail(ERROR_INVALID_HANDLE);
   }
+  if (!EnterDriver(*device)) return Fail(ERROR_INVALID_HANDLE);
   device->driver->Cancel(device->context);
+  LeaveDriver(*device);
   return TRUE;
 }
 
