@@ -1,24 +1,17 @@
-// Linux build: the tests' registry lives in a folder of their own, so that
-// they neither read nor change the user's logging configuration.
+// Linux build: the tests' registry is a folder of their own, not the user's.
 #include <gtest/gtest.h>
 #include <vwin32.h>
 
-#include <memory>
+#include <optional>
 
 #include "TestSupport.h"
 
 namespace {
 
-class RegistryInTempFolder : public ::testing::Environment {
- public:
-  void SetUp() override {
-    folder_ = std::make_unique<TempFolder>();
-    vw32::SetRegistryFolder(folder_->Path().c_str());
-  }
-  void TearDown() override { folder_.reset(); }
-
- private:
-  std::unique_ptr<TempFolder> folder_;
+struct RegistryInTempFolder : ::testing::Environment {
+  void SetUp() override { vw32::SetRegistryFolder(folder.emplace().path.c_str()); }
+  void TearDown() override { folder.reset(); }
+  std::optional<TempFolder> folder;
 };
 
 const auto* const registryEnvironment = ::testing::AddGlobalTestEnvironment(new RegistryInTempFolder);

@@ -12,37 +12,29 @@
 #include "Log.h"
 #include "LogOutput.h"
 
-// A fresh folder under the system's temporary folder, removed with its
-// content at destruction.
-class TempFolder {
- public:
+using Lines = std::vector<std::wstring>;
+
+// A fresh folder under the temporary folder, removed with its content.
+struct TempFolder {
   TempFolder();
   ~TempFolder();
-  const std::filesystem::path& Path() const { return path_; }
-  // The folder as a directory prefix: ends with the directory separator.
-  std::wstring Prefix() const;
-
- private:
-  std::filesystem::path path_;
+  std::wstring Prefix() const;  // the folder followed by the directory separator
+  std::filesystem::path path;
 };
 
-// A UTF-16LE log file split into its CR LF lines.
+// A UTF-16LE log file split at CR LF.
 struct LogFileText {
-  bool exists = false;
   bool byteOrderMark = false;  // starts with FF FE
   bool endsWithLineEnd = false;
-  std::vector<std::wstring> lines;  // after the byte-order mark, without CR LF
+  Lines lines;
 };
 LogFileText ReadLogFile(const std::filesystem::path& file);
 void WriteBytes(const std::filesystem::path& file, const std::string& bytes);
 
-// An output that keeps the lines it is given, also after the engine has
-// destroyed it.
-using Lines = std::vector<std::wstring>;
+// An output that keeps its lines, also after the engine destroyed it.
 class CaptureOutput : public LogOutput {
  public:
-  CaptureOutput(DWORD detail, DWORD threshold, const wchar_t* name = L"Capture")
-      : LogOutput(name, LOG_OUTPUT_SYSTEM, threshold), lines(std::make_shared<Lines>()) {
+  CaptureOutput(DWORD detail, DWORD threshold) : LogOutput(L"Capture", LOG_OUTPUT_SYSTEM, threshold) {
     this->detail = detail;
   }
   int Open() override { return 0; }
@@ -52,14 +44,13 @@ class CaptureOutput : public LogOutput {
     lines->emplace_back(text, size_t(length));
     return 0;
   }
-  std::shared_ptr<Lines> lines;
+  std::shared_ptr<Lines> lines = std::make_shared<Lines>();
 
  private:
   std::mutex lock_;
 };
 
-// The logging configuration key of the current user, made anew; removed at
-// destruction.
+// The current user's logging key, made anew and removed at destruction.
 class ConfigKey {
  public:
   ConfigKey();
@@ -75,18 +66,17 @@ class ConfigKey {
   HKEY key_ = nullptr;
 };
 
-// Makes the given folder the current directory until destruction.
+// The folder is the current directory until destruction.
 class CurrentDirectory {
  public:
-  explicit CurrentDirectory(const std::filesystem::path& folder);
+  explicit CurrentDirectory(const TempFolder& folder);
   ~CurrentDirectory();
 
  private:
   wchar_t previous_[MAX_PATH];
 };
 
-// A record of this process and thread with fixed texts.
+// A record of this process and thread, dated 4 December 2026, with the
+// texts of an "ERROR" report of the grabber library.
 LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL");
-
-// The calling site that the grabber library's reports use in these tests.
 extern const LogSite kGrabSite;
