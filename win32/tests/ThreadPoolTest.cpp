@@ -35,7 +35,7 @@ void CALLBACK OnSignal(PVOID context, BOOLEAN fired) {
   watch->timedOut = fired;
   InterlockedIncrement(&watch->calls);
   if (watch->unregisterInside) {
-    watch->insideResult = UnregisterWaitEx(watch->wait, INVALID_HANDLE_VALUE);
+    watch->insideResult = UnregisterWait(watch->wait);
     watch->insideError = GetLastError();
   }
   SetEvent(watch->started);
@@ -124,7 +124,7 @@ TEST(PoolWait, CallbackMayUnregisterItsOwnWait) {
   ASSERT_TRUE(watch.Register());
   ASSERT_TRUE(watch.Fire());
   ASSERT_EQ(WaitForSingleObject(watch.ended, 5000), WAIT_OBJECT_0);
-  EXPECT_FALSE(watch.insideResult);  // no wait for itself: it is still running
+  EXPECT_FALSE(watch.insideResult);  // its own callback is still running
   EXPECT_EQ(watch.insideError, DWORD(ERROR_IO_PENDING));
   SetEvent(watch.object);
   EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_OBJECT_0);  // unregistered: nobody took it
