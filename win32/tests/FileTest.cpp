@@ -3,6 +3,8 @@
 #include <shlobj.h>
 #include <windows.h>
 
+#include <cstring>
+#include <cwchar>
 #include <string>
 
 namespace {

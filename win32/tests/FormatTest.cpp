@@ -3,6 +3,7 @@
 #include <windows.h>
 
 #include <cerrno>
+#include <cwchar>
 #include <string>
 
 namespace {

@@ -2,6 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwctype>
 #include <set>
 #include <string>
 #include <vector>
