@@ -82,7 +82,8 @@ DWORD MutexObj::Release(DWORD threadId) {
   return ERROR_SUCCESS;
 }
 
-void MutexObj::AbandonLocked() {
+void MutexObj::AbandonLocked(DWORD ownerId) {
+  if (owner_ != ownerId) return;
   owner_ = 0;
   count_ = 0;
   abandoned_ = true;
@@ -96,7 +97,7 @@ void AbandonMutexesOf(DWORD threadId) {
   auto list = std::move(it->second);
   Owned().erase(it);
   for (auto& weak : list) {
-    if (auto mutex = weak.lock()) mutex->AbandonLocked();
+    if (auto mutex = weak.lock()) mutex->AbandonLocked(threadId);
   }
 }
 

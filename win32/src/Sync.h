@@ -60,7 +60,7 @@ class MutexObj : public Waitable, public std::enable_shared_from_this<MutexObj> 
   bool Signalled(DWORD threadId) const override { return owner_ == 0 || owner_ == threadId; }
   bool Acquire(DWORD threadId) override;
   DWORD Release(DWORD threadId);  // Win32 error, 0 on success
-  void AbandonLocked();
+  void AbandonLocked(DWORD ownerId);  // if ownerId still owns it
 
  private:
   DWORD owner_ = 0;
