@@ -130,46 +130,36 @@ void Store48(uint8_t* out, __m256i a, __m256i b) {
   _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 32), _mm256_castsi256_si128(rest));
 }
 
+// Sixteen 16-bit samples (eight pixels) of a row, from pixel `at` on.
+template <bool kTenBit>
+__m256i Samples(const uint8_t* row, int32_t at) {
+  if (kTenBit) return Load(row + 4 * at);
+  return _mm256_cvtepu8_epi16(Load128(row + 2 * at));
+}
+
 // Whole 16-pixel blocks; returns the pixels done.
-template <bool kAdjust>
-int32_t Convert10Blocks(const uint8_t* values, int32_t width, uint8_t* bgr, const CscVectors& v) {
+template <bool kTenBit, bool kAdjust>
+int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  constexpr int kShift = kTenBit ? 10 : 8;
   int32_t done = 0;
   for (; done + 16 <= width; done += 16) {
-    const uint8_t* in = values + 4 * done;
-    Store48(bgr + 3 * done, EightPixels<10, kAdjust>(Load(in), v), EightPixels<10, kAdjust>(Load(in + 32), v));
+    Store48(bgr + 3 * done, EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
+            EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v));
   }
   return done;
 }
 
-template <bool kAdjust>
-int32_t Convert8Blocks(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  int32_t done = 0;
-  for (; done + 16 <= width; done += 16) {
-    const uint8_t* in = samples + 2 * done;
-    Store48(bgr + 3 * done, EightPixels<8, kAdjust>(_mm256_cvtepu8_epi16(Load128(in)), v),
-            EightPixels<8, kAdjust>(_mm256_cvtepu8_epi16(Load128(in + 16)), v));
-  }
-  return done;
-}
-
-void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+template <bool kTenBit>
+void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? Convert10Blocks<true>(values, width, bgr, v) : Convert10Blocks<false>(values, width, bgr, v);
+    done = plan.adjusts ? ConvertBlocks<kTenBit, true>(row, width, bgr, v)
+                        : ConvertBlocks<kTenBit, false>(row, width, bgr, v);
   }
-  CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
-}
-
-void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? Convert8Blocks<true>(samples, width, bgr, v) : Convert8Blocks<false>(samples, width, bgr, v);
-  }
-  CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
+  (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
 }
 
 }  // namespace
 
-extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, Reduce10Row, Convert10Row, Convert8Row};
+extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, Reduce10Row, ConvertRow<true>, ConvertRow<false>};

@@ -115,50 +115,39 @@ void Store48(uint8_t* out, __m128i a, __m128i b, __m128i c, __m128i d) {
   Store(out + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
 }
 
+// Eight 16-bit samples (four pixels) of a row, from pixel `at` on.
+template <bool kTenBit>
+__m128i Samples(const uint8_t* row, int32_t at) {
+  if (kTenBit) return Load(row + 4 * at);
+  return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 2 * at)));
+}
+
 // Whole 16-pixel blocks; returns the pixels done.
-template <bool kAdjust>
-int32_t Convert10Blocks(const uint8_t* values, int32_t width, uint8_t* bgr, const CscVectors& v) {
+template <bool kTenBit, bool kAdjust>
+int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  constexpr int kShift = kTenBit ? 10 : 8;
   int32_t done = 0;
   for (; done + 16 <= width; done += 16) {
-    const uint8_t* in = values + 4 * done;
-    Store48(bgr + 3 * done, FourPixels<10, kAdjust>(Load(in), v), FourPixels<10, kAdjust>(Load(in + 16), v),
-            FourPixels<10, kAdjust>(Load(in + 32), v), FourPixels<10, kAdjust>(Load(in + 48), v));
+    Store48(bgr + 3 * done, FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
+            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 4), v),
+            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v),
+            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 12), v));
   }
   return done;
 }
 
-template <bool kAdjust>
-int32_t Convert8Blocks(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  int32_t done = 0;
-  for (; done + 16 <= width; done += 16) {
-    const __m128i first = Load(samples + 2 * done);
-    const __m128i second = Load(samples + 2 * done + 16);
-    Store48(bgr + 3 * done, FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(first), v),
-            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(_mm_srli_si128(first, 8)), v),
-            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(second), v),
-            FourPixels<8, kAdjust>(_mm_cvtepu8_epi16(_mm_srli_si128(second, 8)), v));
-  }
-  return done;
-}
-
-void Convert10Row(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+template <bool kTenBit>
+void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
   int32_t done = 0;
   if (plan.vectorExact) {
     const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? Convert10Blocks<true>(values, width, bgr, v) : Convert10Blocks<false>(values, width, bgr, v);
+    done = plan.adjusts ? ConvertBlocks<kTenBit, true>(row, width, bgr, v)
+                        : ConvertBlocks<kTenBit, false>(row, width, bgr, v);
   }
-  CscRow10Scalar(values + 4 * done, width - done, bgr + 3 * done, plan);
-}
-
-void Convert8Row(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? Convert8Blocks<true>(samples, width, bgr, v) : Convert8Blocks<false>(samples, width, bgr, v);
-  }
-  CscRow8Scalar(samples + 2 * done, width - done, bgr + 3 * done, plan);
+  (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
 }
 
 }  // namespace
 
-extern const DecodeRowKernels kSse41RowKernels = {"sse4.1", Unpack10Row, Reduce10Row, Convert10Row, Convert8Row};
+extern const DecodeRowKernels kSse41RowKernels = {"sse4.1", Unpack10Row, Reduce10Row, ConvertRow<true>,
+                                                 ConvertRow<false>};

@@ -109,7 +109,7 @@ uint32_t RouteCopy(const DecodeJob& job, uint32_t layout, CopyKernel copy) {
   const int64_t step = int64_t(job.stride) * fields;
   ForEachRowBlockParallel(fieldRows, [&](int32_t first, int32_t end) {
     for (int32_t field = 0; field < fields; ++field) {
-      const uint8_t* source = static_cast<const uint8_t*>(job.raw) + static_cast<size_t>(field * fieldRows + first) * pitch;
+      const uint8_t* source = RowAddress(job.raw, size_t(pitch), field * fieldRows + first);
       uint8_t* destination = static_cast<uint8_t*>(job.out) + field * int64_t(job.stride) + first * step;
       CopyBlock(copy, source, pitch, destination, step, width, end - first);
     }
