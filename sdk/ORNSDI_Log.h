@@ -29,3 +29,8 @@ inline constexpr int ORNSDI_CODE_DMA_RELEASE = int(LogFourCC("DMA-"));
       return ORNSDI_ERR_ARGUMENT;                          \
     }                                                      \
   } while (0)
+
+// The first two checks of a call on a channel: the port, then the session.
+#define ORNSDI_REQUIRE_CHANNEL(site, port, hGrabber)               \
+  ORNSDI_REQUIRE((site), (port) < 1, L"Invalid port %d", (port)); \
+  ORNSDI_REQUIRE((site), (hGrabber), L"hGrabber is NULL")

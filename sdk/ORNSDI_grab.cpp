@@ -60,8 +60,7 @@ void CloseIfSet(HANDLE& handle) {
 // ---- Camera status ------------------------------------------------------------------
 
 uint32_t ORNSDI_GetCameraStatus(ORNSDI_HANDLE hGrabber, uint8_t port, ORNSDI_CameraStatus* pCameraStatus) {
-  ORNSDI_REQUIRE(kGetCameraStatus, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kGetCameraStatus, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kGetCameraStatus, port, hGrabber);
   ORNSDI_REQUIRE(kGetCameraStatus, pCameraStatus, L"pCameraStatus is NULL");
   ORNSDI_GIS* session = Session(hGrabber);
   VtxRequestHeader statusIn{};
@@ -89,8 +88,7 @@ uint32_t ORNSDI_GetCameraStatus(ORNSDI_HANDLE hGrabber, uint8_t port, ORNSDI_Cam
 }
 
 uint32_t ORNSDI_IsCameraConnected(ORNSDI_HANDLE hGrabber, uint8_t port, uint8_t* pConnected) {
-  ORNSDI_REQUIRE(kIsCameraConnected, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kIsCameraConnected, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kIsCameraConnected, port, hGrabber);
   ORNSDI_REQUIRE(kIsCameraConnected, pConnected, L"pConnected is NULL");
   VtxRequestHeader input{};
   VtxCameraConnectedOut reply{};
@@ -100,8 +98,7 @@ uint32_t ORNSDI_IsCameraConnected(ORNSDI_HANDLE hGrabber, uint8_t port, uint8_t*
 }
 
 uint32_t ORNSDI_GetGrabStat(ORNSDI_HANDLE hGrabber, uint8_t port, ORNSDI_GrabStat* pGrabStat) {
-  ORNSDI_REQUIRE(kGetGrabStat, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kGetGrabStat, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kGetGrabStat, port, hGrabber);
   ORNSDI_REQUIRE(kGetGrabStat, pGrabStat, L"pGrabStat is NULL");
   VtxRequestHeader input{};
   VtxGrabStatOut reply{};
@@ -141,8 +138,7 @@ uint32_t ORNSDI_GetDMAAccess(ORNSDI_HANDLE hGrabber, uint8_t) {
 }
 
 uint32_t ORNSDI_ReleaseDMAAccess(ORNSDI_HANDLE hGrabber, uint8_t port) {
-  ORNSDI_REQUIRE(kReleaseDMAAccess, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kReleaseDMAAccess, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kReleaseDMAAccess, port, hGrabber);
   ORNSDI_GIS* session = Session(hGrabber);
   if (!HasAccess(session, port)) {
     ORNSDI_LOG(kReleaseDMAAccess, LOG_TRACE, ORNSDI_CODE_DMA_RELEASE, L"Channel %d has not been open", port);
@@ -291,8 +287,7 @@ DWORD QueueRing(ORNSDI_GIS* session, ORNSDI_Channel& channel, BYTE port) {
 }  // namespace
 
 DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData* pCameraData) {
-  ORNSDI_REQUIRE(kPrepare, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kPrepare, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kPrepare, port, hGrabber);
   ORNSDI_REQUIRE(kPrepare, pCameraData, L"pCameraData is NULL");
   ORNSDI_GIS* session = Session(hGrabber);
   if (!HasAccess(session, port)) return ORNSDI_ERR_NO_DMA_ACCESS;
@@ -349,8 +344,7 @@ DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, HANDLE stateAfter)
 }
 
 uint32_t ORNSDI_StopGrab(ORNSDI_HANDLE hGrabber, uint8_t port) {
-  ORNSDI_REQUIRE(kStopGrab, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kStopGrab, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kStopGrab, port, hGrabber);
   if (!HasAccess(Session(hGrabber), port)) return ORNSDI_ERR_NO_DMA_ACCESS;
   return noexp_ORNSDI_StopGrabAs(Session(hGrabber), port, nullptr);
 }
@@ -559,8 +553,7 @@ unsigned __stdcall noexp_ORNSDI_GrabThread(void* parameter) {
 
 uint32_t ORNSDI_StartGrab(ORNSDI_HANDLE hGrabber, uint8_t port, uint32_t grabMode, ORNSDI_CameraData* pCameraData,
                           ORNSDI_FrameCallback callback, void* context) {
-  ORNSDI_REQUIRE(kStartGrab, port < 1, L"Invalid port %d", port);
-  ORNSDI_REQUIRE(kStartGrab, hGrabber, L"hGrabber is NULL");
+  ORNSDI_REQUIRE_CHANNEL(kStartGrab, port, hGrabber);
   ORNSDI_GIS* session = Session(hGrabber);
   if (!HasAccess(session, port)) {
     ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_NO_DMA_ACCESS, L"No DMA Access!");
