@@ -217,7 +217,7 @@ IMAQKIT_API AdaptorManager* managerOf(const IAdaptor& adaptor);
 
 // ---- Calling the adaptor module ----------------------------------------------------------
 // The exports of an adaptor module, resolved by name by whoever loaded it.
-struct AdaptorEntryPoints {
+struct IMAQKIT_API AdaptorEntryPoints {
   ImaqInitializeAdaptorFn initializeAdaptor = nullptr;
   ImaqUninitializeAdaptorFn uninitializeAdaptor = nullptr;
   ImaqGetAvailHWFn getAvailHW = nullptr;
