@@ -39,8 +39,9 @@ inline constexpr const char* kBadArgument = "imaq:host:badargument";
 // ---- Memory of the kit ----------------------------------------------------------------
 // Number of imaqmalloc blocks not yet given back through imaqfree.
 IMAQKIT_API long liveAllocations();
-// The next count calls of imaqmalloc give null, as when memory runs out.
-IMAQKIT_API void failNextAllocations(int count);
+// After `after` more calls that succeed, the next `count` calls of
+// imaqmalloc give null, as when memory runs out.
+IMAQKIT_API void failNextAllocations(int count, int after = 0);
 
 // ---- Catalogue: hardware list, device and format entries ----------------------------
 class IMAQKIT_API FormatEntry final : public IFormatEntry {
@@ -166,31 +167,58 @@ class IMAQKIT_API PropertyBuilder final : public IPropertyBuilder {
 };
 
 // ---- Adaptor manager --------------------------------------------------------------------
+// What the manager passes on to the engine that drives the acquisition. Called
+// on the thread of the report: the grab thread for frames and device errors.
+class ManagerListener {
+ public:
+  virtual void deviceErrorReported(const std::string& identifier, const std::string& message) = 0;
+  virtual void warningReported(const std::string& identifier, const std::string& message) = 0;
+  virtual void stopRequested() = 0;
+  // countFrame reached the number of frames the acquisition asked for.
+  virtual void frameTargetReached() = 0;
+  // The adaptor resumed; the listener ends the suspension with finishResume
+  // once the new settings have reached the device.
+  virtual void resumeRequested() = 0;
+
+ protected:
+  ~ManagerListener() = default;
+};
+
 // The engine's side of one adaptor. The engine drives the state; the adaptor
 // asks and reports. Queries and frame counting come from the grab thread too.
 class IMAQKIT_API AdaptorManager final : public IAdaptorManager {
  public:
   AdaptorManager(IAdaptor* adaptor, IEngine* engine) : adaptor_(adaptor), engine_(engine) {}
 
-  void resumeAcquisition() override { --suspendDepth_; }
-  void suspendAcquisition() override { ++suspendDepth_; }
+  void resumeAcquisition() override;
+  void suspendAcquisition() override;
   bool isCaptureRunning() const override { return captureRunning_; }
   bool isAcquisitionBusy() const override { return acquisitionBusy_; }
   IEngine* engine() const override { return engine_; }
   void reportDeviceError(const char* identifier, const char* message) override;
   void reportWarning(const char* identifier, const char* message) override;
-  void requestStop() override { stopRequested_ = true; }
-  void countFrame() override { ++framesCounted_; }
-  // Frames are wanted while capture runs and the acquisition is not suspended.
-  bool wantsFrame() const override { return captureRunning_ && suspendDepth_ == 0; }
+  void requestStop() override;
+  void countFrame() override;
+  // Frames are wanted while capture runs, nothing is suspended and fewer
+  // frames than asked for (if a number was asked for) have been counted.
+  bool wantsFrame() const override;
 
   // The engine's controls and what it reads back.
+  void setListener(ManagerListener* listener) { listener_ = listener; }
   void setCaptureRunning(bool running) { captureRunning_ = running; }
   void setAcquisitionBusy(bool busy) { acquisitionBusy_ = busy; }
+  // A new acquisition: counting starts at 0 and wants `frames` frames (0: no limit).
+  void startCounting(unsigned long long frames);
+  void finishResume() { --suspendDepth_; }
   IAdaptor* adaptor() const { return adaptor_; }
   int suspendDepth() const { return suspendDepth_; }
+  int suspendCalls() const { return suspendCalls_; }
+  int resumeCalls() const { return resumeCalls_; }
   bool stopRequested() const { return stopRequested_; }
   unsigned long long framesCounted() const { return framesCounted_; }
+  // Engine clock at the latest wantsFrame query: the start of the adaptor's
+  // work on a frame, as far as the host can see it.
+  double lastFrameQueryTime() const { return lastFrameQuery_; }
   struct Report {
     bool isError;
     std::string identifier;
@@ -199,15 +227,20 @@ class IMAQKIT_API AdaptorManager final : public IAdaptorManager {
   std::vector<Report> reports() const;
 
  private:
-  void addReport(bool isError, const char* identifier, const char* message);
+  Report addReport(bool isError, const char* identifier, const char* message);
 
   IAdaptor* adaptor_;
   IEngine* engine_;
+  std::atomic<ManagerListener*> listener_{nullptr};
   std::atomic<bool> captureRunning_{false};
   std::atomic<bool> acquisitionBusy_{false};
   std::atomic<int> suspendDepth_{0};
+  std::atomic<int> suspendCalls_{0};
+  std::atomic<int> resumeCalls_{0};
   std::atomic<bool> stopRequested_{false};
   std::atomic<unsigned long long> framesCounted_{0};
+  std::atomic<unsigned long long> frameTarget_{0};
+  mutable std::atomic<double> lastFrameQuery_{0.0};
   mutable std::mutex reportsLock_;
   std::vector<Report> reports_;
 };
@@ -222,8 +255,8 @@ struct IMAQKIT_API AdaptorEntryPoints {
   ImaqUninitializeAdaptorFn uninitializeAdaptor = nullptr;
   ImaqGetAvailHWFn getAvailHW = nullptr;
   ImaqGetDeviceAttributesFn getDeviceAttributes = nullptr;
-  // Names of the entry points the engine needs to list devices; the first
-  // one that is null, or null when all are there.
+  ImaqCreateInstanceFn createInstance = nullptr;
+  // The first of the five entry points that is null, or null when all are there.
   const char* firstMissing() const;
 };
 

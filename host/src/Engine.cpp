@@ -18,17 +18,58 @@ std::optional<HostError> callAdaptor(Call&& call) {
 
 }  // namespace
 
+void AdaptorManager::suspendAcquisition() {
+  ++suspendCalls_;
+  ++suspendDepth_;
+}
+
+void AdaptorManager::resumeAcquisition() {
+  ++resumeCalls_;
+  if (ManagerListener* listener = listener_.load()) {
+    listener->resumeRequested();
+  } else {
+    finishResume();
+  }
+}
+
+bool AdaptorManager::wantsFrame() const {
+  lastFrameQuery_ = getCurrentTime();
+  const unsigned long long target = frameTarget_;
+  return captureRunning_ && suspendDepth_ == 0 && (target == 0 || framesCounted_ < target);
+}
+
+void AdaptorManager::countFrame() {
+  const unsigned long long counted = ++framesCounted_;
+  ManagerListener* listener = listener_.load();
+  if (listener != nullptr && counted == frameTarget_) listener->frameTargetReached();
+}
+
+void AdaptorManager::startCounting(unsigned long long frames) {
+  framesCounted_ = 0;
+  frameTarget_ = frames;
+  stopRequested_ = false;
+}
+
+void AdaptorManager::requestStop() {
+  stopRequested_ = true;
+  if (ManagerListener* listener = listener_.load()) listener->stopRequested();
+}
+
 void AdaptorManager::reportDeviceError(const char* identifier, const char* message) {
-  addReport(true, identifier, message);
+  const Report report = addReport(true, identifier, message);
+  if (ManagerListener* listener = listener_.load()) listener->deviceErrorReported(report.identifier, report.message);
 }
 
 void AdaptorManager::reportWarning(const char* identifier, const char* message) {
-  addReport(false, identifier, message);
+  const Report report = addReport(false, identifier, message);
+  if (ManagerListener* listener = listener_.load()) listener->warningReported(report.identifier, report.message);
 }
 
-void AdaptorManager::addReport(bool isError, const char* identifier, const char* message) {
+AdaptorManager::Report AdaptorManager::addReport(bool isError, const char* identifier, const char* message) {
+  Report report{isError, identifier != nullptr ? identifier : "", message != nullptr ? message : ""};
   std::lock_guard<std::mutex> hold(reportsLock_);
-  reports_.push_back({isError, identifier != nullptr ? identifier : "", message != nullptr ? message : ""});
+  reports_.push_back(report);
+  return report;
 }
 
 std::vector<AdaptorManager::Report> AdaptorManager::reports() const {
@@ -46,6 +87,7 @@ const char* AdaptorEntryPoints::firstMissing() const {
   if (uninitializeAdaptor == nullptr) return "uninitializeAdaptor";
   if (getAvailHW == nullptr) return "getAvailHW";
   if (getDeviceAttributes == nullptr) return "getDeviceAttributes";
+  if (createInstance == nullptr) return "createInstance";
   return nullptr;
 }
 

@@ -6,20 +6,26 @@
 #include <cstdarg>
 #include <cstdio>
 #include <cstdlib>
+#include <mutex>
 
 namespace {
 
 std::atomic<long> liveBlocks{0};
-std::atomic<int> failingAllocations{0};
+std::mutex failureLock;
+int allocationsBeforeFailing = 0;
+int failingAllocations = 0;
 const std::chrono::steady_clock::time_point clockStart = std::chrono::steady_clock::now();
 
-// Takes one pending failure, if any is left.
+// Whether this allocation is one that is to fail.
 bool takeFailure() {
-  int pending = failingAllocations.load();
-  while (pending > 0) {
-    if (failingAllocations.compare_exchange_weak(pending, pending - 1)) return true;
+  std::lock_guard<std::mutex> hold(failureLock);
+  if (failingAllocations == 0) return false;
+  if (allocationsBeforeFailing > 0) {
+    --allocationsBeforeFailing;
+    return false;
   }
-  return false;
+  --failingAllocations;
+  return true;
 }
 
 std::string formatMessage(const char* format, va_list args) {
@@ -73,6 +79,10 @@ namespace imaqhost {
 
 long liveAllocations() { return liveBlocks.load(); }
 
-void failNextAllocations(int count) { failingAllocations = count; }
+void failNextAllocations(int count, int after) {
+  std::lock_guard<std::mutex> hold(failureLock);
+  failingAllocations = count;
+  allocationsBeforeFailing = after;
+}
 
 }  // namespace imaqhost
