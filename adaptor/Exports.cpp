@@ -1,8 +1,8 @@
 // The entry points the toolbox engine resolves by their plain names.
-// createInstance arrives with the adaptor object.
 #include <windows.h>
 
 #include "Catalogue.h"
+#include "VantrelAdaptor.h"
 
 #include <type_traits>
 
@@ -22,7 +22,14 @@ VANTREL_EXPORT void getDeviceAttributes(const IDeviceEntry* device, const char* 
   vantrel::describeDevice(*device, *properties, *sources, *triggers);
 }
 
+// A missing card is no failure here: the adaptor is made all the same and
+// its openCard answers false.
+VANTREL_EXPORT IAdaptor* createInstance(IEngine* engine, const IDeviceEntry* device, const char* formatName) {
+  return vantrel::createAdaptor(engine, device, formatName);
+}
+
 static_assert(std::is_same_v<decltype(&initializeAdaptor), ImaqInitializeAdaptorFn>);
 static_assert(std::is_same_v<decltype(&uninitializeAdaptor), ImaqUninitializeAdaptorFn>);
 static_assert(std::is_same_v<decltype(&getAvailHW), ImaqGetAvailHWFn>);
 static_assert(std::is_same_v<decltype(&getDeviceAttributes), ImaqGetDeviceAttributesFn>);
+static_assert(std::is_same_v<decltype(&createInstance), ImaqCreateInstanceFn>);

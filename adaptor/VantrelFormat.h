@@ -6,10 +6,15 @@
 
 #include <cstdint>
 
+// The nominal geometry of "RS170"; also what the adaptor reports as its
+// maximum frame size when no card told it a size.
+inline constexpr std::int32_t kNominalWidth = 640;
+inline constexpr std::int32_t kNominalHeight = 480;
+
 class VantrelFormat : public IMAQInterface {
  public:
-  std::int32_t nominalHeight = 480;
-  std::int32_t nominalWidth = 640;
+  std::int32_t nominalHeight = kNominalHeight;
+  std::int32_t nominalWidth = kNominalWidth;
   std::int32_t bandCount = 3;
   std::int32_t formatCode = 2;
 };

@@ -43,6 +43,7 @@ AdaptorModule::AdaptorModule(void* handle, std::string path)
   entryPoints_.uninitializeAdaptor = resolve<ImaqUninitializeAdaptorFn>(handle, "uninitializeAdaptor");
   entryPoints_.getAvailHW = resolve<ImaqGetAvailHWFn>(handle, "getAvailHW");
   entryPoints_.getDeviceAttributes = resolve<ImaqGetDeviceAttributesFn>(handle, "getDeviceAttributes");
+  entryPoints_.createInstance = resolve<ImaqCreateInstanceFn>(handle, "createInstance");
 }
 
 AdaptorModule::~AdaptorModule() {

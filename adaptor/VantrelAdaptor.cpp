@@ -1,0 +1,232 @@
+#include "VantrelAdaptor.h"
+
+#include "FormatTable.h"
+#include "VantrelFormat.h"
+#include "VantrelPropListener.h"
+
+#include <cstdio>
+#include <cstring>
+#include <exception>
+#include <memory>
+#include <new>
+#include <vector>
+
+namespace {
+
+constexpr std::uint32_t kInitialFormatId = 1;  // " RGB_24bit"
+constexpr const char* kFormatChangedId = "imaq:vantrelimaq:videoFormatChanged";
+constexpr const char* kFrameLostId = "imaq:vantrelimaq:frameLost";
+constexpr const char* kNoMemoryId = "imaq:vantrelimaq:noMemory";
+constexpr const char* kDeliveryFailedId = "imaq:vantrelimaq:deliveryFailed";
+
+// Bytes of one raw row of layout `pixelFormat` for `width` pixels (0: no such layout).
+std::uint64_t rawRowPitch(std::uint32_t pixelFormat, std::uint64_t width) {
+  switch (pixelFormat) {
+    case ORNSDI_PIXFMT_YCRCB422_10: return 8 * ((2 * width + 5) / 6);
+    case ORNSDI_PIXFMT_YCRCB422_8: return ((16 * width + 31) / 32) * 4;
+    case ORNSDI_PIXFMT_BGR24: return ((24 * width + 31) / 32) * 4;
+    default: return 0;
+  }
+}
+
+// Whether a frame buffer of `bufferSize` bytes holds the raw frame that the
+// record describes. A card that came back in another video mode fills
+// smaller buffers than the record says; decoding them would read past them.
+bool rawFrameFits(const ORNSDI_CameraData& camera, std::uint32_t bufferSize) {
+  std::uint64_t rows = camera.status.height;
+  if (camera.status.interlaced == 1 && camera.fieldMode == 1) rows /= 2;
+  const std::uint64_t bytes = rawRowPitch(camera.pixelFormat, camera.status.width) * rows;
+  return bytes != 0 && bytes <= bufferSize;
+}
+
+// Rows at `stride` bytes become packed rows of `rowBytes`, in place: the
+// engine takes copyImage's pixels as packed rows.
+void packRows(std::uint8_t* image, std::size_t rowBytes, std::size_t stride, std::size_t rows) {
+  if (rowBytes == stride) return;
+  for (std::size_t row = 1; row < rows; ++row) std::memmove(image + row * rowBytes, image + row * stride, rowBytes);
+}
+
+}  // namespace
+
+VantrelAdaptor::VantrelAdaptor(IEngine* engine, const IDeviceEntry* deviceInfo, const char* formatName)
+    : IAdaptor(engine),
+      cardSession(nullptr),
+      decodeFormat(ORNSDI_PIXFMT_BGR24),
+      frameType(vantrel::formatRowById(kInitialFormatId)->frameType),
+      cameraData(),
+      port(0),
+      cameraStatus(),
+      deviceInfo(deviceInfo),
+      formatName(formatName),
+      grabStarted(nullptr) {
+  registerListeners();
+  grabStarted = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  cardSession = ORNSDI_Init();
+  ORNSDI_GetCameraStatus(cardSession, port, &cameraStatus);
+}
+
+VantrelAdaptor::~VantrelAdaptor() {
+  ORNSDI_Done(cardSession);
+  if (grabStarted != nullptr) CloseHandle(grabStarted);
+}
+
+void VantrelAdaptor::registerListeners() {
+  IPropertySet* properties = manager()->engine()->propertySet();
+  const int count = properties->propertyCount();
+  std::vector<const char*> names(count > 0 ? std::size_t(count) : 0);
+  if (!names.empty()) properties->propertyNames(names.data());
+  for (const char* name : names) {
+    void* memory = imaqmalloc(sizeof(VantrelPropListener));
+    // Without its listener a property would be ignored without a word: the
+    // adaptor is not made at all.
+    if (memory == nullptr)
+      adaptorError(this, kNoMemoryId, "Out of memory for the listener of the property \"%s\".", name);
+    properties->addListener(name, new (memory) VantrelPropListener(this));
+  }
+}
+
+// No card, or no signal when the adaptor was made: the card told no size,
+// so the nominal 640 x 480 of "RS170" lets the engine still build its objects.
+int VantrelAdaptor::maxFrameWidth() const { return cameraStatus.width != 0 ? cameraStatus.width : kNominalWidth; }
+
+int VantrelAdaptor::maxFrameHeight() const {
+  return cameraStatus.height != 0 ? cameraStatus.height : kNominalHeight;
+}
+
+int VantrelAdaptor::frameTypeCode() const { return int(frameType.load()); }
+
+int VantrelAdaptor::bandCount() const {
+  const IFormatEntry* format = deviceInfo != nullptr ? deviceInfo->findFormatEntry(formatName) : nullptr;
+  if (format == nullptr) return 3;
+  const auto* record = dynamic_cast<const VantrelFormat*>(format->adaptorData());
+  return record != nullptr ? record->bandCount : 3;
+}
+
+const char* VantrelAdaptor::driverDescription() const { return "MyDevice_Driver"; }
+
+const char* VantrelAdaptor::driverVersion() const { return "1.0.0"; }
+
+bool VantrelAdaptor::openCard() { return cardSession != nullptr; }
+
+// The session stays open until the adaptor is destroyed.
+bool VantrelAdaptor::closeCard() { return true; }
+
+bool VantrelAdaptor::beginCapture() {
+  ORNSDI_GetDMAAccess(cardSession, 0);
+  // The DMA access just taken stays taken.
+  if (manager()->isAcquisitionBusy()) return false;
+  // While busy the record is the running grab's: it is written only now
+  // that no grab reads it.
+  cameraData.pixelFormat = decodeFormat;
+  ResetEvent(grabStarted);
+  ORNSDI_StartGrab(cardSession, port, 0, &cameraData, &VantrelAdaptor::onGrabbedFrame, this);
+  SetEvent(grabStarted);
+  return true;
+}
+
+bool VantrelAdaptor::endCapture() {
+  if (!manager()->isCaptureRunning()) return true;
+  ORNSDI_StopGrab(cardSession, port);
+  ORNSDI_ReleaseDMAAccess(cardSession, port);
+  return true;
+}
+
+void VantrelAdaptor::applyFormat(std::int32_t valueId) {
+  const vantrel::FormatRow* row = vantrel::formatRowById(valueId);
+  if (row == nullptr) return;
+  decodeFormat = row->decodeFormat;
+  frameType = row->frameType;
+}
+
+void VantrelAdaptor::onGrabbedFrame(void* context, ORNSDI_FrameInfo* frameInfo) {
+  auto* self = static_cast<VantrelAdaptor*>(context);
+  WaitForSingleObject(self->grabStarted, INFINITE);
+  // Nothing may unwind into the grabber library's grab thread.
+  try {
+    self->handleFrame(*frameInfo);
+  } catch (const std::exception& failure) {
+    self->reportDeviceError(kDeliveryFailedId, failure.what());
+  } catch (...) {
+    self->reportDeviceError(kDeliveryFailedId, "The frame could not be handed to the engine.");
+  }
+  // Every callback counts, delivered or not.
+  self->manager()->countFrame();
+}
+
+void VantrelAdaptor::handleFrame(const ORNSDI_FrameInfo& frameInfo) {
+  // A record without pixel data delivers no frame: there is nothing to
+  // decode, and the buffer would go to the engine unwritten.
+  if (frameInfo.rawFrame == nullptr || frameInfo.status != 0) {
+    reportMissingPixels(frameInfo.status);
+    return;
+  }
+  if (!manager()->wantsFrame()) return;
+  const std::uint32_t format = decodeFormat;
+  const std::uint32_t type = frameType;
+  if (!rawFrameFits(cameraData, frameInfo.bufferSize)) {
+    reportDeviceError(kFormatChangedId,
+                      "The card sends frames of another size than the acquisition was started with; "
+                      "the video format changed while the card was away. Start the acquisition again.");
+    return;
+  }
+  decodeAndDeliver(frameInfo.rawFrame, format, type);
+}
+
+// A change of video format ends the grab, so it ends the acquisition for the
+// engine too; a DMA error costs one frame, and the user is told.
+void VantrelAdaptor::reportMissingPixels(std::uint32_t status) {
+  if (status == ORNSDI_FRAME_FORMAT_CHANGED) {
+    reportDeviceError(kFormatChangedId,
+                      "The camera's video format changed and the card stopped grabbing. Start the acquisition again.");
+    return;
+  }
+  char message[96];
+  std::snprintf(message, sizeof(message), "A frame was lost: the card reported DMA status %u.", unsigned(status));
+  reportWarning(kFrameLostId, message);
+}
+
+void VantrelAdaptor::decodeAndDeliver(const void* rawFrame, std::uint32_t format, std::uint32_t type) {
+  const int width = cameraData.status.width;
+  const int height = cameraData.status.height;
+  std::int32_t stride = 0;
+  ORNSDI_Decode(&cameraData, rawFrame, nullptr, &stride, std::int32_t(format));
+  // The decoder never makes a poorer layout than the card sends: a frame goes
+  // out only if its type describes what the decoder made (the card keeps the
+  // layout of the previous "Format" until capture begins again).
+  const std::uint32_t produced = format > cameraData.pixelFormat ? format : cameraData.pixelFormat;
+  const vantrel::FormatRow* layout = vantrel::formatRowByDecodeFormat(produced);
+  if (layout == nullptr || layout->frameType != type || stride <= 0) {
+    reportWarning(kFrameLostId, "A frame was skipped: the card still sends the layout of the previous \"Format\".");
+    return;
+  }
+  const std::size_t size = std::size_t(height) * std::size_t(stride);
+  std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[size]);
+  if (!image) {
+    reportWarning(kFrameLostId, "A frame was lost: no memory to decode it.");
+    return;
+  }
+  ORNSDI_Decode(&cameraData, rawFrame, image.get(), &stride, std::int32_t(format));
+  // Rows whose length is not a multiple of 4 bytes (odd widths) are packed.
+  packRows(image.get(), std::size_t(width) * layout->bytesPerPixel, std::size_t(stride), std::size_t(height));
+
+  IEngine* engine = manager()->engine();
+  IEngineFrame* frame = engine->makeFrame(type, width, height);
+  frame->copyImage(image.get(), width, height, 0, 0);
+  frame->setTimeStamp(getCurrentTime());
+  engine->deliverFrame(frame);
+}
+
+namespace vantrel {
+
+IAdaptor* createAdaptor(IEngine* engine, const IDeviceEntry* deviceInfo, const char* formatName) {
+  void* memory = imaqmalloc(sizeof(VantrelAdaptor));
+  if (memory == nullptr) return nullptr;
+  try {
+    return new (memory) VantrelAdaptor(engine, deviceInfo, formatName);
+  } catch (...) {
+    imaqfree(memory);
+    throw;
+  }
+}
+
+}  // namespace vantrel
