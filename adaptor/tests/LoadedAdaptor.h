@@ -14,6 +14,7 @@ class LoadedAdaptor {
     entryPoints.uninitializeAdaptor = resolve<ImaqUninitializeAdaptorFn>("uninitializeAdaptor");
     entryPoints.getAvailHW = resolve<ImaqGetAvailHWFn>("getAvailHW");
     entryPoints.getDeviceAttributes = resolve<ImaqGetDeviceAttributesFn>("getDeviceAttributes");
+    entryPoints.createInstance = resolve<ImaqCreateInstanceFn>("createInstance");
   }
   ~LoadedAdaptor() {
     if (module_ != nullptr) FreeLibrary(module_);
