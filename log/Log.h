@@ -15,7 +15,8 @@ constexpr DWORD LogFourCC(const char (&text)[5]) {
 
 constexpr DWORD LOG_HANDLE_ORNX = LogFourCC("ORNX");  // 0x4F524E58
 
-enum LogSeverity : DWORD {
+// Unnamed: Windows' <setupapi.h> defines LogSeverity as a macro.
+enum : DWORD {
   LOG_DEBUG = 0,
   LOG_TRACE = 1,
   LOG_NOTICE = 2,
