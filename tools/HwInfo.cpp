@@ -1,6 +1,7 @@
 #include "HwInfo.h"
 
 #include "AdaptorModule.h"
+#include "SimulatedCard.h"
 
 #include <iostream>
 #include <optional>
@@ -100,7 +101,9 @@ void addHwInfoCommand(CLI::App& app, const ToolOptions& options, int& exitCode) 
                                                    "trigger configurations and properties");
   auto deviceId = std::make_shared<std::optional<int>>();
   command->add_option("--device", *deviceId, "Ask about this device id only");
+  command->footer("Examples:\n  vantrel-imaq hwinfo\n  vantrel-imaq hwinfo --device 2");
   command->callback([&options, &exitCode, deviceId] {
+    const SimulatedCard card(options.simulator);  // the catalogue is the same with and without cards
     std::string error;
     const auto module = AdaptorModule::load(options.adaptorPath, error);
     if (!module) {

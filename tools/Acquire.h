@@ -1,0 +1,30 @@
+// vantrel-imaq acquire: creates the video input on the first simulated card,
+// sets "Format", acquires frames and writes them with a CSV and a summary.
+#pragma once
+
+#include "ToolOptions.h"
+
+#include <CLI/App.hpp>
+
+#include <string>
+
+namespace tool {
+
+struct AcquireOptions {
+  std::string format = "rgb";
+  int frames = 30;
+  std::string out = "./capture";
+  double removeAt = -1.0;  // seconds after the start; negative: never
+  double insertAt = -1.0;
+  double timeout = 10.0;   // longest wait for the next frame, seconds
+  int bufferFrames = 0;    // frame queue of the engine; 0: as many as asked for, at most 256
+};
+
+void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode);
+
+// The "Format" value a user's text stands for: "rgb" and "ycrcb" (any letter
+// case) are short for " RGB_24bit" and "YCrCb_20bit"; anything else is taken
+// as it is, for the engine to check.
+std::string formatValue(const std::string& text);
+
+}  // namespace tool
