@@ -5,8 +5,18 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <png.h>
+
+#include <cstdint>
 #include <cstdio>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sstream>
 #include <string>
+#include <vector>
+
+#include "SimCard.h"
 
 namespace {
 
@@ -101,3 +111,153 @@ TEST(ToolDebugOutput, ShowsTheLibraryDebuggerOutputOnStderrOnlyWhenAsked) {
   rmdir(folder);
 }
 #endif
+
+namespace {
+
+// A folder of its own under the temporary folder, removed afterwards.
+class OutputFolder {
+ public:
+  OutputFolder() {
+    char name[] = "/tmp/vantrel-imaq-out-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "";
+  }
+  ~OutputFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string readText(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The RGB pixels of a PNG file, or nothing.
+std::vector<std::uint8_t> readPng(const std::string& file, int& width, int& height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) return {};
+  width = int(image.width);
+  height = int(image.height);
+  return pixels;
+}
+
+}  // namespace
+
+TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
+  struct Case {
+    const char* format;
+    const char* frameType;
+    bool yuv;
+    int tolerance;  // the viewing conversion of YCrCb frames is the PNG library's own
+  };
+  for (const Case& c : {Case{"rgb", "0x01030001", false, 0}, Case{"ycrcb", "0x03030000", true, 3}}) {
+    SCOPED_TRACE(c.format);
+    const OutputFolder out;
+    const ToolRun run =
+        runTool(std::string("acquire --mode 720p60 --free-running --frames 3 --format ") + c.format + " --out " + out.path());
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    EXPECT_NE(run.output.find("Frames acquired:      3 of 3"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Images are in " + out.path() + " (frame_0001.png to frame_0003.png)"),
+              std::string::npos)
+        << run.output;
+    EXPECT_NE(run.output.find(readText(out.file("summary.txt"))), std::string::npos) << "summary.txt is what was shown";
+
+    const std::vector<std::string> csv = linesOf(readText(out.file("frames.csv")));
+    ASSERT_EQ(csv.size(), 4u);
+    EXPECT_EQ(csv[0], "frame,time_stamp_s,width,height,frame_type");
+    for (int n = 1; n <= 3; ++n) {
+      EXPECT_EQ(csv[n].rfind(std::to_string(n) + ",", 0), 0u) << csv[n];
+      EXPECT_NE(csv[n].find(std::string(",1280,720,") + c.frameType), std::string::npos) << csv[n];
+      EXPECT_EQ(std::filesystem::exists(out.file("frame_000" + std::to_string(n) + ".yuv")), c.yuv);
+    }
+    if (c.yuv) {
+      EXPECT_EQ(std::filesystem::file_size(out.file("frame_0002.yuv")), 1280u * 720u * 2u);
+    }
+
+    int width = 0;
+    int height = 0;
+    const std::vector<std::uint8_t> rgb = readPng(out.file("frame_0002.png"), width, height);
+    ASSERT_EQ(width, 1280);
+    ASSERT_EQ(height, 720);
+    for (int bar = 0; bar < 8; ++bar) {  // the middle of each colour bar, on the first line
+      const int x = bar * 1280 / 8 + 80;
+      const vsim::PatternSample s = vsim::BarColour(bar);
+      const vsim::Bgr expected = vsim::ConvertToBgr(s.y0, s.cb, s.cr);
+      const std::uint8_t* pixel = &rgb[std::size_t(x) * 3];
+      EXPECT_NEAR(pixel[0], expected.r, c.tolerance) << "red of bar " << bar;
+      EXPECT_NEAR(pixel[1], expected.g, c.tolerance) << "green of bar " << bar;
+      EXPECT_NEAR(pixel[2], expected.b, c.tolerance) << "blue of bar " << bar;
+    }
+  }
+}
+
+TEST(ToolAcquire, RidesOutAPulledCard) {
+  const OutputFolder out;
+  const ToolRun run = runTool("acquire --mode 720p60 --frames 90 --remove-at 0.2 --insert-at 0.3 --out " + out.path());
+  ASSERT_EQ(run.exitCode, 0) << run.output;
+  const std::size_t removed = run.output.find("Card removed at ");
+  const std::size_t inserted = run.output.find("Card inserted at ");
+  ASSERT_NE(removed, std::string::npos) << run.output;
+  EXPECT_GT(inserted, removed) << run.output;
+  EXPECT_NE(run.output.find("Frames acquired:      90 of 90"), std::string::npos) << run.output;
+  EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 91u);
+}
+
+TEST(ToolAcquire, RefusedValuesAndMissingCardsEndWithTheEngineErrorAndExitCodeOne) {
+  struct Case {
+    const char* arguments;
+    const char* error;
+  };
+  const Case cases[] = {
+      {"acquire --format RGB_24bit",
+       "Error imaq:host:invalidValue: \"RGB_24bit\" is not a valid value of \"Format\". Valid values: \" RGB_24bit\", "
+       "\"YCrCb_20bit\".\n"},
+      {"acquire --cards 0",
+       "Error imaq:host:openFailed: The device could not be opened: there is no card, or none that opens.\n"},
+      {"status --cards 0", "vantrel-imaq: no card found, or none that opens\n"},
+  };
+  for (const Case& c : cases) {
+    const OutputFolder out;
+    const bool acquire = std::string(c.arguments).rfind("acquire", 0) == 0;
+    const ToolRun run = runTool(std::string(c.arguments) + (acquire ? " --out " + out.path() : ""), true);
+    EXPECT_EQ(run.exitCode, 1) << c.arguments;
+    EXPECT_EQ(run.output, c.error) << c.arguments;
+  }
+}
+
+TEST(ToolStatus, ShowsTheFirstCardsCameraStatusForTheSimulatedMode) {
+  struct Case {
+    const char* options;
+    std::vector<const char*> lines;
+  };
+  const Case cases[] = {
+      {"", {"  Video format code:  0x01\n", "  Interlaced:         yes\n", "  Frame rate:         50 fields/s\n",
+            "  Size:               1920 x 1080\n", "  Signal:             present\n"}},
+      {"--mode 720p60", {"  Video format code:  0x0A\n", "  Interlaced:         no\n",
+                         "  Frame rate:         60 frames/s\n", "  Size:               1280 x 720\n",
+                         "  Frames per second:  60 (measured by the driver)\n"}},
+      {"--no-camera", {"  Camera connected:   no\n", "  Video format code:  0xFF (not settled)\n",
+                       "  Signal:             none\n"}},
+  };
+  for (const Case& c : cases) {
+    const ToolRun run = runTool(std::string("status ") + c.options);
+    EXPECT_EQ(run.exitCode, 0) << c.options;
+    for (const char* line : c.lines) EXPECT_NE(run.output.find(line), std::string::npos) << c.options << ": " << line;
+  }
+}
