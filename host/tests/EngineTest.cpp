@@ -1,0 +1,299 @@
+// The stand-in engine with a scripted adaptor: what it calls on the engine
+// thread, how reports from the adaptor's threads end or restart capture, and
+// how properties, frames and the queue behave.
+#include "ImaqEngine.h"
+
+#include <gtest/gtest.h>
+
+#include <mutex>
+#include <new>
+#include <string>
+#include <thread>
+#include <vector>
+
+using namespace imaqhost;
+
+namespace {
+
+constexpr std::chrono::seconds kGuard{60};  // only turns a hang into a failure
+
+// Records the engine's calls; frames come from the test, as from a grab thread.
+class ScriptedAdaptor final : public IAdaptor {
+ public:
+  explicit ScriptedAdaptor(IEngine* engine) : IAdaptor(engine) {}
+  int maxFrameWidth() const override { return 4; }
+  int maxFrameHeight() const override { return 2; }
+  int frameTypeCode() const override { return int(kFrameTypeRgb24); }
+  int bandCount() const override { return 3; }
+  const char* driverDescription() const override { return "scripted"; }
+  const char* driverVersion() const override { return "0"; }
+  bool openCard() override {
+    record("open");
+    return opens;
+  }
+  bool closeCard() override {
+    record("close");
+    return true;
+  }
+  bool beginCapture() override {
+    record("begin");
+    return begins;
+  }
+  bool endCapture() override {
+    record("end");
+    return true;
+  }
+
+  // One frame, as the adaptor's callback delivers it.
+  void grab(std::uint8_t value) {
+    if (manager()->wantsFrame()) {
+      IEngine* engine = manager()->engine();
+      IEngineFrame* frame = engine->makeFrame(kFrameTypeRgb24, 4, 2);
+      const std::vector<std::uint8_t> pixels(4 * 2 * 3, value);
+      frame->copyImage(pixels.data(), 4, 2, 0, 0);
+      frame->setTimeStamp(getCurrentTime());
+      engine->deliverFrame(frame);
+    }
+    manager()->countFrame();
+  }
+  std::vector<std::string> calls() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return calls_;
+  }
+
+  bool opens = true;
+  bool begins = true;
+
+ private:
+  void record(const char* call) {
+    std::lock_guard<std::mutex> hold(lock_);
+    calls_.push_back(call);
+  }
+  mutable std::mutex lock_;
+  std::vector<std::string> calls_;
+};
+
+void listHardware(IHardwareList* hardware) {
+  IDeviceEntry* device = hardware->newDeviceEntry(1, "scripted");
+  device->registerFormat(device->newFormatEntry(1, "only"), true);
+  hardware->registerDevice(device);
+}
+
+void declareAttributes(const IDeviceEntry*, const char*, IPropertyBuilder* properties, ISourceList*, ITriggerList*) {
+  IPropertyDefinition* mode = properties->newEnumProperty("Mode", "slow", 7);
+  properties->appendEnumValue(mode, "fast", 9);
+  properties->setReadOnlyMode(mode, "whileRunning");
+  properties->publishProperty(mode);
+  properties->publishProperty(properties->newNamedProperty("Gain"));
+}
+
+IAdaptor* createScripted(IEngine* engine, const IDeviceEntry*, const char*) {
+  return new (imaqmalloc(sizeof(ScriptedAdaptor))) ScriptedAdaptor(engine);
+}
+
+void nothing() {}
+
+AdaptorEntryPoints scriptedModule() {
+  AdaptorEntryPoints module;
+  module.initializeAdaptor = nothing;
+  module.uninitializeAdaptor = nothing;
+  module.getAvailHW = listHardware;
+  module.getDeviceAttributes = declareAttributes;
+  module.createInstance = createScripted;
+  return module;
+}
+
+// What a listener heard.
+struct Notice {
+  std::string property;
+  int storage;
+  std::string value;
+};
+
+class RecordingListener final : public IPropPostSetListener {
+ public:
+  explicit RecordingListener(std::vector<Notice>* notices) : notices_(notices) {}
+  void propertyWasSet(const IPropertyInfo* info, const void* value) override {
+    std::string text;
+    switch (info->storageType()) {
+      case IMAQ_STORAGE_INT32: text = std::to_string(*static_cast<const std::int32_t*>(value)); break;
+      case IMAQ_STORAGE_INT64: text = std::to_string(*static_cast<const std::int64_t*>(value)); break;
+      case IMAQ_STORAGE_TEXT: text = static_cast<const char*>(value); break;
+    }
+    notices_->push_back({info->propertyName(), info->storageType(), text});
+  }
+  void applySetting() override {}
+
+ private:
+  std::vector<Notice>* notices_;
+};
+
+class Engine : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    input = VideoInput::create(module);
+    adaptor = static_cast<ScriptedAdaptor*>(&input->adaptor());
+  }
+  std::vector<std::string> callsAfterWaitingForStop() {
+    EXPECT_TRUE(input->waitUntilStopped(kGuard));
+    std::vector<std::string> calls;
+    input->onEngineThread([&] { calls = adaptor->calls(); });  // after the stop task
+    return calls;
+  }
+  std::vector<AcquisitionEvent::Kind> eventKinds() {
+    std::vector<AcquisitionEvent::Kind> kinds;
+    for (const AcquisitionEvent& event : input->events()) kinds.push_back(event.kind);
+    return kinds;
+  }
+
+  AdaptorEntryPoints module = scriptedModule();
+  std::unique_ptr<VideoInput> input;
+  ScriptedAdaptor* adaptor = nullptr;
+};
+
+using Kind = AcquisitionEvent::Kind;
+using Calls = std::vector<std::string>;
+
+}  // namespace
+
+TEST_F(Engine, AcquiresTheFramesAskedForThenStopsOnItsOwn) {
+  input->set("FramesPerTrigger", "3");
+  input->start();
+  std::thread grabThread([&] {
+    for (std::uint8_t i = 1; i <= 5; ++i) adaptor->grab(i);  // two more than wanted
+  });
+  grabThread.join();
+  EXPECT_EQ(callsAfterWaitingForStop(), (Calls{"open", "begin", "end"}));
+  const auto frames = input->getData(10);
+  ASSERT_EQ(frames.size(), 3u);
+  for (std::size_t i = 0; i < 3; ++i) {
+    EXPECT_EQ(frames[i]->number(), i + 1);
+    EXPECT_EQ(frames[i]->pixels(), std::vector<std::uint8_t>(24, std::uint8_t(i + 1)));
+  }
+  EXPECT_EQ(input->manager().framesCounted(), 5u);
+  EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Stop}));
+}
+
+TEST_F(Engine, ADeviceErrorOrAStopRequestFromTheAdaptorEndsTheAcquisition) {
+  for (const bool error : {true, false}) {
+    SCOPED_TRACE(error ? "device error" : "stop request");
+    input->set("FramesPerTrigger", "0");
+    input->start();
+    std::thread grabThread([&] {
+      adaptor->grab(1);
+      if (error) {
+        adaptor->reportDeviceError("test:lost", "the card went away");
+        adaptor->reportDeviceError("test:again", "ignored: the first error ends the acquisition");
+      } else {
+        adaptor->requestStop();
+      }
+    });
+    grabThread.join();
+    EXPECT_EQ(callsAfterWaitingForStop().back(), "end");
+    ASSERT_EQ(input->lastError().has_value(), error);
+    if (error) {
+      EXPECT_EQ(input->lastError()->identifier(), "test:lost");
+      EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Error, Kind::Stop}));
+    }
+    EXPECT_EQ(input->getData(5).size(), 1u);
+  }
+}
+
+TEST_F(Engine, AResumeWhileRunningBeginsCaptureAgainBeforeFramesAreWantedAgain) {
+  input->set("FramesPerTrigger", "0");
+  input->start();
+  input->onEngineThread([&] {
+    input->manager().suspendAcquisition();
+    EXPECT_FALSE(input->manager().wantsFrame());
+    input->manager().resumeAcquisition();
+    EXPECT_FALSE(input->manager().wantsFrame()) << "wanted before capture began again";
+  });
+  input->onEngineThread([] {});  // the restart task has run
+  EXPECT_TRUE(input->manager().wantsFrame());
+  EXPECT_EQ(adaptor->calls(), (Calls{"open", "begin", "end", "begin"}));
+  input->stop();
+}
+
+TEST_F(Engine, StartFailsWhenTheCardDoesNotOpenOrCaptureDoesNotBegin) {
+  struct Case {
+    bool opens;
+    bool begins;
+    const char* identifier;
+  };
+  for (const Case& c : {Case{false, true, kOpenFailed}, Case{true, false, kBeginFailed}}) {
+    adaptor->opens = c.opens;
+    adaptor->begins = c.begins;
+    try {
+      input->start();
+      ADD_FAILURE() << "started";
+    } catch (const HostError& failure) {
+      EXPECT_EQ(failure.identifier(), c.identifier);
+    }
+    EXPECT_FALSE(input->isRunning());
+    EXPECT_FALSE(input->manager().isCaptureRunning());
+    EXPECT_FALSE(input->manager().isAcquisitionBusy());
+    EXPECT_FALSE(input->waitForFrames(1, kGuard)) << "a waiter is not kept waiting";
+  }
+}
+
+TEST_F(Engine, ListenersHearEachKindOfValueAfterTheSet) {
+  std::vector<Notice> notices;
+  input->onEngineThread([&] {
+    PropertySet& properties = input->propertySetOnEngineThread();
+    for (const char* name : {"Mode", "Gain", "Tag"})
+      properties.addListener(name, new (imaqmalloc(sizeof(RecordingListener))) RecordingListener(&notices));
+  });
+  input->set("Mode", "fast");
+  input->set("Gain", "12");
+  input->set("Tag", "left camera");
+  try {
+    input->set("Mode", "medium");
+  } catch (const HostError& failure) {
+    EXPECT_EQ(failure.identifier(), kInvalidValue);
+  }
+  ASSERT_EQ(notices.size(), 3u);
+  EXPECT_EQ(notices[0].property, "Mode");
+  EXPECT_EQ(notices[0].storage, IMAQ_STORAGE_INT32);
+  EXPECT_EQ(notices[0].value, "9") << "an enumerated value arrives as its id";
+  EXPECT_EQ(notices[1].storage, IMAQ_STORAGE_INT64);
+  EXPECT_EQ(notices[1].value, "12");
+  EXPECT_EQ(notices[2].storage, IMAQ_STORAGE_TEXT);
+  EXPECT_EQ(notices[2].value, "left camera");
+  EXPECT_EQ(input->get("Mode"), "fast");
+  EXPECT_EQ(input->propertyNames(), (std::vector<std::string>{"FramesPerTrigger", "Tag", "Mode", "Gain"}));
+}
+
+TEST(EngineFrames, RefuseRegionsOutsideTheFrameAndUnknownTypes) {
+  EngineFrame frame(*findFrameType(kFrameTypeYCbCr422), 4, 3);
+  const std::vector<std::uint8_t> pixels(4 * 3 * 2, 0xAB);
+  struct Region {
+    int width, height, x, y;
+  };
+  for (const Region& r : {Region{4, 3, 1, 0}, Region{4, 4, 0, 0}, Region{1, 1, -1, 0}, Region{2, 1, 3, 2}}) {
+    EXPECT_THROW(frame.copyImage(pixels.data(), r.width, r.height, r.x, r.y), HostError)
+        << r.width << "x" << r.height << " at " << r.x << "," << r.y;
+  }
+  frame.copyImage(pixels.data(), 2, 1, 2, 2);  // the last pixel pair of the last row
+  EXPECT_EQ(frame.pixels()[4 * 2 * 2 + 4], 0xAB);
+  EXPECT_EQ(frame.pixels()[4 * 2 * 2 + 3], 0x00);
+  EXPECT_EQ(findFrameType(0x01000001), nullptr);
+}
+
+TEST(EngineQueue, DropsTheOldestWhenFullAndWakesWaitersWhenClosed) {
+  FrameQueue queue(2);
+  queue.open();
+  for (unsigned long long n = 1; n <= 3; ++n) {
+    auto frame = std::make_unique<EngineFrame>(*findFrameType(kFrameTypeRgb24), 1, 1);
+    frame->setNumber(n);
+    queue.push(std::move(frame));
+  }
+  EXPECT_EQ(queue.dropped(), 1u);
+  EXPECT_TRUE(queue.waitFor(2, kGuard));
+  std::thread closer([&] { queue.close(); });
+  EXPECT_FALSE(queue.waitFor(3, kGuard)) << "closing ends the wait";
+  closer.join();
+  const auto frames = queue.take(5);
+  ASSERT_EQ(frames.size(), 2u);
+  EXPECT_EQ(frames[0]->number(), 2u);
+  EXPECT_EQ(frames[1]->number(), 3u);
+}
