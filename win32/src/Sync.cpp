@@ -357,11 +357,6 @@ VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandl
       SetLastError(ERROR_INVALID_HANDLE);
       return WAIT_FAILED;
     }
-    // Windows refuses the same object twice in a wait for all.
-    if (bWaitAll && std::find(objects.begin(), objects.end(), waitable) != objects.end()) {
-      SetLastError(ERROR_INVALID_PARAMETER);
-      return WAIT_FAILED;
-    }
     objects.push_back(std::move(waitable));
   }
   return WaitInternal(objects, bWaitAll, dwMilliseconds);
