@@ -62,9 +62,9 @@ TEST(DecodeLog, ReportsMissingArgumentsAsErrorsWithTheirSite) {
   HMODULE module = LoadLibraryW(std::wstring(modulePath.begin(), modulePath.end()).c_str());
   ASSERT_NE(module, nullptr);
   auto decode = reinterpret_cast<decltype(&ORNSDI_Decode)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "ORNSDI_Decode")));
+      reinterpret_cast<void*>(GetProcAddress(module, "ProbeDecode")));
   auto defaults = reinterpret_cast<decltype(&ORNSDI_GetDefaultColorSpaceConverterParams)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "ORNSDI_GetDefaultColorSpaceConverterParams")));
+      reinterpret_cast<void*>(GetProcAddress(module, "ProbeDefaults")));
   ASSERT_NE(decode, nullptr);
   ASSERT_NE(defaults, nullptr);
   ORNSDI_CameraData record = {};
