@@ -11,7 +11,15 @@
 
 #include <CLI/CLI.hpp>
 
+#include <stdlib.h>
+
 int main(int argc, char** argv) {
+  // The simulated card makes its frames on this machine's processors: the
+  // decoder's OpenMP threads are to sleep between frames rather than spin,
+  // or they take the time the card needs (frames are dropped at 1080p60 on
+  // two cores). The runtime reads this when the adaptor brings it in; a
+  // user's own setting stays.
+  setenv("OMP_WAIT_POLICY", "PASSIVE", 0);
   CLI::App app("Hosts the Vantrel capture adaptor as the Image Acquisition Toolbox does, on a simulated card.",
                "vantrel-imaq");
   app.fallthrough();  // shared options may also follow the command
