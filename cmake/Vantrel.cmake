@@ -38,8 +38,10 @@ function(vantrel_test name)
   vantrel_warnings(${name})
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     # Under an emulator (Wine) the tests are listed when ctest runs, not
-    # after every link.
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    # after every link. They share one user's registry (the logging key) and
+    # the log files' named mutex, so they run one at a time.
+    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
+      PROPERTIES TIMEOUT 300 RESOURCE_LOCK windows_user_session)
   else()
     gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
   endif()
