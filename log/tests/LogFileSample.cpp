@@ -1,0 +1,57 @@
+// Writes a fixed set of records into ORNSDI.txt in the current directory,
+// once at every detail level, so that the files written by the Linux and the
+// Windows builds can be compared byte for byte (apart from times, ids and the
+// command line).
+// Usage: log_file_sample
+#include <windows.h>
+
+#include <string>
+
+#include "Log.h"
+#include "LogEngine.h"
+
+namespace {
+
+const LogSite kSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab", "ORNSDI_GetDMAAccess"};
+const LogSite kDeepSite = {"IO Control wrapper", "ORNSDI", L"C:\\src\\sdk\\grab\\ORNSDI_ioctl", "ORNSDI_GIS::IOCtl"};
+
+// A record without texts, dated 4 December 2026: the file is reopened for
+// that date (under the same name) and the texts show as "undefined".
+void WriteBareRecord(DWORD severity) {
+  LogRecord record;
+  LogResetRecord(&record);
+  record.processId = 412;
+  record.threadId = 716;
+  record.severity = severity;
+  record.code = -1;
+  record.day = 4;
+  record.month = 12;
+  record.year = 2026;
+  LogWrite(LOG_HANDLE_ORNX, &record);
+}
+
+void WriteRecords() {
+  LogReport(LOG_HANDLE_ORNX, kSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
+  for (DWORD severity = LOG_DEBUG; severity <= 7; ++severity)
+    LogReport(LOG_HANDLE_ORNX, kSite, 60 + int(severity), severity, int(severity) - 2, L"severity %u", severity);
+  LogReport(LOG_HANDLE_ORNX, kDeepSite, 97, LOG_ERROR, int(LogFourCC("IOFR")),
+            L"DeviceIOCtl(0x%08X) returned with result=%d(0x%08X).", 0xCE3220C0u, 52, 52);
+  LogReport(LOG_HANDLE_ORNX, kDeepSite, 98, LOG_WARNING, 3, L"%s|%hs|%I64X|%5d|%-4d|%c", L"wide", "narrow",
+            0x123456789ABCDEF0ull, 42, -7, L'x');
+  LogReport(LOG_HANDLE_ORNX, kSite, 99, LOG_NOTICE, 0, L"Gr\u00F6\u00DFe \u00B5s \u20AC \u4E2D");
+  LogReport(LOG_HANDLE_ORNX, kSite, 100, LOG_TRACE, 0, L"%s", std::wstring(600, L'z').c_str());
+  WriteBareRecord(LOG_ERROR);
+}
+
+}  // namespace
+
+int main() {
+  for (DWORD detail = 1; detail <= 6; ++detail) {
+    if (!LogRegisterEngine(LOG_HANDLE_ORNX) || LogOpen(LOG_HANDLE_ORNX, L"ORNSDI", nullptr, 0, detail, 0) != 0)
+      return 1;
+    LogFindEngine(LOG_HANDLE_ORNX)->RecomputeMinThreshold();  // the file output takes every severity
+    WriteRecords();
+    LogRelease(LOG_HANDLE_ORNX);
+  }
+  return 0;
+}
