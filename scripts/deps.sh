@@ -3,7 +3,7 @@
 # Usage: scripts/deps.sh [extra package ...]
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev libpng-dev "$@")
+          libcli11-dev libpng-dev libyuv-dev "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
