@@ -18,7 +18,7 @@ const LogSite kDeepSite = {"IO Control wrapper", "ORNSDI", L"C:\\src\\sdk\\grab\
 // A record without texts, dated 4 December 2026: the file is reopened for
 // that date (under the same name) and the texts show as "undefined".
 void WriteBareRecord(DWORD severity) {
-  LogRecord record;
+  LogRecord record{};
   LogResetRecord(&record);
   record.processId = 412;
   record.threadId = 716;
@@ -33,7 +33,8 @@ void WriteBareRecord(DWORD severity) {
 void WriteRecords() {
   LogReport(LOG_HANDLE_ORNX, kSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
   for (DWORD severity = LOG_DEBUG; severity <= 7; ++severity)
-    LogReport(LOG_HANDLE_ORNX, kSite, 60 + int(severity), severity, int(severity) - 2, L"severity %u", severity);
+    LogReport(LOG_HANDLE_ORNX, kSite, 60 + int(severity), severity, int(severity) - 2, L"severity %u",
+              unsigned(severity));
   LogReport(LOG_HANDLE_ORNX, kDeepSite, 97, LOG_ERROR, int(LogFourCC("IOFR")),
             L"DeviceIOCtl(0x%08X) returned with result=%d(0x%08X).", 0xCE3220C0u, 52, 52);
   LogReport(LOG_HANDLE_ORNX, kDeepSite, 98, LOG_WARNING, 3, L"%s|%hs|%I64X|%5d|%-4d|%c", L"wide", "narrow",
