@@ -9,29 +9,40 @@
 #include <intrin.h>
 #endif
 
-void Unpack10RowScalar(const uint8_t* words, int32_t samples, uint8_t* values) {
+namespace {
+
+// Calls sink(i, sample) for samples i = 0..samples-1 of a packed row: six
+// to a little-endian 64-bit word, sample 6k + j in bits 10j to 10j + 9 of
+// word k.
+template <class Sink>
+void ForEachPackedSample(const uint8_t* words, int32_t samples, const Sink& sink) {
   const int32_t wordCount = (samples + 5) / 6;
   for (int32_t k = 0; k < wordCount; ++k) {
     uint64_t word;
     std::memcpy(&word, words + 8 * static_cast<size_t>(k), 8);
     for (int32_t j = 0; j < 6 && 6 * k + j < samples; ++j) {
-      const uint16_t value = static_cast<uint16_t>((word >> (10 * j)) & 1023u);
-      std::memcpy(values + 2 * static_cast<size_t>(6 * k + j), &value, 2);
+      sink(6 * k + j, static_cast<uint16_t>((word >> (10 * j)) & 1023u));
     }
   }
 }
 
-void Reduce10RowScalar(const uint8_t* values, int32_t samples, uint8_t* bytes) {
-  for (int32_t i = 0; i < samples; ++i) {
-    uint16_t value;
-    std::memcpy(&value, values + 2 * static_cast<size_t>(i), 2);
-    bytes[i] = ReduceValue16To8(static_cast<uint16_t>(value << 6));
-  }
+}  // namespace
+
+void Unpack10RowScalar(const uint8_t* words, int32_t samples, uint8_t* values) {
+  ForEachPackedSample(words, samples, [values](int32_t i, uint16_t sample) {
+    std::memcpy(values + 2 * static_cast<size_t>(i), &sample, 2);
+  });
+}
+
+void UnpackReduce10RowScalar(const uint8_t* words, int32_t samples, uint8_t* bytes) {
+  ForEachPackedSample(words, samples, [bytes](int32_t i, uint16_t sample) {
+    bytes[i] = ReduceValue16To8(static_cast<uint16_t>(sample << 6));
+  });
 }
 
 namespace {
 
-const DecodeRowKernels kScalarRowKernels = {"scalar", Unpack10RowScalar, Reduce10RowScalar, CscRow10Scalar,
+const DecodeRowKernels kScalarRowKernels = {"scalar", Unpack10RowScalar, UnpackReduce10RowScalar, CscRow10Scalar,
                                             CscRow8Scalar};
 
 #if defined(DECODE_X86_VECTOR)

@@ -14,15 +14,15 @@ struct DecodeRowKernels {
   // Packed 10-bit row (six samples per little-endian 64-bit word, bits 10j)
   // to `samples` little-endian 16-bit values; reads (samples + 5) / 6 words.
   void (*unpack10)(const uint8_t* words, int32_t samples, uint8_t* values);
-  // 16-bit samples 0..1023 to bytes: the sample shifted left by 6 and reduced
-  // to 8 bits, floor((64 s + 128) / 257).
-  void (*reduce10)(const uint8_t* values, int32_t samples, uint8_t* bytes);
+  // The same row straight to bytes: each sample s shifted left by 6 and
+  // reduced to 8 bits, floor((64 s + 128) / 257).
+  void (*unpackReduce10)(const uint8_t* words, int32_t samples, uint8_t* bytes);
   void (*convert10)(const uint8_t* values, int32_t width, uint8_t* bgr, const CscRowPlan& plan);
   void (*convert8)(const uint8_t* samples, int32_t width, uint8_t* bgr, const CscRowPlan& plan);
 };
 
 void Unpack10RowScalar(const uint8_t* words, int32_t samples, uint8_t* values);
-void Reduce10RowScalar(const uint8_t* values, int32_t samples, uint8_t* bytes);
+void UnpackReduce10RowScalar(const uint8_t* words, int32_t samples, uint8_t* bytes);
 
 const DecodeRowKernels& ScalarRowKernels();
 // The fastest set this processor runs; chosen once.

@@ -23,24 +23,32 @@ __m256i TableLanes(const void* low, const void* high) {
                                  _mm_load_si128(static_cast<const __m128i*>(high)), 1);
 }
 
+// Eight packed words (64 bytes) to 48 samples in three registers; the
+// 16-byte windows of register r's lanes follow the lane tables 0, 1, 2, 0, 1,
+// 2 and start at bytes 0, 8, 16, 32, 40, 48.
+struct UnpackCode {
+  __m256i shuffle[3];
+  __m256i scale[3];
+  UnpackCode() {
+    const UnpackLane* t = kUnpackLanes;
+    for (int r = 0; r < 3; ++r) {
+      shuffle[r] = TableLanes(t[(2 * r) % 3].shuffle, t[(2 * r + 1) % 3].shuffle);
+      scale[r] = TableLanes(t[(2 * r) % 3].scale, t[(2 * r + 1) % 3].scale);
+    }
+  }
+  __m256i Register(const uint8_t* group, int r) const {
+    static const int kWindow[6] = {0, 8, 16, 32, 40, 48};
+    const __m256i v = _mm256_shuffle_epi8(LoadLanes(group + kWindow[2 * r], group + kWindow[2 * r + 1]), shuffle[r]);
+    return _mm256_srli_epi16(_mm256_mullo_epi16(v, scale[r]), 6);
+  }
+};
+
 void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
-  // Eight words (64 bytes) make 48 samples in three registers; the 16-byte
-  // windows of register r's lanes follow the lane tables 0, 1, 2, 0, 1, 2.
-  const UnpackLane* t = kUnpackLanes;
-  const __m256i shuffle[3] = {TableLanes(t[0].shuffle, t[1].shuffle), TableLanes(t[2].shuffle, t[0].shuffle),
-                              TableLanes(t[1].shuffle, t[2].shuffle)};
-  const __m256i scale[3] = {TableLanes(t[0].scale, t[1].scale), TableLanes(t[2].scale, t[0].scale),
-                            TableLanes(t[1].scale, t[2].scale)};
-  static const int kWindow[6] = {0, 8, 16, 32, 40, 48};
+  const UnpackCode code;
   int32_t done = 0;
   for (; done + 48 <= samples; done += 48) {
-    const uint8_t* in = words + done / 3 * 4;
-    uint8_t* out = values + 2 * done;
-    for (int r = 0; r < 3; ++r) {
-      __m256i v = _mm256_shuffle_epi8(LoadLanes(in + kWindow[2 * r], in + kWindow[2 * r + 1]), shuffle[r]);
-      v = _mm256_srli_epi16(_mm256_mullo_epi16(v, scale[r]), 6);
-      Store(out + 32 * r, v);
-    }
+    const uint8_t* group = words + done / 3 * 4;
+    for (int r = 0; r < 3; ++r) Store(values + 2 * done + 32 * r, code.Register(group, r));
   }
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
@@ -51,16 +59,20 @@ __m256i Reduce16(__m256i values) {
   return _mm256_srli_epi16(_mm256_mulhi_epu16(sum, _mm256_set1_epi16(32641)), 1);
 }
 
-void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
+void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
+  const UnpackCode code;
   int32_t done = 0;
-  for (; done + 32 <= samples; done += 32) {
-    const __m256i low = Reduce16(Load(values + 2 * done));
-    const __m256i high = Reduce16(Load(values + 2 * done + 32));
-    // The pack interleaves the lanes; put the four quarters back in order.
-    const __m256i packed = _mm256_packus_epi16(low, high);
+  for (; done + 48 <= samples; done += 48) {
+    const uint8_t* group = words + done / 3 * 4;
+    const __m256i first = Reduce16(code.Register(group, 0));
+    const __m256i last = Reduce16(code.Register(group, 2));
+    // The packs interleave the lanes; put the quarters back in order.
+    const __m256i packed = _mm256_packus_epi16(first, Reduce16(code.Register(group, 1)));
     Store(bytes + done, _mm256_permute4x64_epi64(packed, 0xD8));
+    const __m256i tail = _mm256_permute4x64_epi64(_mm256_packus_epi16(last, last), 0x08);
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + done + 32), _mm256_castsi256_si128(tail));
   }
-  Reduce10RowScalar(values + 2 * done, samples - done, bytes + done);
+  UnpackReduce10RowScalar(words + done / 3 * 4, samples - done, bytes + done);
 }
 
 struct CscVectors {
@@ -162,4 +174,5 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
 
 }  // namespace
 
-extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, Reduce10Row, ConvertRow<true>, ConvertRow<false>};
+extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, UnpackReduce10Row, ConvertRow<true>,
+                                                ConvertRow<false>};

@@ -13,21 +13,28 @@ __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>
 void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
 __m128i Table(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
 
-void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
-  const __m128i shuffle[3] = {Table(kUnpackLanes[0].shuffle), Table(kUnpackLanes[1].shuffle),
-                              Table(kUnpackLanes[2].shuffle)};
-  const __m128i scale[3] = {Table(kUnpackLanes[0].scale), Table(kUnpackLanes[1].scale),
-                            Table(kUnpackLanes[2].scale)};
-  int32_t done = 0;
-  // Four words (32 bytes) make 24 samples (48 bytes).
-  for (; done + 24 <= samples; done += 24) {
-    const uint8_t* in = words + done / 3 * 4;
-    uint8_t* out = values + 2 * done;
+// Four packed words (32 bytes) to 24 samples in three registers.
+struct UnpackCode {
+  __m128i shuffle[3];
+  __m128i scale[3];
+  UnpackCode() {
     for (int block = 0; block < 3; ++block) {
-      __m128i v = _mm_shuffle_epi8(Load(in + 8 * block), shuffle[block]);
-      v = _mm_srli_epi16(_mm_mullo_epi16(v, scale[block]), 6);
-      Store(out + 16 * block, v);
+      shuffle[block] = Table(kUnpackLanes[block].shuffle);
+      scale[block] = Table(kUnpackLanes[block].scale);
     }
+  }
+  __m128i Block(const uint8_t* group, int block) const {
+    const __m128i v = _mm_shuffle_epi8(Load(group + 8 * block), shuffle[block]);
+    return _mm_srli_epi16(_mm_mullo_epi16(v, scale[block]), 6);
+  }
+};
+
+void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+  const UnpackCode code;
+  int32_t done = 0;
+  for (; done + 24 <= samples; done += 24) {
+    const uint8_t* group = words + done / 3 * 4;
+    for (int block = 0; block < 3; ++block) Store(values + 2 * done + 16 * block, code.Block(group, block));
   }
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
@@ -38,14 +45,17 @@ __m128i Reduce8(__m128i values) {
   return _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(32641)), 1);
 }
 
-void Reduce10Row(const uint8_t* values, int32_t samples, uint8_t* bytes) {
+void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
+  const UnpackCode code;
   int32_t done = 0;
-  for (; done + 16 <= samples; done += 16) {
-    const __m128i low = Reduce8(Load(values + 2 * done));
-    const __m128i high = Reduce8(Load(values + 2 * done + 16));
-    Store(bytes + done, _mm_packus_epi16(low, high));
+  for (; done + 24 <= samples; done += 24) {
+    const uint8_t* group = words + done / 3 * 4;
+    const __m128i first = Reduce8(code.Block(group, 0));
+    const __m128i last = Reduce8(code.Block(group, 2));
+    Store(bytes + done, _mm_packus_epi16(first, Reduce8(code.Block(group, 1))));
+    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + done + 16), _mm_packus_epi16(last, last));
   }
-  Reduce10RowScalar(values + 2 * done, samples - done, bytes + done);
+  UnpackReduce10RowScalar(words + done / 3 * 4, samples - done, bytes + done);
 }
 
 struct CscVectors {
@@ -149,5 +159,5 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
 
 }  // namespace
 
-extern const DecodeRowKernels kSse41RowKernels = {"sse4.1", Unpack10Row, Reduce10Row, ConvertRow<true>,
+extern const DecodeRowKernels kSse41RowKernels = {"sse4.1", Unpack10Row, UnpackReduce10Row, ConvertRow<true>,
                                                  ConvertRow<false>};

@@ -39,19 +39,20 @@ struct DecodeJob {
   ORNSDI_CSC_PARAMS csc;
 };
 
-// Raw layout 0. Format 0 unpacks straight into the caller's rows. Formats 1
-// and 2 unpack each row into a scratch row of the thread's own and reduce or
-// convert it from there: the bytes are those of a whole unpacked temporary
-// image, without its memory traffic.
+// Raw layout 0. Formats 0 and 1 unpack (and reduce) straight into the
+// caller's rows. Format 2 unpacks each row into a scratch row of the thread's
+// own and converts it from there. The bytes are those of a whole unpacked
+// temporary image, without its memory traffic.
 uint32_t RouteUnpack(const DecodeJob& job) {
   const FrameRows rows = MakeFrameRows(job.frame);
   const int32_t width = job.frame.status.width;
   const int32_t samples = 2 * width;
   const size_t pitch = RawRowPitch(0, width);
   const DecodeRowKernels& code = job.rowCode;
-  if (job.format == 0) {
+  if (job.format < 2) {
+    const auto unpack = job.format == 0 ? code.unpack10 : code.unpackReduce10;
     ForEachRowParallel(rows.count, [&](int32_t r, int32_t) {
-      code.unpack10(RowAddress(job.raw, pitch, r), samples, RowAddress(job.out, job.stride, rows.OutputRow(r)));
+      unpack(RowAddress(job.raw, pitch, r), samples, RowAddress(job.out, job.stride, rows.OutputRow(r)));
     });
     return ORNSDI_OK;
   }
@@ -64,12 +65,7 @@ uint32_t RouteUnpack(const DecodeJob& job) {
   ForEachRowParallel(rows.count, [&](int32_t r, int32_t thread) {
     uint8_t* values = scratch + scratchPitch * static_cast<size_t>(thread);
     code.unpack10(RowAddress(job.raw, pitch, r), samples, values);
-    uint8_t* out = RowAddress(job.out, job.stride, rows.OutputRow(r));
-    if (job.format == 1) {
-      code.reduce10(values, samples, out);
-    } else {
-      code.convert10(values, width, out, plan);
-    }
+    code.convert10(values, width, RowAddress(job.out, job.stride, rows.OutputRow(r)), plan);
   });
   VirtualFree(scratch, 0, MEM_RELEASE);
   return ORNSDI_OK;

@@ -62,9 +62,9 @@ TEST(Differential, VectorRowsMatchScalarRowsAtEveryWidth) {
       scalar.unpack10(words.data(), samples, expected.data());
       rows->unpack10(words.data(), samples, actual.data());
       check("unpack");
-      scalar.reduce10(values.data(), samples, expected.data());
-      rows->reduce10(values.data(), samples, actual.data());
-      check("reduce");
+      scalar.unpackReduce10(words.data(), samples, expected.data());
+      rows->unpackReduce10(words.data(), samples, actual.data());
+      check("unpack and reduce");
       scalar.convert10(values.data(), width, expected.data(), plan10);
       rows->convert10(values.data(), width, actual.data(), plan10);
       check("convert10");
