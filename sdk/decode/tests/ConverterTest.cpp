@@ -97,21 +97,4 @@ TEST(Converter, ClampsGainsAndOddWidths) {
   }
 }
 
-TEST(Converter, PlacesFieldsInAlternateRows) {
-  // Interlaced height 4: source rows 0, 1, 2, 3 to rows 0, 2, 1, 3. Each
-  // source row carries its own grey.
-  const uint8_t greys[4] = {16, 60, 120, 200};
-  std::vector<uint8_t> source(4 * 8);
-  for (int r = 0; r < 4; ++r) {
-    for (int i = 0; i < 8; ++i) source[r * 8 + i] = i % 2 ? 128 : greys[r];
-  }
-  const ORNSDI_CameraData frame = MakeRecord(1, 4, 4, true);
-  Canvas canvas(4, 12);
-  CscConvert8(Defaults(), frame, source.data(), 8, canvas.Image(), 12);
-  const int rowOf[4] = {0, 2, 1, 3};
-  for (int r = 0; r < 4; ++r) {
-    EXPECT_EQ(canvas.Row(rowOf[r])[0], ReferencePixel(greys[r], 128, 128, false, Defaults()).b) << r;
-  }
-}
-
 }  // namespace

@@ -74,16 +74,17 @@ TEST(DecodeEntry, UnpacksSixSamplesFromEachWord) {
   EXPECT_EQ(std::vector<uint16_t>(out, out + 6), (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
 }
 
-TEST(DecodeEntry, ReducesTenBitSamplesToBytes) {
-  // 1023 -> 255, 3 -> 1, 2 -> 0, over a row long enough for the vector code.
-  std::vector<uint16_t> samples;
-  for (int i = 0; i < 96; ++i) samples.push_back(uint16_t(i % 3 == 0 ? 1023 : i % 3 == 1 ? 3 : 2));
+TEST(DecodeEntry, ReducesEveryTenBitSampleToItsByte) {
+  // s becomes floor((64 s + 128) / 257): 1023 -> 255, 3 -> 1, 2 -> 0.
+  std::vector<uint16_t> samples(1024);
+  for (int s = 0; s < 1024; ++s) samples[s] = uint16_t(s);
   const std::vector<uint8_t> raw = PackSamples(samples, 15);
-  const ORNSDI_CameraData record = MakeRecord(0, 48, 1);
-  uint8_t out[96] = {};
-  int32_t stride = 96;
+  const ORNSDI_CameraData record = MakeRecord(0, 512, 1);
+  uint8_t out[1024] = {};
+  int32_t stride = 1024;
   ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), out, &stride, 1), ORNSDI_OK);
-  for (int i = 0; i < 96; ++i) EXPECT_EQ(out[i], i % 3 == 0 ? 255 : i % 3 == 1 ? 1 : 0) << i;
+  for (int s = 0; s < 1024; ++s) ASSERT_EQ(out[s], (64 * s + 128) / 257) << s;
+  EXPECT_EQ((std::vector<int>{out[1023], out[3], out[2]}), (std::vector<int>{255, 1, 0}));
 }
 
 TEST(DecodeEntry, RawRowsHaveTheirPitch) {

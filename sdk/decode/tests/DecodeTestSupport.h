@@ -1,5 +1,4 @@
-// Frames, output canvases and an independent reference decoder for the
-// decoder's tests.
+// Frames, output canvases and reference results for the decoder's tests.
 #pragma once
 
 #include <cstdint>
@@ -40,13 +39,9 @@ class Canvas {
   uint8_t* image_;
 };
 
-// The frame decoder written out step by step from its description: a whole
-// temporary unpacked image, the pixel kernels, the plain conversion formula.
-// Arguments are taken as valid (no null pointers, a sufficient stride); the
-// result is 0, or 254 for an unknown raw layout. Rows an interlaced frame of
-// odd height cannot place are dropped, as the decoder does.
-uint32_t ReferenceDecode(const ORNSDI_CameraData& record, const uint8_t* raw, uint8_t* image, int32_t stride,
-                         int32_t decodeFormat);
+// The frame decoded by the scalar row code into a fresh canvas: the bytes
+// every other set of row code must give.
+Canvas ScalarDecode(const ORNSDI_CameraData& record, const uint8_t* raw, int32_t stride, int32_t format);
 
 // Blue, green, red of one pixel by the conversion formula with the default
 // parameters, for a 10-bit (tenBit) or 8-bit sample triple.
