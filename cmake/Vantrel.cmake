@@ -36,13 +36,17 @@ function(vantrel_test name)
   add_executable(${name} ${T_SOURCES})
   target_link_libraries(${name} PRIVATE ${T_LIBS} GTest::gtest GTest::gtest_main)
   vantrel_warnings(${name})
+  set(properties TIMEOUT 300)
+  if(WIN32)
+    # On Windows the tests share one user's registry (the logging key) and
+    # the log files' named mutex, so they run one at a time.
+    list(APPEND properties RESOURCE_LOCK windows_user_session)
+  endif()
+  set(mode)
   if(CMAKE_CROSSCOMPILING_EMULATOR)
     # Under an emulator (Wine) the tests are listed when ctest runs, not
-    # after every link. They share one user's registry (the logging key) and
-    # the log files' named mutex, so they run one at a time.
-    gtest_discover_tests(${name} DISCOVERY_MODE PRE_TEST DISCOVERY_TIMEOUT 60
-      PROPERTIES TIMEOUT 300 RESOURCE_LOCK windows_user_session)
-  else()
-    gtest_discover_tests(${name} DISCOVERY_TIMEOUT 60 PROPERTIES TIMEOUT 300)
+    # after every link.
+    set(mode DISCOVERY_MODE PRE_TEST)
   endif()
+  gtest_discover_tests(${name} ${mode} DISCOVERY_TIMEOUT 60 PROPERTIES ${properties})
 endfunction()
