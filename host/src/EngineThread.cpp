@@ -1,7 +1,7 @@
 #include "EngineThread.h"
 
 #include <exception>
-#include <future>
+#include <stdexcept>
 
 namespace imaqhost {
 
@@ -16,31 +16,42 @@ EngineThread::~EngineThread() {
   thread_.join();
 }
 
-void EngineThread::post(std::function<void()> task) {
+bool EngineThread::post(std::function<void()> task) {
   {
     std::lock_guard<std::mutex> hold(lock_);
-    if (ending_) return;
+    if (ending_) return false;
     tasks_.push_back(std::move(task));
   }
   wake_.notify_one();
+  return true;
 }
 
+// The task's exception is handed over under a lock, so that the engine
+// thread is done with it before the caller takes it.
 void EngineThread::call(const std::function<void()>& task) {
   if (std::this_thread::get_id() == thread_.get_id()) {
     task();
     return;
   }
-  auto done = std::make_shared<std::promise<void>>();
-  std::future<void> result = done->get_future();
-  post([&task, done] {
+  std::mutex doneLock;
+  std::condition_variable doneSignal;
+  bool done = false;
+  std::exception_ptr failure;
+  const bool queued = post([&] {
     try {
       task();
-      done->set_value();
     } catch (...) {
-      done->set_exception(std::current_exception());
+      failure = std::current_exception();
     }
+    std::lock_guard<std::mutex> hold(doneLock);
+    done = true;
+    doneSignal.notify_all();
   });
-  result.get();
+  if (!queued) throw std::logic_error("the engine thread has ended");
+  std::unique_lock<std::mutex> hold(doneLock);
+  doneSignal.wait(hold, [&] { return done; });
+  hold.unlock();
+  if (failure) std::rethrow_exception(failure);
 }
 
 void EngineThread::run() {

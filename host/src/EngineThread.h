@@ -18,8 +18,9 @@ class EngineThread {
   EngineThread(const EngineThread&) = delete;
   EngineThread& operator=(const EngineThread&) = delete;
 
-  // Queues a task and returns at once (for the adaptor's threads).
-  void post(std::function<void()> task);
+  // Queues a task and returns at once (for the adaptor's threads); false
+  // once the thread is ending.
+  bool post(std::function<void()> task);
   // Runs a task on the thread and waits for it; its exception passes on to
   // the caller. On the engine thread itself the task runs at once.
   void call(const std::function<void()>& task);
