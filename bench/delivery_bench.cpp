@@ -85,6 +85,26 @@ class Consumer {
   std::thread thread_;
 };
 
+// Runs `body` with a video input on the adaptor module, the simulated card
+// sending 1080p60 at `pacing`.
+template <class Body>
+void withVideoInput(benchmark::State& state, vsim::Pacing pacing, Body body) {
+  vsim::Simulator& sim = vsim::Simulator::Start(1);
+  sim.SetVideoMode(vsim::VideoMode::HD1080p60);
+  sim.SetPacing(pacing);
+  {
+    Module module;
+    if (module.loaded()) {
+      const auto input = imaqhost::VideoInput::create(module.entryPoints);
+      input->set("FramesPerTrigger", "0");
+      body(sim, *input);
+    } else {
+      state.SkipWithError("cannot load the adaptor module");
+    }
+  }
+  vsim::Simulator::Stop();
+}
+
 void waitForDelivered(const imaqhost::VideoInput& input, std::uint64_t target) {
   while (input.framesAcquired() < target) std::this_thread::sleep_for(std::chrono::microseconds(200));
 }
@@ -92,35 +112,24 @@ void waitForDelivered(const imaqhost::VideoInput& input, std::uint64_t target) {
 // Frames delivered to the host per second in one "Format", card free running.
 void BM_DeliverToHost(benchmark::State& state) {
   const char* format = kFormats[state.range(0)];
-  vsim::Simulator& sim = vsim::Simulator::Start(1);
-  sim.SetVideoMode(vsim::VideoMode::HD1080p60);
-  sim.SetPacing(vsim::Pacing::FreeRunning);
-  {
-    Module module;
-    if (!module.loaded()) {
-      state.SkipWithError("cannot load the adaptor module");
-    } else {
-      const auto input = imaqhost::VideoInput::create(module.entryPoints);
-      input->set("Format", format);
-      input->set("FramesPerTrigger", "0");
-      input->setQueueCapacity(8);
-      Consumer consumer(*input);
-      input->start();
-      waitForDelivered(*input, 10);  // warm-up
-      const std::uint64_t first = input->framesAcquired();
-      std::uint64_t target = first;
-      for (auto _ : state) {
-        target += kFramesPerIteration;
-        waitForDelivered(*input, target);
-      }
-      const double frames = double(input->framesAcquired() - first);
-      input->stop();
-      state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
-      state.counters["MB_per_s"] =
-          benchmark::Counter(frames * double(kFrameBytes[state.range(0)]) / 1e6, benchmark::Counter::kIsRate);
+  withVideoInput(state, vsim::Pacing::FreeRunning, [&](vsim::Simulator&, imaqhost::VideoInput& input) {
+    input.set("Format", format);
+    input.setQueueCapacity(8);
+    Consumer consumer(input);
+    input.start();
+    waitForDelivered(input, 10);  // warm-up
+    const std::uint64_t first = input.framesAcquired();
+    std::uint64_t target = first;
+    for (auto _ : state) {
+      target += kFramesPerIteration;
+      waitForDelivered(input, target);
     }
-  }
-  vsim::Simulator::Stop();
+    const double frames = double(input.framesAcquired() - first);
+    input.stop();
+    state.counters["frames_per_s"] = benchmark::Counter(frames, benchmark::Counter::kIsRate);
+    state.counters["MB_per_s"] =
+        benchmark::Counter(frames * double(kFrameBytes[state.range(0)]) / 1e6, benchmark::Counter::kIsRate);
+  });
   state.SetLabel(format);
 }
 BENCHMARK(BM_DeliverToHost)->Arg(0)->Arg(1)->Unit(benchmark::kMillisecond)->UseRealTime()->MinTime(3.0);
@@ -191,36 +200,25 @@ BENCHMARK(BM_LibraryClientDecodes10BitTo24Bit)->Unit(benchmark::kMillisecond)->U
 // The card at the real-time pace of 1080p60, " RGB_24bit" delivered to the
 // host for the whole run: what was dropped, and the CPU time per frame.
 void BM_RealTime1080p60(benchmark::State& state) {
-  vsim::Simulator& sim = vsim::Simulator::Start(1);
-  sim.SetVideoMode(vsim::VideoMode::HD1080p60);
-  sim.SetPacing(vsim::Pacing::RealTime);
-  {
-    Module module;
-    if (!module.loaded()) {
-      state.SkipWithError("cannot load the adaptor module");
-    } else {
-      const auto input = imaqhost::VideoInput::create(module.entryPoints);
-      input->set("FramesPerTrigger", "0");
-      Consumer consumer(*input);
-      for (auto _ : state) {
-        const vsim::Counters before = sim.GetCounters();
-        const double cpuBefore = processCpuSeconds();
-        input->start();
-        std::this_thread::sleep_for(std::chrono::duration<double>(realTimeSeconds));
-        input->stop();
-        const vsim::Counters after = sim.GetCounters();
-        const double delivered = double(input->framesAcquired());
-        state.counters["seconds"] = realTimeSeconds;
-        state.counters["frames_delivered"] = delivered;
-        state.counters["frames_captured_by_card"] = double(after.framesCaptured - before.framesCaptured);
-        state.counters["dropped_by_card"] = double(after.framesDropped - before.framesDropped);
-        state.counters["dropped_by_engine"] = double(input->framesDropped());
-        state.counters["counted_not_delivered"] = double(input->manager().framesCounted()) - delivered;
-        state.counters["process_cpu_ms_per_frame"] = 1000.0 * (processCpuSeconds() - cpuBefore) / delivered;
-      }
+  withVideoInput(state, vsim::Pacing::RealTime, [&](vsim::Simulator& sim, imaqhost::VideoInput& input) {
+    Consumer consumer(input);
+    for (auto _ : state) {
+      const vsim::Counters before = sim.GetCounters();
+      const double cpuBefore = processCpuSeconds();
+      input.start();
+      std::this_thread::sleep_for(std::chrono::duration<double>(realTimeSeconds));
+      input.stop();
+      const vsim::Counters after = sim.GetCounters();
+      const double delivered = double(input.framesAcquired());
+      state.counters["seconds"] = realTimeSeconds;
+      state.counters["frames_delivered"] = delivered;
+      state.counters["frames_captured_by_card"] = double(after.framesCaptured - before.framesCaptured);
+      state.counters["dropped_by_card"] = double(after.framesDropped - before.framesDropped);
+      state.counters["dropped_by_engine"] = double(input.framesDropped());
+      state.counters["counted_not_delivered"] = double(input.manager().framesCounted()) - delivered;
+      state.counters["process_cpu_ms_per_frame"] = 1000.0 * (processCpuSeconds() - cpuBefore) / delivered;
     }
-  }
-  vsim::Simulator::Stop();
+  });
 }
 BENCHMARK(BM_RealTime1080p60)->Iterations(1)->Unit(benchmark::kSecond)->UseRealTime();
 

@@ -27,6 +27,16 @@ inline bool waitUntil(const std::function<bool()>& condition) {
   return true;
 }
 
+// The engine refuses `call` with an error of this identifier.
+inline void expectHostError(const std::function<void()>& call, const char* identifier, const std::string& what) {
+  try {
+    call();
+    ADD_FAILURE() << what << ": accepted";
+  } catch (const imaqhost::HostError& error) {
+    EXPECT_EQ(error.identifier(), identifier) << what << ": " << error.what();
+  }
+}
+
 class CardFixture : public ::testing::Test {
  protected:
   // Cards to insert; the camera sends 1080i25 as fast as buffers come back.

@@ -248,6 +248,7 @@ TEST_F(Engine, ListenersHearEachKindOfValueAfterTheSet) {
   input->set("Tag", "left camera");
   try {
     input->set("Mode", "medium");
+    ADD_FAILURE() << "\"medium\" was accepted";
   } catch (const HostError& failure) {
     EXPECT_EQ(failure.identifier(), kInvalidValue);
   }
