@@ -150,28 +150,6 @@ TEST_F(ModuleAcquisition, EndCaptureWhileCaptureIsNotRunningLeavesTheGrabAlone) 
   EXPECT_EQ(sim().GetCounters().accessMask, 0u);
 }
 
-TEST_F(ModuleAcquisition, TheQueueDropsTheOldestFramesWhenFull) {
-  input().setQueueCapacity(2);
-  const Frames frames = acquire(5);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0]->number(), 4u);
-  EXPECT_EQ(frames[1]->number(), 5u);
-  EXPECT_EQ(input().framesDropped(), 3u);
-  EXPECT_EQ(input().framesAcquired(), 5u);
-}
-
-TEST_F(ModuleAcquisition, AnAcquisitionStartsOnlyOnceAtATime) {
-  startEndless();
-  expectHostError([&] { input().start(); }, imaqhost::kAlreadyRunning, "a second start");
-  EXPECT_TRUE(input().isRunning());
-  input().stop();
-  input().stop();  // stopping twice changes nothing
-  EXPECT_FALSE(input().isRunning());
-  EXPECT_EQ(kindsOf(input().events()),
-            (std::vector<AcquisitionEvent::Kind>{AcquisitionEvent::Kind::Start, AcquisitionEvent::Kind::Trigger,
-                                                 AcquisitionEvent::Kind::Stop}));
-}
-
 namespace {
 
 // A card without a camera, or no card at all.

@@ -159,6 +159,12 @@ using Calls = std::vector<std::string>;
 TEST_F(Engine, AcquiresTheFramesAskedForThenStopsOnItsOwn) {
   input->set("FramesPerTrigger", "3");
   input->start();
+  try {
+    input->start();
+    ADD_FAILURE() << "a second start was accepted";
+  } catch (const HostError& failure) {
+    EXPECT_EQ(failure.identifier(), kAlreadyRunning);
+  }
   std::thread grabThread([&] {
     for (std::uint8_t i = 1; i <= 5; ++i) adaptor->grab(i);  // two more than wanted
   });
