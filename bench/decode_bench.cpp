@@ -88,13 +88,15 @@ Pool& Destinations() {
   return pool;
 }
 
-// Seven timed runs per benchmark; their median is what the table shows.
+// Seven timed runs per benchmark; the table shows their median, and their
+// minimum, which tells the machine's capacity when other work shares it.
 void Register(const std::string& name, const std::function<void(benchmark::State&)>& body) {
   benchmark::RegisterBenchmark(name.c_str(), [body](benchmark::State& state) { body(state); })
       ->UseRealTime()
       ->Repetitions(7)
       ->ReportAggregatesOnly(true)
-      ->MinTime(0.2);
+      ->MinTime(0.2)
+      ->ComputeStatistics("min", [](const std::vector<double>& v) { return *std::min_element(v.begin(), v.end()); });
 }
 
 struct Setting {
@@ -304,15 +306,14 @@ class TableReporter : public benchmark::ConsoleReporter {
   void ReportRuns(const std::vector<Run>& runs) override {
     ConsoleReporter::ReportRuns(runs);
     for (const Run& run : runs) {
-      if (run.run_type == Run::RT_Aggregate && run.aggregate_name == "median") {
-        medians_[run.run_name.function_name] = run.GetAdjustedRealTime() * Scale(run.time_unit);
-      }
+      if (run.run_type != Run::RT_Aggregate) continue;
+      const double ms = run.GetAdjustedRealTime() * Scale(run.time_unit);
+      if (run.aggregate_name == "median") medians_[run.run_name.function_name] = ms;
+      if (run.aggregate_name == "min") minima_[run.run_name.function_name] = ms;
     }
   }
-  double Median(const std::string& name) const {
-    auto it = medians_.find(name);
-    return it == medians_.end() ? 0.0 : it->second;
-  }
+  double Median(const std::string& name) const { return Find(medians_, name); }
+  double Minimum(const std::string& name) const { return Find(minima_, name); }
   const std::map<std::string, double>& Medians() const { return medians_; }
 
  private:
@@ -324,7 +325,12 @@ class TableReporter : public benchmark::ConsoleReporter {
       default: return 1e3;
     }
   }
+  static double Find(const std::map<std::string, double>& times, const std::string& name) {
+    auto it = times.find(name);
+    return it == times.end() ? 0.0 : it->second;
+  }
   std::map<std::string, double> medians_;
+  std::map<std::string, double> minima_;
 };
 
 std::string LoadAverage() {
@@ -337,39 +343,46 @@ std::string LoadAverage() {
 void PrintTable(const TableReporter& report, int all, const std::string& loadBefore) {
   std::printf("\nFrame decoder, %dx%d, median ms per frame and frames per second (load before: %s, after: %s)\n",
               kWidth, kHeight, loadBefore.c_str(), LoadAverage().c_str());
-  std::printf("%-62s %11s %8s %11s %8s\n", "benchmark", "out ms", "fps", "in-cache ms", "fps");
+  std::printf("%-56s %9s %6s %9s %11s %6s\n", "benchmark", "out ms", "fps", "(min ms)", "in-cache ms", "fps");
   for (const auto& [name, ms] : report.Medians()) {
     const size_t cut = name.rfind("/out_of_cache");
     if (cut == std::string::npos) continue;
     const std::string base = name.substr(0, cut);
     const double inCache = report.Median(base + "/in_cache");
-    std::printf("%-62s %11.3f %8.0f %11.3f %8.0f\n", base.c_str(), ms, 1000.0 / ms, inCache,
-                inCache > 0 ? 1000.0 / inCache : 0.0);
+    std::printf("%-56s %9.3f %6.0f %9.3f %11.3f %6.0f\n", base.c_str(), ms, 1000.0 / ms, report.Minimum(name),
+                inCache, inCache > 0 ? 1000.0 / inCache : 0.0);
   }
   const std::string t = "/threads:" + std::to_string(all) + "/out_of_cache";
-  auto at = [&](const std::string& name) { return report.Median(name + t); };
-  auto goal = [](const char* what, double ratio, double limit) {
-    if (ratio <= 0) {
-      std::printf("  %-58s   n/a (peer missing)\n", what);
+  const std::string d = "decode/", p = "/best/progressive";
+  std::printf("\nGoals, %d threads, out of cache, progressive: ratio of medians (ratio of minima)\n", all);
+  // Each goal: the route over its reference, the reference being the faster
+  // of the named benchmarks.
+  auto goal = [&](const char* what, const std::string& route, std::vector<std::string> references, double limit) {
+    auto ratio = [&](double (TableReporter::*time)(const std::string&) const) {
+      double reference = 0;
+      for (const std::string& r : references) {
+        const double v = (report.*time)(r + t);
+        if (v > 0 && (reference == 0 || v < reference)) reference = v;
+      }
+      const double own = (report.*time)(d + route + p + t);
+      return own > 0 && reference > 0 ? own / reference : 0.0;
+    };
+    const double median = ratio(&TableReporter::Median), minimum = ratio(&TableReporter::Minimum);
+    if (median <= 0) {
+      std::printf("  %-52s   n/a (not measured: peer missing or filtered out)\n", what);
     } else {
-      std::printf("  %-58s %6.2f (goal <= %.2f) %s\n", what, ratio, limit, ratio <= limit ? "met" : "NOT met");
+      std::printf("  %-52s %5.2f (%4.2f)  goal <= %.2f  %s\n", what, median, minimum, limit,
+                  median <= limit ? "met" : "NOT met");
     }
   };
-  auto ratio = [](double a, double b) { return a > 0 && b > 0 ? a / b : 0.0; };
-  const double opencv = at("peer/opencv_cvtColor_YUY2_to_BGR"), libyuv = at("peer/libyuv_YUY2_to_ARGB_to_RGB24");
-  const double fastestPeer = opencv > 0 && libyuv > 0 ? std::min(opencv, libyuv) : std::max(opencv, libyuv);
-  std::printf("\nGoals, %d threads, out of cache, progressive (ratios of median times):\n", all);
-  const std::string d = "decode/", p = "/best/progressive";
-  goal("8-bit to 24-bit / faster of OpenCV and libyuv", ratio(at(d + "8bit_to_format2" + p), fastestPeer), 0.8);
-  goal("8-bit to 24-bit / its memcpy floor", ratio(at(d + "8bit_to_format2" + p), at("floor/memcpy_8bit_to_format2")),
-       1.3);
-  goal("10-bit to 24-bit / libyuv 8-bit to 24-bit", ratio(at(d + "10bit_to_format2" + p), libyuv), 1.0);
-  goal("10-bit unpack / FFmpeg v210 decoder", ratio(at(d + "10bit_to_format0" + p), at("peer/ffmpeg_v210_decoder")),
-       1.0);
-  goal("10-bit to 8-bit 4:2:2 / its memcpy floor",
-       ratio(at(d + "10bit_to_format1" + p), at("floor/memcpy_10bit_to_format1")), 1.5);
-  goal("8-bit copy / memcpy", ratio(at(d + "8bit_to_format1" + p), at("floor/memcpy_8bit_to_format1")), 1.2);
-  goal("24-bit copy / memcpy", ratio(at(d + "24bit_to_format2" + p), at("floor/memcpy_24bit_to_format2")), 1.2);
+  const std::string opencv = "peer/opencv_cvtColor_YUY2_to_BGR", libyuv = "peer/libyuv_YUY2_to_ARGB_to_RGB24";
+  goal("8-bit to 24-bit / faster of OpenCV and libyuv", "8bit_to_format2", {opencv, libyuv}, 0.8);
+  goal("8-bit to 24-bit / its memcpy floor", "8bit_to_format2", {"floor/memcpy_8bit_to_format2"}, 1.3);
+  goal("10-bit to 24-bit / libyuv 8-bit to 24-bit", "10bit_to_format2", {libyuv}, 1.0);
+  goal("10-bit unpack / FFmpeg v210 decoder", "10bit_to_format0", {"peer/ffmpeg_v210_decoder"}, 1.0);
+  goal("10-bit to 8-bit 4:2:2 / its memcpy floor", "10bit_to_format1", {"floor/memcpy_10bit_to_format1"}, 1.5);
+  goal("8-bit copy / memcpy", "8bit_to_format1", {"floor/memcpy_8bit_to_format1"}, 1.2);
+  goal("24-bit copy / memcpy", "24bit_to_format2", {"floor/memcpy_24bit_to_format2"}, 1.2);
 }
 
 }  // namespace
