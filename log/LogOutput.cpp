@@ -1,5 +1,7 @@
 #include "LogOutput.h"
 
+#include "LogPlatform.h"
+
 #include <stdio.h>
 
 #include <cwchar>
@@ -23,7 +25,7 @@ int FormatInto(wchar_t* line, const wchar_t* format, ...) {
 int LogFormatLine(wchar_t* line, DWORD detail, const LogRecord* r, const wchar_t* severityName, int nestLevel,
                   ULONGLONG contextId) {
   line[0] = L'\0';
-  int messageLength = int(wcslen(r->message));
+  int messageLength = LogUtf16Length(r->message);
   switch (detail) {
     case 1:
       return FormatInto(line, L"%s: %d; %s", severityName, r->code, r->message);

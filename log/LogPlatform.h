@@ -15,6 +15,14 @@ constexpr wchar_t kLogDirectorySeparator = L'\\';
 constexpr wchar_t kLogDirectorySeparator = L'/';
 #endif
 
+// Length of a wide text in UTF-16 units, as Windows counts characters: a
+// character beyond the basic plane counts twice.
+inline int LogUtf16Length(const wchar_t* text) {
+  int length = 0;
+  for (; *text; ++text) length += (sizeof(wchar_t) > 2 && static_cast<unsigned long>(*text) >= 0x10000) ? 2 : 1;
+  return length;
+}
+
 // The UTF-16LE bytes of a wide text. Where wchar_t is two bytes the text is
 // already UTF-16LE and is used as it is; elsewhere it is converted, with
 // characters beyond the basic plane as surrogate pairs.
