@@ -21,7 +21,7 @@ namespace {
 
 enum class Size { Default, Char, Short, Long, LongLong, Pointer, LongDouble };
 
-struct Spec {
+struct Conversion {
   std::string flags;
   int width = -1;
   int precision = -1;
@@ -61,8 +61,8 @@ class Formatter {
         out_ += *f_++;
         continue;
       }
-      Spec spec;
-      if (!Parse(spec) || !Convert(spec)) return false;
+      Conversion conv;
+      if (!Parse(conv) || !Convert(conv)) return false;
     }
     return true;
   }
@@ -83,91 +83,91 @@ class Formatter {
     return true;
   }
 
-  bool Parse(Spec& spec) {
-    while (*f_ && std::strchr("-+ #0", char(*f_))) spec.flags += char(*f_++);
+  bool Parse(Conversion& conv) {
+    while (*f_ && std::strchr("-+ #0", char(*f_))) conv.flags += char(*f_++);
     if (*f_ == Ch('*')) {
       ++f_;
-      spec.width = va_arg(args_.list, int);
-      if (spec.width < 0) {
-        spec.flags += '-';
-        spec.width = -spec.width;
+      conv.width = va_arg(args_.list, int);
+      if (conv.width < 0) {
+        conv.flags += '-';
+        conv.width = -conv.width;
       }
     } else if (*f_ >= Ch('0') && *f_ <= Ch('9')) {
-      spec.width = Digits();
+      conv.width = Digits();
     }
     if (*f_ == Ch('.')) {
       ++f_;
       if (*f_ == Ch('*')) {
         ++f_;
-        spec.precision = std::max(va_arg(args_.list, int), -1);
+        conv.precision = std::max(va_arg(args_.list, int), -1);
       } else {
-        spec.precision = Digits();
+        conv.precision = Digits();
       }
     }
     if (Accept("I64") || Accept("ll") || Accept("q") || Accept("j")) {
-      spec.size = Size::LongLong;
+      conv.size = Size::LongLong;
     } else if (Accept("I32")) {
-      spec.size = Size::Default;
+      conv.size = Size::Default;
     } else if (Accept("I") || Accept("z") || Accept("t")) {
-      spec.size = Size::Pointer;
+      conv.size = Size::Pointer;
     } else if (Accept("hh")) {
-      spec.size = Size::Char;
+      conv.size = Size::Char;
     } else if (Accept("h")) {
-      spec.size = Size::Short;
-      spec.narrowExplicit = true;
+      conv.size = Size::Short;
+      conv.narrowExplicit = true;
     } else if (Accept("l") || Accept("w")) {
-      spec.size = Size::Long;  // long is 32 bits in this runtime
-      spec.wideExplicit = true;
+      conv.size = Size::Long;  // long is 32 bits in this runtime
+      conv.wideExplicit = true;
     } else if (Accept("L")) {
-      spec.size = Size::LongDouble;
+      conv.size = Size::LongDouble;
     }
     if (!*f_) return false;
-    spec.conversion = char(*f_++);
+    conv.conversion = char(*f_++);
     return true;
   }
 
-  // Whether %c/%s (or %C/%S) of this spec take wide characters.
-  bool WideArgument(const Spec& spec) const {
-    if (spec.wideExplicit) return true;
-    if (spec.narrowExplicit) return false;
-    const bool upper = spec.conversion == 'C' || spec.conversion == 'S';
+  // Whether %c/%s (or %C/%S) of this conv take wide characters.
+  bool WideArgument(const Conversion& conv) const {
+    if (conv.wideExplicit) return true;
+    if (conv.narrowExplicit) return false;
+    const bool upper = conv.conversion == 'C' || conv.conversion == 'S';
     return kWide != upper;
   }
 
-  void Pad(const String& text, const Spec& spec) {
-    const size_t width = spec.width > 0 ? size_t(spec.width) : 0;
+  void Pad(const String& text, const Conversion& conv) {
+    const size_t width = conv.width > 0 ? size_t(conv.width) : 0;
     if (text.size() >= width) {
       out_ += text;
-    } else if (spec.flags.find('-') != std::string::npos) {
+    } else if (conv.flags.find('-') != std::string::npos) {
       out_ += text;
       out_.append(width - text.size(), Ch(' '));
     } else {
       // The Microsoft runtime pads texts with zeros too when asked.
-      const Ch fill = spec.flags.find('0') != std::string::npos ? Ch('0') : Ch(' ');
+      const Ch fill = conv.flags.find('0') != std::string::npos ? Ch('0') : Ch(' ');
       out_.append(width - text.size(), fill);
       out_ += text;
     }
   }
 
   template <class Arg>
-  void Text(const Arg* text, const Spec& spec) {
+  void Text(const Arg* text, const Conversion& conv) {
     static const Arg kNull[] = {Arg('('), Arg('n'), Arg('u'), Arg('l'), Arg('l'), Arg(')'), Arg(0)};
     if (!text) text = kNull;
     size_t length = 0;
-    while ((spec.precision < 0 || length < size_t(spec.precision)) && text[length]) ++length;
+    while ((conv.precision < 0 || length < size_t(conv.precision)) && text[length]) ++length;
     String converted;
     Append(converted, std::basic_string_view<Arg>(text, length));
-    Pad(converted, spec);
+    Pad(converted, conv);
   }
 
-  // One conversion of a number through the C library, by a narrow spec.
+  // One conversion of a number through the C library, by a narrow conv.
   template <class T>
-  void Number(const Spec& spec, const char* length, T value) {
-    std::string c = "%" + spec.flags;
-    if (spec.width >= 0) c += std::to_string(spec.width);
-    if (spec.precision >= 0) c += "." + std::to_string(spec.precision);
+  void Number(const Conversion& conv, const char* length, T value) {
+    std::string c = "%" + conv.flags;
+    if (conv.width >= 0) c += std::to_string(conv.width);
+    if (conv.precision >= 0) c += "." + std::to_string(conv.precision);
     c += length;
-    c += spec.conversion;
+    c += conv.conversion;
     char small[128];
     int n = std::snprintf(small, sizeof small, c.c_str(), value);
     if (n < 0) return;
@@ -176,8 +176,8 @@ class Formatter {
     Append(out_, std::string_view(text));
   }
 
-  long long Signed(const Spec& spec) {
-    switch (spec.size) {
+  long long Signed(const Conversion& conv) {
+    switch (conv.size) {
       case Size::LongLong:
       case Size::Pointer:
       case Size::LongDouble: return va_arg(args_.list, long long);
@@ -187,8 +187,8 @@ class Formatter {
     }
   }
 
-  unsigned long long Unsigned(const Spec& spec) {
-    switch (spec.size) {
+  unsigned long long Unsigned(const Conversion& conv) {
+    switch (conv.size) {
       case Size::LongLong:
       case Size::Pointer:
       case Size::LongDouble: return va_arg(args_.list, unsigned long long);
@@ -198,19 +198,19 @@ class Formatter {
     }
   }
 
-  bool Convert(const Spec& spec) {
-    switch (spec.conversion) {
+  bool Convert(const Conversion& conv) {
+    switch (conv.conversion) {
       case 'd':
-      case 'i': Number(spec, "ll", Signed(spec)); return true;
+      case 'i': Number(conv, "ll", Signed(conv)); return true;
       case 'u':
       case 'o':
       case 'x':
-      case 'X': Number(spec, "ll", Unsigned(spec)); return true;
+      case 'X': Number(conv, "ll", Unsigned(conv)); return true;
       case 'e': case 'E': case 'f': case 'F': case 'g': case 'G': case 'a': case 'A':
-        if (spec.size == Size::LongDouble) {
-          Number(spec, "L", va_arg(args_.list, long double));
+        if (conv.size == Size::LongDouble) {
+          Number(conv, "L", va_arg(args_.list, long double));
         } else {
-          Number(spec, "", va_arg(args_.list, double));
+          Number(conv, "", va_arg(args_.list, double));
         }
         return true;
       case 'p': {
@@ -219,27 +219,27 @@ class Formatter {
                       static_cast<unsigned long long>(reinterpret_cast<uintptr_t>(va_arg(args_.list, void*))));
         String text;
         Append(text, std::string_view(digits));
-        Pad(text, spec);
+        Pad(text, conv);
         return true;
       }
       case 'c':
       case 'C': {
         const int value = va_arg(args_.list, int);
-        if (WideArgument(spec)) {
+        if (WideArgument(conv)) {
           const wchar_t c[2] = {wchar_t(value), 0};
-          Text(c, spec);
+          Text(c, conv);
         } else {
           const char c[2] = {char(value), 0};
-          Text(c, spec);
+          Text(c, conv);
         }
         return true;
       }
       case 's':
       case 'S':
-        if (WideArgument(spec)) {
-          Text(va_arg(args_.list, const wchar_t*), spec);
+        if (WideArgument(conv)) {
+          Text(va_arg(args_.list, const wchar_t*), conv);
         } else {
-          Text(va_arg(args_.list, const char*), spec);
+          Text(va_arg(args_.list, const char*), conv);
         }
         return true;
       default:
