@@ -4,6 +4,7 @@
 #include <windows.h>
 
 #include <algorithm>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,15 +20,8 @@ std::vector<std::string> ReadSteps() {
   DWORD n = 0;
   ReadFile(file, text, sizeof text, &n, nullptr);
   CloseHandle(file);
-  std::string all(text, n), line;
-  for (char c : all) {
-    if (c != '\n') {
-      line += c;
-    } else {
-      steps.push_back(line);
-      line.clear();
-    }
-  }
+  std::istringstream all(std::string(text, n));
+  for (std::string line; std::getline(all, line);) steps.push_back(line);
   return steps;
 }
 

@@ -23,13 +23,17 @@ class Registry : public ::testing::Test {
     RegCloseKey(key_);
     RegDeleteTreeW(HKEY_CURRENT_USER, path_.c_str());
   }
-  void SetText(const wchar_t* name, DWORD type, const std::wstring& text) {
-    ASSERT_EQ(RegSetValueExW(key_, name, 0, type, reinterpret_cast<const BYTE*>(text.c_str()),
-                             DWORD((text.size() + 1) * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+  static std::vector<BYTE> Text(const std::wstring& text) {
+    auto* p = reinterpret_cast<const BYTE*>(text.c_str());
+    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(WCHAR));
   }
-  void SetDword(const wchar_t* name, DWORD value) {
-    ASSERT_EQ(RegSetValueExW(key_, name, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value), sizeof value), ERROR_SUCCESS);
+  void Set(const wchar_t* name, DWORD type, const std::vector<BYTE>& data) {
+    ASSERT_EQ(RegSetValueExW(key_, name, 0, type, data.data(), DWORD(data.size())), ERROR_SUCCESS);
+  }
+  HKEY Create(const wchar_t* subkey, DWORD* disposition) {
+    HKEY key = nullptr;
+    EXPECT_EQ(RegCreateKeyExW(key_, subkey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, disposition), ERROR_SUCCESS);
+    return key;
   }
 
   std::wstring path_;
@@ -37,44 +41,34 @@ class Registry : public ::testing::Test {
 };
 
 TEST_F(Registry, TypesAreKeptApartThroughTheStore) {
-  SetDword(L"Detail", 5);
-  SetText(L"Dir", REG_SZ, L"C:\\Logs\\ \"quoted\"");
-  SetText(L"Expand", REG_EXPAND_SZ, L"%TEMP%\\logs");
-  const BYTE blob[] = {0, 1, 0xFE, 0xFF};
-  ASSERT_EQ(RegSetValueExW(key_, L"Blob", 0, REG_BINARY, blob, sizeof blob), ERROR_SUCCESS);
-  RegCloseKey(key_);
-
-  // Read back through a new open, which reads the store again.
-  HKEY user = nullptr, key = nullptr;
-  ASSERT_EQ(RegOpenCurrentUser(KEY_READ, &user), ERROR_SUCCESS);
-  ASSERT_EQ(RegOpenKeyExW(user, path_.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
-  RegCloseKey(user);
-  struct Expect {
+  const struct {
     const wchar_t* name;
     DWORD type;
     std::vector<BYTE> data;
-  };
-  auto text = [](const std::wstring& s) {
-    auto* p = reinterpret_cast<const BYTE*>(s.c_str());
-    return std::vector<BYTE>(p, p + (s.size() + 1) * sizeof(WCHAR));
-  };
-  const Expect expected[] = {{L"Detail", REG_DWORD, {5, 0, 0, 0}},
-                             {L"Dir", REG_SZ, text(L"C:\\Logs\\ \"quoted\"")},
-                             {L"Expand", REG_EXPAND_SZ, text(L"%TEMP%\\logs")},
-                             {L"Blob", REG_BINARY, {0, 1, 0xFE, 0xFF}}};
-  for (const Expect& e : expected) {
-    SCOPED_TRACE(testing::Message() << "value " << e.type);
+  } values[] = {{L"Detail", REG_DWORD, {5, 0, 0, 0}},
+                {L"Dir", REG_SZ, Text(L"C:\\Logs\\ \"quoted\"")},
+                {L"Expand", REG_EXPAND_SZ, Text(L"%TEMP%\\logs")},
+                {L"Blob", REG_BINARY, {0, 1, 0xFE, 0xFF}}};
+  for (const auto& v : values) Set(v.name, v.type, v.data);
+  RegCloseKey(key_);
+  key_ = nullptr;
+  // Read back through a new open, which reads the store again.
+  HKEY user = nullptr;
+  ASSERT_EQ(RegOpenCurrentUser(KEY_READ, &user), ERROR_SUCCESS);
+  ASSERT_EQ(RegOpenKeyExW(user, path_.c_str(), 0, KEY_READ, &key_), ERROR_SUCCESS);
+  RegCloseKey(user);
+  for (const auto& v : values) {
+    SCOPED_TRACE(testing::Message() << "value " << v.type);
     BYTE data[256];
     DWORD type = 0, size = sizeof data;
-    ASSERT_EQ(RegQueryValueExW(key, e.name, nullptr, &type, data, &size), ERROR_SUCCESS);
-    EXPECT_EQ(type, e.type);
-    EXPECT_EQ(std::vector<BYTE>(data, data + size), e.data);
+    ASSERT_EQ(RegQueryValueExW(key_, v.name, nullptr, &type, data, &size), ERROR_SUCCESS);
+    EXPECT_EQ(type, v.type);
+    EXPECT_EQ(std::vector<BYTE>(data, data + size), v.data);
   }
-  key_ = key;
 }
 
 TEST_F(Registry, SizesMissingValuesAndLetterCase) {
-  SetText(L"LogDir", REG_SZ, L"/tmp/logs/");
+  Set(L"LogDir", REG_SZ, Text(L"/tmp/logs/"));
   const DWORD needed = DWORD(11 * sizeof(WCHAR));
   DWORD type = 0, size = 0;
   EXPECT_EQ(RegQueryValueExW(key_, L"logdir", nullptr, &type, nullptr, &size), ERROR_SUCCESS);
@@ -98,28 +92,22 @@ TEST_F(Registry, SizesMissingValuesAndLetterCase) {
 }
 
 TEST_F(Registry, KeysAndValuesAreCreatedEnumeratedAndDeleted) {
-  HKEY child = nullptr, grandchild = nullptr;
   DWORD disposition = 0;
-  ASSERT_EQ(RegCreateKeyExW(key_, L"Beta\\Leaf", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &grandchild, &disposition),
-            ERROR_SUCCESS);
+  HKEY leaf = Create(L"Beta\\Leaf", &disposition);
   EXPECT_EQ(disposition, DWORD(REG_CREATED_NEW_KEY));
-  ASSERT_EQ(RegCreateKeyExW(key_, L"alpha", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, &disposition), ERROR_SUCCESS);
-  RegCloseKey(child);
-  ASSERT_EQ(RegCreateKeyExW(key_, L"BETA", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &child, &disposition), ERROR_SUCCESS);
+  RegCloseKey(Create(L"alpha", &disposition));
+  RegCloseKey(Create(L"BETA", &disposition));
   EXPECT_EQ(disposition, DWORD(REG_OPENED_EXISTING_KEY));
-  RegCloseKey(child);
-
   std::set<std::wstring> names;
   wchar_t name[64];
-  DWORD index = 0, length = 64;
-  while (RegEnumKeyExW(key_, index++, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS) {
+  DWORD length = 64;
+  for (DWORD i = 0; RegEnumKeyExW(key_, i, name, &length, nullptr, nullptr, nullptr, nullptr) == ERROR_SUCCESS; ++i) {
     names.insert(name);
     length = 64;
   }
   EXPECT_EQ(names, (std::set<std::wstring>{L"alpha", L"Beta"}));
-  SetDword(L"One", 1);
-  SetDword(L"Two", 2);
-  length = 64;
+  Set(L"One", REG_DWORD, {1, 0, 0, 0});
+  Set(L"Two", REG_DWORD, {2, 0, 0, 0});
   EXPECT_EQ(RegEnumValueW(key_, 2, name, &length, nullptr, nullptr, nullptr, nullptr), ERROR_NO_MORE_ITEMS);
 
   EXPECT_EQ(RegDeleteValueW(key_, L"One"), ERROR_SUCCESS);
@@ -130,8 +118,8 @@ TEST_F(Registry, KeysAndValuesAreCreatedEnumeratedAndDeleted) {
   EXPECT_EQ(RegDeleteKeyW(key_, L"Beta"), ERROR_FILE_NOT_FOUND);
   // A handle on a deleted key no longer finds it.
   DWORD size = 0;
-  EXPECT_EQ(RegQueryValueExW(grandchild, L"x", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
-  RegCloseKey(grandchild);
+  EXPECT_EQ(RegQueryValueExW(leaf, L"x", nullptr, nullptr, nullptr, &size), ERROR_KEY_DELETED);
+  RegCloseKey(leaf);
 }
 
 }  // namespace

@@ -3,6 +3,7 @@
 #include <process.h>
 #include <windows.h>
 
+#include <initializer_list>
 #include <string>
 
 namespace {
@@ -12,11 +13,14 @@ std::wstring UniqueName(const wchar_t* base) {
   return std::wstring(base) + L"_" + std::to_wstring(GetCurrentProcessId()) + L"_" + std::to_wstring(GetTickCount64());
 }
 
+HANDLE Event(BOOL manual, BOOL initial) { return CreateEventW(nullptr, manual, initial, nullptr); }
+
+void Close(std::initializer_list<HANDLE> handles) {
+  for (HANDLE h : handles) CloseHandle(h);
+}
+
 HANDLE Start(unsigned (*body)(void*), void* argument, unsigned* id = nullptr) {
-  unsigned threadId = 0;
-  auto handle = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, argument, 0, &threadId));
-  if (id) *id = threadId;
-  return handle;
+  return reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, argument, 0, id));
 }
 
 void Finish(HANDLE thread) {
@@ -25,7 +29,7 @@ void Finish(HANDLE thread) {
 }
 
 TEST(Event, AutoResetReleasesOneWaitThenResets) {
-  HANDLE event = CreateEventW(nullptr, FALSE, TRUE, nullptr);
+  HANDLE event = Event(FALSE, TRUE);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
   SetEvent(event);
@@ -35,19 +39,8 @@ TEST(Event, AutoResetReleasesOneWaitThenResets) {
   CloseHandle(event);
 }
 
-TEST(Event, ManualResetStaysSignalledUntilReset) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-  SetEvent(event);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
-  ResetEvent(event);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
-  CloseHandle(event);
-}
-
-TEST(Event, NamedCreateOpensExistingAndOpenFailsForMissing) {
-  const std::wstring name = UniqueName(L"vw32_event");
+TEST(Event, NamedCreateOpensExistingOfItsKindAndOpenFailsForMissing) {
+  const std::wstring name = UniqueName(L"vw32_event"), mutexName = UniqueName(L"vw32_kind");
   SetLastError(1234);
   HANDLE first = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
   ASSERT_NE(first, nullptr);
@@ -61,26 +54,21 @@ TEST(Event, NamedCreateOpensExistingAndOpenFailsForMissing) {
   ASSERT_NE(opened, nullptr);
   EXPECT_EQ(WaitForSingleObject(opened, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);  // still manual-reset: one object
-  for (HANDLE h : {first, second, opened}) CloseHandle(h);
+  // A mutex's name is no event's.
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
+  ASSERT_NE(mutex, nullptr);
+  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, mutexName.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, mutexName.c_str()), nullptr);
+  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
+  Close({first, second, opened, mutex});
   // The name goes with the last handle.
   EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
-TEST(Event, NameOfAMutexIsNotAnEvent) {
-  const std::wstring name = UniqueName(L"vw32_kind");
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  ASSERT_NE(mutex, nullptr);
-  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  CloseHandle(mutex);
-}
-
 TEST(Handle, DuplicateKeepsObjectAliveAndCloseTwiceFails) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE copy = nullptr;
+  HANDLE event = Event(TRUE, FALSE), copy = nullptr;
   ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
   EXPECT_NE(copy, event);
   SetEvent(event);
@@ -93,36 +81,33 @@ TEST(Handle, DuplicateKeepsObjectAliveAndCloseTwiceFails) {
 }
 
 TEST(Wait, AnyReturnsLowestSignalledIndexAndConsumesOnlyIt) {
-  HANDLE events[3];
-  for (auto& e : events) e = CreateEventW(nullptr, FALSE, FALSE, nullptr);
+  HANDLE events[3] = {Event(FALSE, FALSE), Event(FALSE, FALSE), Event(FALSE, FALSE)};
   SetEvent(events[2]);
   SetEvent(events[1]);
   EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 1);
   EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_OBJECT_0 + 2);
   EXPECT_EQ(WaitForMultipleObjects(3, events, FALSE, 0), WAIT_TIMEOUT);
-  for (auto e : events) CloseHandle(e);
+  Close({events[0], events[1], events[2]});
 }
 
 TEST(Wait, AllWaitsForEveryObjectAndTakesThemTogether) {
-  HANDLE events[2] = {CreateEventW(nullptr, FALSE, FALSE, nullptr), CreateEventW(nullptr, FALSE, FALSE, nullptr)};
-  SetEvent(events[0]);
+  HANDLE events[2] = {Event(FALSE, TRUE), Event(FALSE, FALSE)};
   EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 20), WAIT_TIMEOUT);
   EXPECT_EQ(WaitForSingleObject(events[0], 0), WAIT_OBJECT_0);  // a failed wait-all took nothing
   SetEvent(events[0]);
   SetEvent(events[1]);
   EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForMultipleObjects(2, events, FALSE, 0), WAIT_TIMEOUT);
-  for (auto e : events) CloseHandle(e);
+  Close({events[0], events[1]});
 }
 
 TEST(Wait, RefusesBadArguments) {
-  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  HANDLE twice[2] = {event, event};
+  HANDLE event = Event(TRUE, TRUE);
+  HANDLE twice[2] = {event, event}, bogus[2] = {event, reinterpret_cast<HANDLE>(LONG_PTR(0x7ff0))};
   // The same object twice in a wait for all is taken as it is (as Wine does).
   EXPECT_EQ(WaitForMultipleObjects(2, twice, TRUE, 0), WAIT_OBJECT_0);
   EXPECT_EQ(WaitForMultipleObjects(0, twice, FALSE, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-  HANDLE bogus[2] = {event, reinterpret_cast<HANDLE>(LONG_PTR(0x7ff0))};
   EXPECT_EQ(WaitForMultipleObjects(2, bogus, FALSE, 0), WAIT_FAILED);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
   CloseHandle(event);
@@ -130,16 +115,13 @@ TEST(Wait, RefusesBadArguments) {
 
 struct MutexJob {
   HANDLE mutex;
-  HANDLE taken;
-  HANDLE release;
   DWORD result;
 };
 
-unsigned __stdcall HoldAndEnd(void* p) {
+unsigned __stdcall TakeAndEnd(void* p) {  // ends holding the mutex
   auto* job = static_cast<MutexJob*>(p);
   job->result = WaitForSingleObject(job->mutex, INFINITE);
-  SetEvent(job->taken);
-  return 7;  // ends holding the mutex
+  return 7;
 }
 
 unsigned __stdcall TryRelease(void* p) {
@@ -148,17 +130,10 @@ unsigned __stdcall TryRelease(void* p) {
   return 0;
 }
 
-unsigned __stdcall WaitFor(void* p) {
-  auto* job = static_cast<MutexJob*>(p);
-  job->result = WaitForSingleObject(job->mutex, INFINITE);
-  ReleaseMutex(job->mutex);
-  return 0;
-}
-
 TEST(Mutex, RecursiveOwnershipAndOnlyOwnerReleases) {
   HANDLE mutex = CreateMutexW(nullptr, TRUE, nullptr);
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // owner takes it again
-  MutexJob job{mutex, nullptr, nullptr, 0};
+  MutexJob job{mutex, 0};
   Finish(Start(TryRelease, &job));
   EXPECT_EQ(job.result, DWORD(ERROR_NOT_OWNER));
   EXPECT_TRUE(ReleaseMutex(mutex));
@@ -166,27 +141,25 @@ TEST(Mutex, RecursiveOwnershipAndOnlyOwnerReleases) {
   EXPECT_FALSE(ReleaseMutex(mutex));  // count exhausted
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_OWNER));
   job.result = 0xFFFF;
-  Finish(Start(WaitFor, &job));  // now free for another thread
+  Finish(Start(TakeAndEnd, &job));  // now free for another thread
   EXPECT_EQ(job.result, WAIT_OBJECT_0);
   CloseHandle(mutex);
 }
 
 TEST(Mutex, OwnerThreadEndingAbandonsIt) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, nullptr);
-  MutexJob job{mutex, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, 0xFFFF};
-  HANDLE thread = Start(HoldAndEnd, &job);
+  MutexJob job{CreateMutexW(nullptr, FALSE, nullptr), 0xFFFF};
+  HANDLE thread = Start(TakeAndEnd, &job);
   ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
   DWORD code = 0;
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, 7u);
   EXPECT_EQ(job.result, WAIT_OBJECT_0);
-  HANDLE pair[2] = {job.taken, mutex};
-  ResetEvent(job.taken);
+  HANDLE pair[2] = {Event(TRUE, FALSE), job.mutex};
   EXPECT_EQ(WaitForMultipleObjects(2, pair, FALSE, 0), WAIT_ABANDONED_0 + 1);
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // now owned, no longer abandoned
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  EXPECT_TRUE(ReleaseMutex(mutex));
-  for (HANDLE h : {thread, job.taken, mutex}) CloseHandle(h);
+  EXPECT_EQ(WaitForSingleObject(job.mutex, 0), WAIT_OBJECT_0);  // now owned, no longer abandoned
+  EXPECT_TRUE(ReleaseMutex(job.mutex));
+  EXPECT_TRUE(ReleaseMutex(job.mutex));
+  Close({thread, pair[0], job.mutex});
 }
 
 TEST(Mutex, NamedCreateOpenAndInitialOwnerOnlyWhenNew) {
@@ -203,15 +176,16 @@ TEST(Mutex, NamedCreateOpenAndInitialOwnerOnlyWhenNew) {
   EXPECT_TRUE(ReleaseMutex(opened));  // one level, from the creation
   EXPECT_FALSE(ReleaseMutex(again));  // the second create did not take it
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_OWNER));
-  MutexJob job{opened, CreateEventW(nullptr, TRUE, FALSE, nullptr), nullptr, 0xFFFF};
-  Finish(Start(HoldAndEnd, &job));
+  MutexJob job{opened, 0xFFFF};
+  Finish(Start(TakeAndEnd, &job));
   EXPECT_EQ(job.result, WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(created, 5000), WAIT_ABANDONED);
+  EXPECT_EQ(WaitForSingleObject(created, 5000), WAIT_ABANDONED);  // through another handle: one object
   EXPECT_TRUE(ReleaseMutex(created));
-  for (HANDLE h : {created, again, opened, job.taken}) CloseHandle(h);
+  Close({created, again, opened});
 }
 
 struct ThreadFacts {
+  HANDLE go;
   DWORD id;
   DWORD lastError;
 };
@@ -221,60 +195,35 @@ unsigned __stdcall Report(void* p) {
   facts->id = GetCurrentThreadId();
   facts->lastError = GetLastError();
   SetLastError(77);
-  return 0;
-}
-
-unsigned __stdcall EndEarly(void*) {
+  WaitForSingleObject(facts->go, INFINITE);
   _endthreadex(42);
   return 1;
 }
 
-TEST(Thread, IdsLastErrorAndExitCodes) {
-  SetLastError(5);
-  ThreadFacts facts{0, 99};
+TEST(Thread, OwnIdLastErrorAndExitCodeAndWaitableHandles) {
+  ThreadFacts facts{Event(TRUE, FALSE), 0, 99};
   unsigned id = 0;
+  SetLastError(5);
   HANDLE thread = Start(Report, &facts, &id);
   ASSERT_NE(thread, nullptr);
-  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  EXPECT_EQ(facts.id, id);
-  EXPECT_NE(facts.id, GetCurrentThreadId());
-  EXPECT_EQ(facts.lastError, 0u);  // each thread has its own
-  EXPECT_EQ(GetLastError(), 5u);
-  CloseHandle(thread);
-
-  HANDLE early = Start(EndEarly, nullptr);
-  ASSERT_EQ(WaitForSingleObject(early, INFINITE), WAIT_OBJECT_0);
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(early, &code));
-  EXPECT_EQ(code, 42u);
-  CloseHandle(early);
-}
-
-TEST(Thread, RunningThreadIsStillActiveAndDuplicatedSelfIsWaitable) {
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  HANDLE thread = Start([](void* e) -> unsigned { return WaitForSingleObject(static_cast<HANDLE>(e), INFINITE); }, event);
   DWORD code = 0;
   EXPECT_TRUE(GetExitCodeThread(thread, &code));
   EXPECT_EQ(code, DWORD(STILL_ACTIVE));
   EXPECT_EQ(WaitForSingleObject(thread, 0), WAIT_TIMEOUT);
-  SetEvent(event);
-  Finish(thread);
+  SetEvent(facts.go);
+  SetLastError(5);
+  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+  EXPECT_EQ(GetLastError(), 5u);
+  EXPECT_EQ(facts.id, id);
+  EXPECT_NE(facts.id, GetCurrentThreadId());
+  EXPECT_EQ(facts.lastError, 0u);  // each thread has its own
+  EXPECT_TRUE(GetExitCodeThread(thread, &code));
+  EXPECT_EQ(code, 42u);
   HANDLE self = nullptr;
   ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), GetCurrentThread(), GetCurrentProcess(), &self, 0, FALSE,
                               DUPLICATE_SAME_ACCESS));
   EXPECT_EQ(WaitForSingleObject(self, 0), WAIT_TIMEOUT);  // this thread runs
-  CloseHandle(self);
-  CloseHandle(event);
-}
-
-TEST(Interlocked, ReturnsResultingOrPreviousValues) {
-  volatile LONG value = 5;
-  EXPECT_EQ(InterlockedIncrement(&value), 6);
-  EXPECT_EQ(InterlockedDecrement(&value), 5);
-  EXPECT_EQ(InterlockedExchange(&value, 9), 5);
-  EXPECT_EQ(InterlockedCompareExchange(&value, 1, 8), 9);  // no match: unchanged
-  EXPECT_EQ(InterlockedCompareExchange(&value, 1, 9), 9);
-  EXPECT_EQ(value, 1);
+  Close({thread, self, facts.go});
 }
 
 }  // namespace

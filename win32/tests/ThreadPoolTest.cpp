@@ -54,8 +54,7 @@ TEST(PoolWait, OneShotRunsOnceAndConsumesOneSignal) {
   ASSERT_TRUE(watch.Fire());
   EXPECT_EQ(watch.timedOut, FALSE);
   EXPECT_EQ(WaitForSingleObject(watch.object, 0), WAIT_TIMEOUT);  // the callback took the signal
-  SetEvent(watch.object);
-  // A second signal is left alone: the wait has fired.
+  SetEvent(watch.object);  // a second signal is left alone: the wait has fired
   EXPECT_EQ(WaitForSingleObject(watch.object, 5000), WAIT_OBJECT_0);
   EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
   EXPECT_EQ(watch.calls, 1);
@@ -64,9 +63,7 @@ TEST(PoolWait, OneShotRunsOnceAndConsumesOneSignal) {
 TEST(PoolWait, RepeatingWaitRunsForEverySignal) {
   Watch watch;
   ASSERT_TRUE(watch.Register(WT_EXECUTEDEFAULT));
-  for (int i = 1; i <= 3; ++i) {
-    ASSERT_TRUE(watch.Fire());
-  }
+  for (int i = 0; i < 3; ++i) ASSERT_TRUE(watch.Fire());
   EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
   EXPECT_EQ(watch.calls, 3);
 }
@@ -95,23 +92,15 @@ TEST(PoolWait, UnregisterWithEventSignalsItWhenTheCallbackEnds) {
   CloseHandle(done);
 }
 
-struct Releaser {
-  HANDLE proceed;
-};
-
-unsigned __stdcall ReleaseLater(void* p) {
-  Sleep(50);  // lets the main thread get into UnregisterWaitEx first
-  SetEvent(static_cast<Releaser*>(p)->proceed);
-  return 0;
-}
-
 TEST(PoolWait, UnregisterWithInvalidHandleWaitsForTheRunningCallback) {
   Watch watch;
   ResetEvent(watch.proceed);
   ASSERT_TRUE(watch.Register());
   ASSERT_TRUE(watch.Fire());
-  Releaser releaser{watch.proceed};
-  auto helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, ReleaseLater, &releaser, 0, nullptr));
+  auto helper = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, [](void* proceed) -> unsigned {
+    Sleep(50);  // lets the main thread get into UnregisterWaitEx first
+    return SetEvent(static_cast<HANDLE>(proceed));
+  }, watch.proceed, 0, nullptr));
   EXPECT_TRUE(UnregisterWaitEx(watch.wait, INVALID_HANDLE_VALUE));
   EXPECT_EQ(watch.finished, 1);  // it returned only after the callback ended
   WaitForSingleObject(helper, INFINITE);

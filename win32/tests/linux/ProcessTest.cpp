@@ -1,8 +1,9 @@
 // Calls whose behaviour involves other processes: the named mutex shared by
-// all processes of the user, the command line, debugger output to stderr.
+// all processes of the user, the command line, debugger output.
 #include <gtest/gtest.h>
 #include <signal.h>
 #include <unistd.h>
+#include <vwin32.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -10,6 +11,7 @@
 #include <map>
 #include <sstream>
 #include <string>
+#include <vector>
 
 #include "Spawn.h"
 
@@ -65,20 +67,6 @@ TEST(NamedMutex, OwnerProcessDyingLeavesItAbandoned) {
   CloseHandle(mutex);
 }
 
-TEST(NamedMutex, OpenSeesOnlyMutexesThatAProcessHolds) {
-  const std::wstring name = Wide(Unique("vw32_gone"));
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  ASSERT_NE(mutex, nullptr);
-  CloseHandle(mutex);  // the last handle: the mutex is gone
-  EXPECT_EQ(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  mutex = CreateMutexW(nullptr, FALSE, name.c_str());
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));  // made anew, not owned
-  EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);
-  ReleaseMutex(mutex);
-  CloseHandle(mutex);
-}
-
 TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
   Child child = Spawn(VW32_TEST_HELPER, {"cmdline", "two words", "plain", "", "say \"hi\""});
   std::string out;
@@ -86,7 +74,7 @@ TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
   EXPECT_EQ(out, std::string(VW32_TEST_HELPER) + " cmdline \"two words\" plain \"\" \"say \\\"hi\\\"\"");
 }
 
-TEST(Process, DebuggerOutputGoesToStderrOnlyWhenAsked) {
+TEST(DebugOutput, GoesToStderrOnlyWhenAsked) {
   std::string err;
   Child quiet = Spawn(VW32_TEST_HELPER, {"debug", "nobody listens"});
   ASSERT_EQ(Finish(quiet, nullptr, &err), 0);
@@ -94,6 +82,18 @@ TEST(Process, DebuggerOutputGoesToStderrOnlyWhenAsked) {
   Child loud = Spawn(VW32_TEST_HELPER, {"debug", "to stderr"}, {"VW32_DEBUG_OUTPUT=stderr"});
   ASSERT_EQ(Finish(loud, nullptr, &err), 0);
   EXPECT_EQ(err, "to stderr");
+}
+
+TEST(DebugOutput, ReachesAnAttachedSinkWideAndWidened) {
+  std::vector<std::wstring> seen;
+  OutputDebugStringW(L"before");
+  vw32::AttachDebugSink([&seen](const wchar_t* text) { seen.push_back(text); });
+  OutputDebugStringW(L"wide line");
+  OutputDebugStringW(L"\n");
+  OutputDebugStringA("narrow \xC3\xBC");  // UTF-8 u-umlaut
+  vw32::DetachDebugSink();
+  OutputDebugStringW(L"after");
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"wide line", L"\n", L"narrow \u00FC"}));
 }
 
 }  // namespace

@@ -44,7 +44,10 @@ class RegTool : public ::testing::Test {
     for (char c : ascii) out += {c, '\0'};
     return out;
   }
-  bool Query(const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
+  // Whether the calls find the value, and its type and data.
+  static bool Query(const wchar_t* name, DWORD* type = nullptr, std::vector<BYTE>* data = nullptr) {
+    std::vector<BYTE> ignored;
+    if (!data) data = &ignored;
     HKEY key;
     if (RegOpenKeyExW(HKEY_CURRENT_USER, kSubKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
     data->resize(512);
@@ -53,6 +56,13 @@ class RegTool : public ::testing::Test {
     RegCloseKey(key);
     data->resize(size);
     return status == ERROR_SUCCESS;
+  }
+  static void ExpectValue(const wchar_t* name, DWORD type, const std::vector<BYTE>& data) {
+    DWORD gotType = 0;
+    std::vector<BYTE> got;
+    ASSERT_TRUE(Query(name, &gotType, &got)) << (name ? name : L"@");
+    EXPECT_EQ(gotType, type);
+    EXPECT_EQ(got, data);
   }
   static std::vector<BYTE> Text(const std::wstring& text) {
     auto* p = reinterpret_cast<const BYTE*>(text.c_str());
@@ -64,36 +74,30 @@ class RegTool : public ::testing::Test {
 
 TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   std::string out;
-  ASSERT_EQ(Reg({"add", kKey, "/v", "FileOutDetail", "/t", "REG_DWORD", "/d", "5", "/f"}, &out), 0);
-  EXPECT_EQ(out, "The operation completed successfully.\n");
-  ASSERT_EQ(Reg({"add", kKey, "/v", "LogDir", "/t", "REG_SZ", "/d", "/tmp/logs/", "/f"}), 0);
-  ASSERT_EQ(Reg({"add", kKey, "/v", "Expanded", "/t", "REG_EXPAND_SZ", "/d", "%HOME%\\logs", "/f"}), 0);
-  ASSERT_EQ(Reg({"add", kKey, "/v", "Mask", "/t", "REG_DWORD", "/d", "0x1F", "/f"}), 0);
+  const char* const adds[][3] = {{"FileOutDetail", "REG_DWORD", "5"},
+                                 {"LogDir", "REG_SZ", "/tmp/logs/"},
+                                 {"Expanded", "REG_EXPAND_SZ", "%HOME%\\logs"},
+                                 {"Mask", "REG_DWORD", "0x1F"}};
+  for (auto& add : adds) {
+    ASSERT_EQ(Reg({"add", kKey, "/v", add[0], "/t", add[1], "/d", add[2], "/f"}, &out), 0) << add[0];
+    EXPECT_EQ(out, "The operation completed successfully.\n");
+  }
   EXPECT_EQ(Reg({"add", kKey, "/v", "Bad", "/t", "REG_DWORD", "/d", "five", "/f"}), 1);
 
   const std::string bytes = FileBytes();
   ASSERT_GE(bytes.size(), 2u);
   EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
   EXPECT_EQ(bytes.find(Utf16("Windows Registry Editor Version 5.00\r\n")), 2u);
-  EXPECT_NE(bytes.find(Utf16("[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n")), std::string::npos);
-  EXPECT_NE(bytes.find(Utf16("\"FileOutDetail\"=dword:00000005\r\n")), std::string::npos);
-  EXPECT_NE(bytes.find(Utf16("\"LogDir\"=\"/tmp/logs/\"\r\n")), std::string::npos);
-  EXPECT_NE(bytes.find(Utf16("\"Expanded\"=hex(2):25,00,48,00")), std::string::npos);
-
-  DWORD type = 0;
-  std::vector<BYTE> data;
-  ASSERT_TRUE(Query(L"FileOutDetail", &type, &data));
-  EXPECT_EQ(type, DWORD(REG_DWORD));
-  EXPECT_EQ(data, (std::vector<BYTE>{5, 0, 0, 0}));
-  ASSERT_TRUE(Query(L"Mask", &type, &data));
-  EXPECT_EQ(data, (std::vector<BYTE>{0x1F, 0, 0, 0}));
-  ASSERT_TRUE(Query(L"LogDir", &type, &data));
-  EXPECT_EQ(type, DWORD(REG_SZ));
-  EXPECT_EQ(data, Text(L"/tmp/logs/"));
-  ASSERT_TRUE(Query(L"Expanded", &type, &data));
-  EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
-  EXPECT_EQ(data, Text(L"%HOME%\\logs"));
-  EXPECT_FALSE(Query(L"Bad", &type, &data));
+  for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n",
+                           "\"FileOutDetail\"=dword:00000005\r\n", "\"LogDir\"=\"/tmp/logs/\"\r\n",
+                           "\"Expanded\"=hex(2):25,00,48,00"}) {
+    EXPECT_NE(bytes.find(Utf16(line)), std::string::npos) << line;
+  }
+  ExpectValue(L"FileOutDetail", REG_DWORD, {5, 0, 0, 0});
+  ExpectValue(L"Mask", REG_DWORD, {0x1F, 0, 0, 0});
+  ExpectValue(L"LogDir", REG_SZ, Text(L"/tmp/logs/"));
+  ExpectValue(L"Expanded", REG_EXPAND_SZ, Text(L"%HOME%\\logs"));
+  EXPECT_FALSE(Query(L"Bad"));
 }
 
 TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
@@ -117,10 +121,8 @@ TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
   EXPECT_EQ(out, "ERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n");
 
   ASSERT_EQ(Reg({"delete", kKey, "/v", "LogDir", "/f"}), 0);
-  DWORD type;
-  std::vector<BYTE> data;
-  EXPECT_FALSE(Query(L"LogDir", &type, &data));
-  EXPECT_TRUE(Query(L"FileOutDetail", &type, &data));
+  EXPECT_FALSE(Query(L"LogDir"));
+  EXPECT_TRUE(Query(L"FileOutDetail"));
   ASSERT_EQ(Reg({"delete", "HKEY_CURRENT_USER\\Software\\Teskar", "/f"}), 0);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
@@ -136,17 +138,10 @@ TEST_F(RegTool, HandWrittenUtf8FileIsRead) {
          "\"Expanded\"=hex(2):25,00,48,00,\\\n"
          "  4f,00,00,00\n"
          "@=\"default\"\n";
-  DWORD type = 0;
-  std::vector<BYTE> data;
-  ASSERT_TRUE(Query(L"IdeOutDetail", &type, &data));
-  EXPECT_EQ(data, (std::vector<BYTE>{2, 0, 0, 0}));
-  ASSERT_TRUE(Query(L"logdir", &type, &data));
-  EXPECT_EQ(data, Text(L"/home/\"me\"/logs\\"));
-  ASSERT_TRUE(Query(L"Expanded", &type, &data));
-  EXPECT_EQ(type, DWORD(REG_EXPAND_SZ));
-  EXPECT_EQ(data, Text(L"%HO"));
-  ASSERT_TRUE(Query(nullptr, &type, &data));
-  EXPECT_EQ(data, Text(L"default"));
+  ExpectValue(L"IdeOutDetail", REG_DWORD, {2, 0, 0, 0});
+  ExpectValue(L"logdir", REG_SZ, Text(L"/home/\"me\"/logs\\"));
+  ExpectValue(L"Expanded", REG_EXPAND_SZ, Text(L"%HO"));
+  ExpectValue(nullptr, REG_SZ, Text(L"default"));
 }
 
 }  // namespace

@@ -13,11 +13,7 @@
 
 namespace {
 
-std::wstring Wide(const char* text) {
-  wchar_t buffer[512];
-  _snwprintf_s(buffer, 512, _TRUNCATE, L"%hs", text);
-  return buffer;
-}
+std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::strlen(ascii)); }
 
 void Put(HANDLE file, const std::string& text) {
   DWORD written;
