@@ -20,19 +20,14 @@ namespace {
 constexpr vsim::VideoMode kMode = vsim::VideoMode::HD1080i25;
 constexpr std::chrono::seconds kGuard{60};  // only turns a hang into a failure
 
-void noWork() {}
-void availableHardware(IHardwareList* hardware) { vantrel::describeHardware(*hardware); }
-void deviceAttributes(const IDeviceEntry* device, const char*, IPropertyBuilder* properties, ISourceList* sources,
-                      ITriggerList* triggers) {
-  vantrel::describeDevice(*device, *properties, *sources, *triggers);
-}
-
 imaqhost::AdaptorEntryPoints linkedEntryPoints() {
   imaqhost::AdaptorEntryPoints entryPoints;
-  entryPoints.initializeAdaptor = noWork;
-  entryPoints.uninitializeAdaptor = noWork;
-  entryPoints.getAvailHW = availableHardware;
-  entryPoints.getDeviceAttributes = deviceAttributes;
+  entryPoints.initializeAdaptor = entryPoints.uninitializeAdaptor = [] {};
+  entryPoints.getAvailHW = [](IHardwareList* hardware) { vantrel::describeHardware(*hardware); };
+  entryPoints.getDeviceAttributes = [](const IDeviceEntry* device, const char*, IPropertyBuilder* properties,
+                                       ISourceList* sources, ITriggerList* triggers) {
+    vantrel::describeDevice(*device, *properties, *sources, *triggers);
+  };
   entryPoints.createInstance = vantrel::createAdaptor;
   return entryPoints;
 }
@@ -46,20 +41,17 @@ class AdaptorObject : public ::testing::Test {
 }  // namespace
 
 TEST_F(AdaptorObject, AsksTheCardForTheLayoutOfTheChosenFormat) {
-  struct Case {
-    const char* format;
-    std::uint32_t layout;
-  };
   const auto input = imaqhost::VideoInput::create(linkedEntryPoints());
-  for (const Case& c : {Case{"YCrCb_20bit", ORNSDI_PIXFMT_YCRCB422_8}, Case{" RGB_24bit", ORNSDI_PIXFMT_BGR24}}) {
-    SCOPED_TRACE(c.format);
-    input->set("Format", c.format);
+  for (const auto& [format, layout] :
+       {std::pair{"YCrCb_20bit", ORNSDI_PIXFMT_YCRCB422_8}, std::pair{" RGB_24bit", ORNSDI_PIXFMT_BGR24}}) {
+    SCOPED_TRACE(format);
+    input->set("Format", format);
     input->set("FramesPerTrigger", "1");
     input->start();
     ASSERT_TRUE(input->waitUntilStopped(kGuard));
     ORNSDI_CameraData camera{};
     input->onEngineThread([&] { camera = dynamic_cast<VantrelAdaptor&>(input->adaptor()).grabCameraData(); });
-    EXPECT_EQ(camera.pixelFormat, c.layout);
+    EXPECT_EQ(camera.pixelFormat, std::uint32_t(layout));
     EXPECT_EQ(camera.fieldMode, 0u);
     EXPECT_EQ(camera.status.width, 1920);
     EXPECT_EQ(camera.status.height, 1080);

@@ -27,13 +27,15 @@ inline bool waitUntil(const std::function<bool()>& condition) {
   return true;
 }
 
-// The engine refuses `call` with an error of this identifier.
-inline void expectHostError(const std::function<void()>& call, const char* identifier, const std::string& what) {
+// The engine refuses `call` with an error of this identifier, its message containing `inMessage`.
+inline void expectHostError(const std::function<void()>& call, const char* identifier, const std::string& what,
+                            const std::string& inMessage = "") {
   try {
     call();
     ADD_FAILURE() << what << ": accepted";
   } catch (const imaqhost::HostError& error) {
     EXPECT_EQ(error.identifier(), identifier) << what << ": " << error.what();
+    EXPECT_NE(std::string(error.what()).find(inMessage), std::string::npos) << what << ": " << error.what();
   }
 }
 

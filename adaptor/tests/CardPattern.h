@@ -6,30 +6,18 @@
 #include "SimCard.h"
 
 #include <cstdint>
+#include <cstring>
 #include <map>
 #include <string>
-#include <utility>
 #include <vector>
 
 namespace cardpattern {
 
-// The samples of one picture line of a frame: width / 2 pixel pairs.
-inline std::vector<vsim::PatternSample> row(vsim::VideoMode mode, std::uint64_t frame, int line) {
-  std::vector<vsim::PatternSample> pairs(std::size_t(vsim::Describe(mode).width / 2));
-  for (std::size_t p = 0; p < pairs.size(); ++p) pairs[p] = vsim::PatternAt(mode, frame, line, int(p));
-  return pairs;
-}
-
-inline bool sameSamples(const std::vector<vsim::PatternSample>& a, const std::vector<vsim::PatternSample>& b) {
-  for (std::size_t p = 0; p < a.size(); ++p)
-    if (a[p].y0 != b[p].y0 || a[p].cb != b[p].cb || a[p].y1 != b[p].y1 || a[p].cr != b[p].cr) return false;
-  return true;
-}
-
-// One line as an engine frame of `frameType` carries it.
-inline std::vector<std::uint8_t> encode(const std::vector<vsim::PatternSample>& pairs, std::uint32_t frameType) {
+// One picture line of frame `frame` as an engine frame of `frameType` carries it.
+inline std::vector<std::uint8_t> line(vsim::VideoMode mode, std::uint64_t frame, int line, std::uint32_t frameType) {
   std::vector<std::uint8_t> bytes;
-  for (const vsim::PatternSample& s : pairs) {
+  for (int p = 0; p < vsim::Describe(mode).width / 2; ++p) {
+    const vsim::PatternSample s = vsim::PatternAt(mode, frame, line, p);
     if (frameType == imaqhost::kFrameTypeYCbCr422) {
       bytes.insert(bytes.end(), {vsim::ReduceTo8(s.y0), vsim::ReduceTo8(s.cb), vsim::ReduceTo8(s.y1),
                                  vsim::ReduceTo8(s.cr)});
@@ -43,19 +31,16 @@ inline std::vector<std::uint8_t> encode(const std::vector<vsim::PatternSample>& 
 }
 
 // Lines spread over the picture that do not depend on the frame number (all
-// but the band with the number and the moving box), with their samples.
-// Worked out once per mode.
-inline const std::vector<std::pair<int, std::vector<vsim::PatternSample>>>& fixedLines(vsim::VideoMode mode) {
-  static std::map<vsim::VideoMode, std::vector<std::pair<int, std::vector<vsim::PatternSample>>>> cache;
-  auto& lines = cache[mode];
+// but the band with the number and the moving box), as `frameType` carries them.
+inline const std::map<int, std::vector<std::uint8_t>>& fixedLines(vsim::VideoMode mode, std::uint32_t frameType) {
+  static std::map<std::pair<vsim::VideoMode, std::uint32_t>, std::map<int, std::vector<std::uint8_t>>> cache;
+  auto& lines = cache[{mode, frameType}];
   if (!lines.empty()) return lines;
   const int height = vsim::Describe(mode).height;
-  std::vector<int> candidates;
-  for (int line = 0; line < height; line += height / 24) candidates.push_back(line);
-  candidates.push_back(height - 1);
-  for (int line : candidates) {
-    auto pairs = row(mode, 0, line);
-    if (sameSamples(pairs, row(mode, 12345678, line))) lines.emplace_back(line, std::move(pairs));
+  for (int l = 0; l < height + height / 24; l += height / 24) {
+    const int at = l < height ? l : height - 1;
+    std::vector<std::uint8_t> bytes = cardpattern::line(mode, 0, at, frameType);
+    if (bytes == cardpattern::line(mode, 12345678, at, frameType)) lines.emplace(at, std::move(bytes));
   }
   return lines;
 }
@@ -66,8 +51,7 @@ inline std::string mismatch(const imaqhost::EngineFrame& frame, vsim::VideoMode 
   const vsim::ModeInfo& info = vsim::Describe(mode);
   if (frame.width() != info.width || frame.height() != info.height)
     return "size " + std::to_string(frame.width()) + " x " + std::to_string(frame.height());
-  for (const auto& [line, pairs] : fixedLines(mode)) {
-    const std::vector<std::uint8_t> expected = encode(pairs, frame.frameType());
+  for (const auto& [line, expected] : fixedLines(mode, frame.frameType())) {
     const std::uint8_t* actual = frame.pixels().data() + std::size_t(line) * frame.rowBytes();
     for (std::size_t i = 0; i < expected.size(); ++i)
       if (actual[i] != expected[i])

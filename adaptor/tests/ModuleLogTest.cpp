@@ -9,7 +9,6 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
@@ -20,57 +19,48 @@ namespace fs = std::filesystem;
 
 namespace {
 
-const wchar_t kLogKey[] = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
-
 // A new folder under the temporary folder, removed with its content.
-class TempFolder {
- public:
-  explicit TempFolder(const char* purpose) {
-    static std::atomic<int> serial{0};
-    path_ = fs::temp_directory_path() / ("vantrelimaq-" + std::string(purpose) + "-" +
-                                         std::to_string(GetCurrentProcessId()) + "-" + std::to_string(serial++));
-    fs::remove_all(path_);
-    fs::create_directories(path_);
+struct TempFolder {
+  explicit TempFolder(const char* purpose)
+      : path(fs::temp_directory_path() /
+             ("vantrelimaq-" + std::string(purpose) + "-" + std::to_string(GetCurrentProcessId()))) {
+    fs::remove_all(path);
+    fs::create_directories(path);
   }
   ~TempFolder() {
     std::error_code ignored;
-    fs::remove_all(path_, ignored);
+    fs::remove_all(path, ignored);
   }
-  const fs::path& path() const { return path_; }
-
- private:
-  fs::path path_;
+  const fs::path path;
 };
 
-// The log configuration of the current user, set for one test and removed
-// afterwards. On Linux the registry lives in a folder of the test's own.
+// The current user's log configuration for one test; on Linux the registry
+// lives in a folder of the test's own.
 class LogConfiguration {
  public:
   LogConfiguration(DWORD fileDetail, const std::wstring& logDirectory) {
 #if !defined(_WIN32)
-    vw32::SetRegistryFolder(registryFolder_.path().string().c_str());
+    vw32::SetRegistryFolder(registryFolder_.path.string().c_str());
 #endif
-    created_ = RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_WRITE,
-                               nullptr, &key_, nullptr) == ERROR_SUCCESS;
-    if (!created_) return;
-    created_ = RegSetValueExW(key_, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fileDetail),
+    created_ = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar\\ORNSDI\\SDK\\Log", 0, nullptr,
+                               REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key_, nullptr) == ERROR_SUCCESS &&
+               RegSetValueExW(key_, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fileDetail),
                               sizeof(fileDetail)) == ERROR_SUCCESS &&
                RegSetValueExW(key_, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(logDirectory.c_str()),
                               DWORD((logDirectory.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
   }
   ~LogConfiguration() {
-    if (key_ != nullptr) {
-      RegDeleteValueW(key_, L"FileOutDetail");
-      RegDeleteValueW(key_, L"LogDir");
-      RegCloseKey(key_);
-    }
+    if (key_ == nullptr) return;
+    RegDeleteValueW(key_, L"FileOutDetail");
+    RegDeleteValueW(key_, L"LogDir");
+    RegCloseKey(key_);
   }
   bool created() const { return created_; }
 
  private:
+  TempFolder registryFolder_{"registry"};
   HKEY key_ = nullptr;
   bool created_ = false;
-  TempFolder registryFolder_{"registry"};  // the registry file's folder on Linux
 };
 
 struct LogFile {
@@ -97,9 +87,9 @@ LogFile readLogFile(const fs::path& file) {
 void expectBanner(const std::wstring& line, bool opening) {
   SCOPED_TRACE(opening ? "opening banner" : "closing banner");
   EXPECT_EQ(line.rfind(L"{", 0), 0u) << "detail 5 starts with the context id";
-  const std::wstring process = L"; PT=" + std::to_wstring(GetCurrentProcessId()) + L":" +
-                               std::to_wstring(GetCurrentThreadId()) + L"; ";
-  EXPECT_NE(line.find(process), std::wstring::npos) << "process and thread";
+  EXPECT_NE(line.find(L"; PT=" + std::to_wstring(GetCurrentProcessId()) + L":" +
+                      std::to_wstring(GetCurrentThreadId()) + L"; "),
+            std::wstring::npos);
   const std::wstring site =
       opening ? L"; MN=LogEngine,( ); F=.\\LogEngine,LogEngine::Initialize,107; SV=MANDATORY; CD=0; MSG="
                 L"   >>>>>>>>>>>>>>>>> Open the log channels: File_Output for: "
@@ -114,30 +104,23 @@ void expectBanner(const std::wstring& line, bool opening) {
 }  // namespace
 
 TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
-  const TempFolder logFolder("logs");
-  const fs::path& logs = logFolder.path();
-  std::wstring directory = logs.wstring();
-  directory += fs::path::preferred_separator;  // the configured directory ends with its separator
-  LogConfiguration configuration(5, directory);
+  const TempFolder logs("logs");
+  // The configured directory ends with its separator.
+  LogConfiguration configuration(5, logs.path.wstring() + wchar_t(fs::path::preferred_separator));
   ASSERT_TRUE(configuration.created());
-  const fs::path file = logs / "ORNSDI.txt";
-
-  { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
-  const LogFile first = readLogFile(file);
-  ASSERT_GE(first.bytes.size(), 2u) << "no log file";
-  EXPECT_EQ(BYTE(first.bytes[0]), 0xFF);
-  EXPECT_EQ(BYTE(first.bytes[1]), 0xFE);
-  EXPECT_TRUE(first.endsWithLineEnd) << "every line ends with CR LF";
-  ASSERT_EQ(first.lines.size(), 2u);
-  expectBanner(first.lines[0], true);
-  expectBanner(first.lines[1], false);
-
-  { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
-  const LogFile second = readLogFile(file);
-  EXPECT_EQ(second.bytes.substr(0, first.bytes.size()), first.bytes) << "the second load appends";
-  EXPECT_TRUE(second.endsWithLineEnd);
-  ASSERT_EQ(second.lines.size(), 4u);
-  expectBanner(second.lines[2], true);
-  expectBanner(second.lines[3], false);
-  for (const std::wstring& line : second.lines) EXPECT_EQ(line.find(wchar_t(0xFEFF)), std::wstring::npos);
+  std::string previous;
+  for (size_t load = 1; load <= 2; ++load) {
+    SCOPED_TRACE("load " + std::to_string(load));
+    { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
+    const LogFile log = readLogFile(logs.path / "ORNSDI.txt");
+    ASSERT_GE(log.bytes.size(), 2u) << "no log file";
+    EXPECT_EQ(log.bytes.substr(0, 2), "\xFF\xFE");
+    EXPECT_EQ(log.bytes.substr(0, previous.size()), previous) << "a load appends";
+    EXPECT_TRUE(log.endsWithLineEnd) << "every line ends with CR LF";
+    ASSERT_EQ(log.lines.size(), 2 * load);
+    expectBanner(log.lines[2 * load - 2], true);
+    expectBanner(log.lines[2 * load - 1], false);
+    for (const std::wstring& line : log.lines) EXPECT_EQ(line.find(wchar_t(0xFEFF)), std::wstring::npos);
+    previous = log.bytes;
+  }
 }

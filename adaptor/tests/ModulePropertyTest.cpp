@@ -1,9 +1,6 @@
 // The adaptor object as the engine makes and sets it, through the module's
-// exports: "Format" and its listeners, the engine's checks of property
-// values, the band count, and the adaptor's memory.
+// exports: "Format" and its listeners, the band count, and the adaptor's memory.
 #include "CardFixture.h"
-
-#include <cstring>
 
 using imaqhost::HostError;
 using imaqhost::PropertySet;
@@ -12,17 +9,14 @@ namespace {
 
 constexpr int kRgb = int(imaqhost::kFrameTypeRgb24);
 constexpr int kYCbCr = int(imaqhost::kFrameTypeYCbCr422);
+const std::int32_t kYCbCrId = 2;
 
 // A property notice under a name of the test's choosing.
-class NamedInfo final : public IPropertyInfo {
- public:
-  NamedInfo(const char* name, int storage) : name_(name), storage_(storage) {}
-  const char* propertyName() const override { return name_; }
-  int storageType() const override { return storage_; }
-
- private:
-  const char* name_;
-  int storage_;
+struct NamedInfo final : IPropertyInfo {
+  NamedInfo(const char* name) : name(name) {}
+  const char* propertyName() const override { return name; }
+  int storageType() const override { return IMAQ_STORAGE_INT32; }
+  const char* name;
 };
 
 class ModuleProperties : public CardFixture {
@@ -35,87 +29,67 @@ class ModuleProperties : public CardFixture {
         listener->propertyWasSet(info, value);
     });
   }
-  void expectRefused(const std::string& name, const std::string& value, const char* identifier) {
-    expectHostError([&] { input().set(name, value); }, identifier, name + " = \"" + value + "\"");
-  }
 };
 
 }  // namespace
 
+// Values the engine refuses leave the adaptor's format as it was.
 TEST_F(ModuleProperties, FormatSelectsTheFrameTypeAndOtherPropertiesChangeNothing) {
   struct Step {
     const char* property;
     const char* value;
     int frameType;
+    const char* refusal;
   };
   const Step steps[] = {
-      {"Format", "YCrCb_20bit", kYCbCr}, {"SyncInput", "red", kYCbCr},  {"Tag", "Format", kYCbCr},
-      {"FramesPerTrigger", "2", kYCbCr}, {"Format", " RGB_24bit", kRgb}, {"SyncInput", "externalSync", kRgb},
+      {"Format", "YCrCb_20bit", kYCbCr, nullptr},
+      {"SyncInput", "red", kYCbCr, nullptr},
+      {"Tag", "Format", kYCbCr, nullptr},
+      {"Format", "RGB_24bit", kYCbCr, imaqhost::kInvalidValue},  // without its leading space
+      {"format", " RGB_24bit", kYCbCr, imaqhost::kUnknownProperty},
+      {"Format", " RGB_24bit", kRgb, nullptr},
+      {"SyncInput", "externalSync", kRgb, nullptr},
   };
   EXPECT_EQ(frameType(), kRgb) << "made in the first row's state";
   for (const Step& step : steps) {
-    input().set(step.property, step.value);
-    EXPECT_EQ(frameType(), step.frameType) << step.property << " = " << step.value;
-    EXPECT_EQ(input().get(step.property), step.value);
+    const std::string what = std::string(step.property) + " = \"" + step.value + "\"";
+    if (step.refusal != nullptr) {
+      expectHostError([&] { input().set(step.property, step.value); }, step.refusal, what);
+    } else {
+      input().set(step.property, step.value);
+      EXPECT_EQ(input().get(step.property), step.value);
+    }
+    EXPECT_EQ(frameType(), step.frameType) << what;
   }
   EXPECT_EQ(manager().suspendCalls(), 0) << "nothing is suspended while idle";
   EXPECT_EQ(manager().resumeCalls(), 0);
 }
 
-TEST_F(ModuleProperties, TheEngineRefusesValuesTheDeviceDoesNotTakeAndTheAdaptorHearsNothing) {
-  input().set("Format", "YCrCb_20bit");
-  struct Refusal {
-    const char* property;
-    const char* value;
-    const char* identifier;
-  };
-  const Refusal refusals[] = {
-      {"Format", "RGB_24bit", imaqhost::kInvalidValue},  // without its leading space
-      {"Format", "ycrcb_20bit", imaqhost::kInvalidValue},
-      {"Format", "", imaqhost::kInvalidValue},
-      {"SyncInput", "purple", imaqhost::kInvalidValue},
-      {"FramesPerTrigger", "-1", imaqhost::kInvalidValue},
-      {"FramesPerTrigger", "ten", imaqhost::kInvalidValue},
-      {"format", "YCrCb_20bit", imaqhost::kUnknownProperty},
-  };
-  for (const Refusal& refusal : refusals) expectRefused(refusal.property, refusal.value, refusal.identifier);
-  EXPECT_EQ(input().get("Format"), "YCrCb_20bit");
-  EXPECT_EQ(frameType(), kYCbCr);
-  try {
-    input().set("Format", "RGB");
-    ADD_FAILURE() << "\"RGB\" was accepted";
-  } catch (const HostError& error) {
-    EXPECT_STREQ(error.what(), "\"RGB\" is not a valid value of \"Format\". Valid values: \" RGB_24bit\", \"YCrCb_20bit\".");
-  }
-}
-
 TEST_F(ModuleProperties, TheListenerTakesOnlyExactFormatNoticesWithAValue) {
-  const std::int32_t ycbcr = 2;
-  const NamedInfo format("Format", IMAQ_STORAGE_INT32);
   for (const char* name : {"format", "FormatX", "Format ", " Format", "FORMAT", "SyncInput"}) {
-    const NamedInfo other(name, IMAQ_STORAGE_INT32);
-    notifyFormatListener(&other, &ycbcr);
+    const NamedInfo other(name);
+    notifyFormatListener(&other, &kYCbCrId);
     EXPECT_EQ(frameType(), kRgb) << "\"" << name << "\" was taken for \"Format\"";
   }
+  const NamedInfo format("Format");
   notifyFormatListener(&format, nullptr);
   EXPECT_EQ(frameType(), kRgb) << "a notice without a value";
   const std::int32_t unknown = 3;
   notifyFormatListener(&format, &unknown);
   EXPECT_EQ(frameType(), kRgb) << "an identifier of neither row";
-  notifyFormatListener(&format, &ycbcr);
+  notifyFormatListener(&format, &kYCbCrId);
   EXPECT_EQ(frameType(), kYCbCr);
 }
 
 TEST_F(ModuleProperties, FormatIsReadOnlyWhileRunningAndAChangeWhileBusyIsBracketedAndReachesTheCard) {
   startEndless();
-  expectRefused("Format", "YCrCb_20bit", imaqhost::kReadOnly);
-  expectRefused("SyncInput", "blue", imaqhost::kReadOnly);
+  expectHostError([&] { input().set("Format", "YCrCb_20bit"); }, imaqhost::kReadOnly, "Format while running");
+  expectHostError([&] { input().set("SyncInput", "blue"); }, imaqhost::kReadOnly, "SyncInput while running");
   EXPECT_EQ(frameType(), kRgb);
 
-  const std::int32_t ycbcr = 2;
-  notifyFormatListener(input().propertySetOnEngineThread().infoOf("SyncInput"), &ycbcr);
+  notifyFormatListener(input().propertySetOnEngineThread().infoOf("SyncInput"), &kYCbCrId);
   EXPECT_EQ(manager().suspendCalls(), 0) << "only \"Format\" suspends";
-  notifyFormatListener(input().propertySetOnEngineThread().infoOf("Format"), &ycbcr);
+  notifyFormatListener(input().propertySetOnEngineThread().infoOf("Format"), &kYCbCrId);
   EXPECT_EQ(frameType(), kYCbCr);
   EXPECT_EQ(manager().suspendCalls(), 1);
   EXPECT_EQ(manager().resumeCalls(), 1);
@@ -136,8 +110,7 @@ TEST_F(ModuleProperties, FormatIsReadOnlyWhileRunningAndAChangeWhileBusyIsBracke
 namespace {
 
 // An engine that only holds properties, for making adaptors by hand.
-class PropertyEngine final : public IEngine {
- public:
+struct PropertyEngine final : IEngine {
   PropertyEngine() {
     properties.addProperty("SyncInput", PropertySet::Kind::Text, "green");
     properties.addProperty("Format", PropertySet::Kind::Text, " RGB_24bit");
@@ -158,16 +131,12 @@ TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTh
   imaqhost::HardwareList withoutRecord;
   imaqhost::failNextAllocations(1);  // no memory for the "RS170" record
   ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, withoutRecord).has_value());
-  struct Case {
-    const imaqhost::HardwareList* hardware;
-    const char* format;
-  };
-  for (const Case& c : {Case{&withRecord, "RS170"}, Case{&withRecord, "PAL"}, Case{&withRecord, "NTSC"},
-                        Case{&withoutRecord, "RS170"}}) {
-    SCOPED_TRACE(c.format);
+  for (const auto& [hardware, format] : {std::pair{&withRecord, "RS170"}, std::pair{&withRecord, "PAL"},
+                                         std::pair{&withRecord, "NTSC"}, std::pair{&withoutRecord, "RS170"}}) {
+    SCOPED_TRACE(format);
     PropertyEngine engine;
     const long before = imaqhost::liveAllocations();
-    IAdaptor* adaptor = module_.entryPoints.createInstance(&engine, c.hardware->findDevice(1), c.format);
+    IAdaptor* adaptor = module_.entryPoints.createInstance(&engine, hardware->findDevice(1), format);
     ASSERT_NE(adaptor, nullptr);
     EXPECT_EQ(imaqhost::liveAllocations(), before + 3) << "the adaptor and a listener per property";
     EXPECT_EQ(adaptor->bandCount(), 3);
@@ -183,6 +152,8 @@ TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTh
   }
 }
 
+// No memory for the adaptor: none is made. Memory for the adaptor and the
+// first listener but none for the second: an engine error, and nothing kept.
 TEST_F(ModuleInstances, WithoutMemoryNoAdaptorIsMadeAndNothingIsKept) {
   PropertyEngine engine;
   imaqhost::HardwareList hardware;
@@ -192,18 +163,10 @@ TEST_F(ModuleInstances, WithoutMemoryNoAdaptorIsMadeAndNothingIsKept) {
   EXPECT_EQ(module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"), nullptr);
   EXPECT_EQ(imaqhost::liveAllocations(), before);
 
-  // Memory for the adaptor and the first listener, none for the second.
-  std::optional<HostError> raised;
   imaqhost::failNextAllocations(1, 2);
-  try {
-    delete module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170");
-  } catch (const HostError& error) {
-    raised = error;
-  }
+  expectHostError([&] { delete module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"); },
+                  "imaq:vantrelimaq:noMemory", "the adaptor without a listener", "\"Format\"");
   imaqhost::failNextAllocations(0);
-  ASSERT_TRUE(raised.has_value()) << "the adaptor was made without a listener";
-  EXPECT_EQ(raised->identifier(), "imaq:vantrelimaq:noMemory");
-  EXPECT_NE(std::string(raised->what()).find("\"Format\""), std::string::npos) << raised->what();
   engine.properties.releaseListeners();
   EXPECT_EQ(imaqhost::liveAllocations(), before);
 }

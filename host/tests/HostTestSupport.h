@@ -1,0 +1,66 @@
+// What the host tests share: an adaptor that records the engine's calls, and
+// a look at the engine error a call raises.
+#pragma once
+
+#include "ImaqEngine.h"
+
+#include <functional>
+#include <mutex>
+#include <string>
+#include <vector>
+
+// The identifier of the engine error `call` raises ("none" if it returns),
+// and its message.
+inline std::string identifierOf(const std::function<void()>& call, std::string* message = nullptr) {
+  try {
+    call();
+  } catch (const imaqhost::HostError& error) {
+    if (message != nullptr) *message = error.what();
+    return error.identifier();
+  }
+  return "none";
+}
+
+// Frames come from the test, as from a grab thread.
+class ScriptedAdaptor final : public IAdaptor {
+ public:
+  explicit ScriptedAdaptor(IEngine* engine) : IAdaptor(engine) {}
+  int maxFrameWidth() const override { return 4; }
+  int maxFrameHeight() const override { return 2; }
+  int frameTypeCode() const override { return int(imaqhost::kFrameTypeRgb24); }
+  int bandCount() const override { return 3; }
+  const char* driverDescription() const override { return "scripted"; }
+  const char* driverVersion() const override { return "0"; }
+  bool openCard() override { return record("open", opens); }
+  bool closeCard() override { return record("close", true); }
+  bool beginCapture() override { return record("begin", begins); }
+  bool endCapture() override { return record("end", true); }
+
+  // One frame, as the adaptor's callback delivers it.
+  void grab(std::uint8_t value) {
+    if (manager()->wantsFrame()) {
+      IEngineFrame* frame = manager()->engine()->makeFrame(imaqhost::kFrameTypeRgb24, 4, 2);
+      const std::vector<std::uint8_t> pixels(4 * 2 * 3, value);
+      frame->copyImage(pixels.data(), 4, 2, 0, 0);
+      frame->setTimeStamp(getCurrentTime());
+      manager()->engine()->deliverFrame(frame);
+    }
+    manager()->countFrame();
+  }
+  std::vector<std::string> calls() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return calls_;
+  }
+
+  bool opens = true;
+  bool begins = true;
+
+ private:
+  bool record(const char* call, bool result) {
+    std::lock_guard<std::mutex> hold(lock_);
+    calls_.push_back(call);
+    return result;
+  }
+  mutable std::mutex lock_;
+  std::vector<std::string> calls_;
+};
