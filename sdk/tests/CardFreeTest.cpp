@@ -17,7 +17,7 @@
 namespace {
 
 struct Report {
-  std::string function;
+  std::string module, function;
   DWORD severity;
   int code;
   std::wstring message;
@@ -33,7 +33,7 @@ class Recorder : public LogOutput {
   int Open() override { return 0; }
   void Close() override {}
   int Write(const wchar_t*, int, const LogRecord* r) override {
-    reports_->push_back({r->functionName, r->severity, r->code, r->message});
+    reports_->push_back({r->moduleName, r->functionName, r->severity, r->code, r->message});
     return 0;
   }
 
@@ -62,6 +62,7 @@ TEST_F(CardFree, InitFindsNothingAndSaysSoOnceAsAWarning) {
   EXPECT_EQ(report.severity, DWORD(LOG_WARNING));
   EXPECT_EQ(report.code, 3);
   EXPECT_EQ(report.function, "CDeviceEnumerator::CDeviceEnumerator");
+  EXPECT_EQ(report.module, "DeviceEnumerator");
 
   ORNSDI_ENUM_HANDLE list = &list;
   EXPECT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_NO_MORE_DEVICES);

@@ -88,23 +88,6 @@ TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
   }
 }
 
-class NoCardTest : public SimTest {
- protected:
-  NoCardTest() : SimTest(0) {}
-};
-
-TEST_F(NoCardTest, NothingToOpenIsAWarningOnly) {
-  EXPECT_EQ(ORNSDI_Init(), nullptr);
-  LogEntry line = log_.One(L"No devices present!");
-  EXPECT_EQ(line.severity, DWORD(LOG_WARNING));
-  EXPECT_EQ(line.code, 3);
-  EXPECT_EQ(line.module, "DeviceEnumerator");
-  EXPECT_EQ(log_.Count(L"No device left"), 0u);
-  ORNSDI_ENUM_HANDLE list = &list;
-  EXPECT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_NO_MORE_DEVICES);
-  EXPECT_EQ(list, nullptr);
-}
-
 class TwoCardTest : public SimTest {
  protected:
   TwoCardTest() : SimTest(2) {}

@@ -93,7 +93,7 @@ Session::Session(int index) {
   VtxOpenSessionOut out;
   EXPECT_EQ(Request(VTXCTL_OPEN_SESSION, &out), 0u);
   id_ = out.sessionId;
-  sessionWait_ = std::make_unique<Async>(device_, VTXCTL_SESSION_WAIT, Header(id_), &waitReply_, sizeof waitReply_);
+  sessionWait = std::make_unique<Async>(device_, VTXCTL_SESSION_WAIT, Header(id_), &waitReply_, sizeof waitReply_);
 }
 
 Session::~Session() {
@@ -104,9 +104,9 @@ Session::~Session() {
 
 void Session::CancelAll() {
   CancelIo(device_);
-  sessionWait_.reset();
-  buffers_.clear();
-  descriptorRequest_.reset();
+  sessionWait.reset();
+  buffers.clear();
+  descriptorRequest.reset();
 }
 
 uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size) {
@@ -119,8 +119,8 @@ uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t field
 }
 
 void Session::QueueRing(int count) {
-  buffers_.clear();
-  descriptorRequest_.reset();
+  buffers.clear();
+  descriptorRequest.reset();
   FreeRing();
   block_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(count) * bufferSize_,
                                               MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
@@ -128,18 +128,18 @@ void Session::QueueRing(int count) {
   descriptors_.assign(count, VtxDmaBufferData{});
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
-    buffers_.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
+    buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
                                                block_ + static_cast<size_t>(i) * bufferSize_, bufferSize_));
   }
-  descriptorRequest_ = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
+  descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
                                                descriptors_.data(),
                                                static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
 }
 
-bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers) {
+bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count) {
   if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode, nullptr) != 0) return false;
-  QueueRing(buffers);
-  return BufferCount() == buffers;
+  QueueRing(count);
+  return static_cast<int>(buffers.size()) == count;
 }
 
 void Session::FreeRing() {
@@ -159,15 +159,6 @@ DWORD Session::LockFrame(VtxLockBufferOut* out) {
     EXPECT_EQ(bytes, sizeof *out);
   }
   return error;
-}
-
-std::string CaseName(vsim::VideoMode mode, int pixelFormat, bool interlaced, bool singleField) {
-  std::string name = std::string("m") + vsim::Describe(mode).name + "_format" + std::to_string(pixelFormat) +
-                     (singleField ? "_field1" : interlaced ? "_fields" : "_frame");
-  for (char& c : name) {
-    if (c == '.') c = '_';
-  }
-  return name;
 }
 
 }  // namespace simtest

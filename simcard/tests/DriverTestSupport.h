@@ -54,10 +54,6 @@ class Async {
 
 // Input record: header of `sessionId` on channel 0, then `extra` bytes.
 std::vector<uint8_t> Header(uint32_t sessionId, const void* extra = nullptr, size_t extraSize = 0);
-template <typename T>
-std::vector<uint8_t> Header(uint32_t sessionId, const T& extra) {
-  return Header(sessionId, &extra, sizeof extra);
-}
 
 // A request that completes at once or is waited for; returns the Win32 error.
 DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
@@ -101,9 +97,9 @@ class Session {
   }
   uint32_t Stop() { return Simple(VTXCTL_DMA_STOP_GRABBING); }
   // Access, prepare and a ring of `buffers`; and then start. True if all went well.
-  bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers);
-  bool Grabbing(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int buffers) {
-    return Ready(pixelFormat, interlaced, fieldMode, buffers) && Start() == 0;
+  bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count);
+  bool Grabbing(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count) {
+    return Ready(pixelFormat, interlaced, fieldMode, count) && Start() == 0;
   }
   uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, &index, sizeof index); }
   // Starts a lock request; its reply lands in *out.
@@ -112,14 +108,14 @@ class Session {
   DWORD LockFrame(VtxLockBufferOut* out);
 
   const uint8_t* Buffer(int i) const { return block_ + static_cast<size_t>(i) * bufferSize_; }
-  int BufferCount() const { return static_cast<int>(buffers_.size()); }
   uint32_t BufferSize() const { return bufferSize_; }
   const VtxDmaBufferData& Descriptor(int i) const { return descriptors_[i]; }
-  std::vector<std::unique_ptr<Async>>& Buffers() { return buffers_; }
-  std::unique_ptr<Async>& DescriptorRequest() { return descriptorRequest_; }
-  std::unique_ptr<Async>& SessionWait() { return sessionWait_; }
   // Cancels everything pending and waits for it.
   void CancelAll();
+
+  // The pending requests: the ring's buffers, its descriptor array, the session wait.
+  std::vector<std::unique_ptr<Async>> buffers;
+  std::unique_ptr<Async> descriptorRequest, sessionWait;
 
  private:
   void FreeRing();
@@ -129,14 +125,8 @@ class Session {
   uint32_t bufferSize_ = 0;
   uint8_t* block_ = nullptr;
   std::vector<VtxDmaBufferData> descriptors_;
-  std::vector<std::unique_ptr<Async>> buffers_;
-  std::unique_ptr<Async> descriptorRequest_;
   VtxResult waitReply_{};
-  std::unique_ptr<Async> sessionWait_;
 };
-
-// A test name for a mode and raw layout: "m1080i29_97_format2_fields".
-std::string CaseName(vsim::VideoMode mode, int pixelFormat, bool interlaced, bool singleField);
 
 // Waits until `condition` holds, at most `seconds`; the caller asserts on
 // the result (how long it took is never checked).

@@ -34,9 +34,9 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   EXPECT_TRUE(removed.Set());
   EXPECT_FALSE(added.Set());
   EXPECT_EQ(lock->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  EXPECT_EQ(s.SessionWait()->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  for (auto& b : s.Buffers()) EXPECT_EQ(b->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  EXPECT_EQ(s.DescriptorRequest()->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(s.sessionWait->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  for (auto& b : s.buffers) EXPECT_EQ(b->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(s.descriptorRequest->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
   // The handle fails from now on; the card is gone from the list.
   VtxCameraConnectedOut connected;
   EXPECT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);

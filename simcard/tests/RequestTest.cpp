@@ -65,7 +65,7 @@ TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   EXPECT_NE(a.id(), VTX_NO_SESSION);
   EXPECT_NE(a.id(), b.id());
   EXPECT_EQ(sim().GetCounters().openSessions, 2u);
-  EXPECT_TRUE(a.SessionWait()->Pending());
+  EXPECT_TRUE(a.sessionWait->Pending());
   // Another session's id, or none, is refused.
   VtxCameraConnectedOut out;
   std::memset(&out, 0xEE, sizeof out);
@@ -76,8 +76,8 @@ TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   EXPECT_EQ(out.connected, 1);
   // Cancelling ends the wait with "aborted".
   CancelIo(a.device());
-  EXPECT_EQ(a.SessionWait()->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  EXPECT_TRUE(b.SessionWait()->Pending());
+  EXPECT_EQ(a.sessionWait->Wait(), DWORD(ERROR_OPERATION_ABORTED));
+  EXPECT_TRUE(b.sessionWait->Pending());
 }
 
 TEST_F(SimTest, RefusedSessionsAndInjectedResults) {
@@ -100,10 +100,25 @@ TEST_F(SimTest, RefusedSessionsAndInjectedResults) {
   EXPECT_EQ(+size.width, 1920);
 }
 
+// Format, signal, width, height, measured rate and register 34 (or `reg`) as the driver reports them.
+std::tuple<int, int, int, int, uint32_t, int> VideoState(Session& s, uint8_t reg = 34) {
+  VtxVideoStatusOut status;
+  VtxVideoSizeOut size;
+  VtxGrabStatOut stat;
+  VtxReadI2COut value;
+  EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_STATUS, &status), 0u);
+  EXPECT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
+  EXPECT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
+  EXPECT_EQ(s.Request(VTXCTL_READ_I2C, &value, &reg, 1), 0u);
+  uint32_t fps;
+  std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
+  return {status.videoFormat, status.signalPresent, size.width, size.height, fps, value.value};
+}
+
 TEST_F(SimTest, VideoStatusFollowsTheMode) {
   Session s;
   // Measured rate: the frames of the last second (23.98 counts 24, 29.97 counts 30).
-  struct Case { VideoMode mode; uint8_t format; uint16_t width, height; uint32_t fps; uint16_t reg34; };
+  struct Case { VideoMode mode; int format, width, height; uint32_t fps; int reg34; };
   const Case cases[] = {
       {VideoMode::HD1080i25, 0x01, 1920, 1080, 25, 0x0800},   {VideoMode::HD1080i2997, 0x02, 1920, 1080, 30, 0x0800},
       {VideoMode::HD1080p2398, 0x03, 1920, 1080, 24, 0x2000}, {VideoMode::HD1080p24, 0x04, 1920, 1080, 24, 0x2000},
@@ -113,60 +128,27 @@ TEST_F(SimTest, VideoStatusFollowsTheMode) {
   };
   for (const Case& c : cases) {
     sim().SetVideoMode(c.mode);
-    const char* name = vsim::Describe(c.mode).name;
-    VtxVideoStatusOut status;
-    VtxVideoSizeOut size;
-    VtxGrabStatOut stat;
-    VtxReadI2COut reg;
-    ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_STATUS, &status), 0u);
-    ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
-    ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
-    const uint8_t r34 = 34;
-    ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
-    uint32_t fps;
-    std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
-    EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent), std::make_tuple(c.format, uint8_t(1))) << name;
-    EXPECT_EQ(std::make_tuple(+size.width, +size.height), std::make_tuple(c.width, c.height)) << name;
-    EXPECT_EQ(+reg.value, c.reg34) << name;
-    EXPECT_EQ(fps, c.fps) << name;
-    EXPECT_EQ(vsim::Describe(c.mode).videoFormatCode, c.format) << name;
+    EXPECT_EQ(VideoState(s), std::make_tuple(c.format, 1, c.width, c.height, c.fps, c.reg34))
+        << vsim::Describe(c.mode).name;
   }
+  // Rate and register set directly, other registers read 0; -1 returns to the mode's values.
+  sim().SetVideoMode(VideoMode::HD1080i25);
+  sim().SetMeasuredFps(27);
+  sim().SetRegister34(0x2000);
+  EXPECT_EQ(VideoState(s), std::make_tuple(1, 1, 1920, 1080, 27u, 0x2000));
+  EXPECT_EQ(std::get<5>(VideoState(s, 35)), 0);
+  sim().SetMeasuredFps(-1);
+  sim().SetRegister34(-1);
+  EXPECT_EQ(VideoState(s), std::make_tuple(1, 1, 1920, 1080, 25u, 0x0800));
 
   // No camera: no signal, no size, format not settled.
   sim().SetCameraConnected(false);
-  VtxVideoStatusOut status;
-  VtxVideoSizeOut size;
+  const auto state = VideoState(s);
+  EXPECT_EQ(std::make_tuple(std::get<0>(state), std::get<1>(state), std::get<2>(state), std::get<3>(state)),
+            std::make_tuple(0xFF, 0, 0, 0));
   VtxCameraConnectedOut connected;
-  ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_STATUS, &status), 0u);
-  ASSERT_EQ(s.Request(VTXCTL_GET_VIDEO_SIZE, &size), 0u);
   ASSERT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
-  EXPECT_EQ(std::make_tuple(status.videoFormat, status.signalPresent, connected.connected),
-            std::make_tuple(uint8_t(0xFF), uint8_t(0), uint8_t(0)));
-  EXPECT_EQ(std::make_tuple(+size.width, +size.height), std::make_tuple(0, 0));
-}
-
-TEST_F(SimTest, MeasuredRateAndRegisterCanBeSetDirectly) {
-  Session s;
-  sim().SetMeasuredFps(27);
-  sim().SetRegister34(0x2000);
-  VtxGrabStatOut stat;
-  VtxReadI2COut reg;
-  const uint8_t r34 = 34, other = 35;
-  ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
-  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
-  uint32_t fps;
-  std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
-  EXPECT_EQ(fps, 27u);
-  EXPECT_EQ(+reg.value, 0x2000);
-  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &other, 1), 0u);
-  EXPECT_EQ(+reg.value, 0);
-  sim().SetMeasuredFps(-1);
-  sim().SetRegister34(-1);
-  ASSERT_EQ(s.Request(VTXCTL_GET_GRAB_STAT, &stat), 0u);
-  ASSERT_EQ(s.Request(VTXCTL_READ_I2C, &reg, &r34, 1), 0u);
-  std::memcpy(&fps, reinterpret_cast<uint8_t*>(&stat) + VTX_GRABSTAT_FPS, 4);
-  EXPECT_EQ(fps, 25u);
-  EXPECT_EQ(+reg.value, 1u << 11);  // 1080i25
+  EXPECT_EQ(connected.connected, 0);
 }
 
 TEST_F(SimTest, CameraEventSignalsChangesOnly) {
@@ -192,7 +174,8 @@ TEST_F(SimTest, CameraEventSignalsChangesOnly) {
     EXPECT_EQ(WaitForSingleObject(mine, 0), step.signalled ? WAIT_OBJECT_0 : DWORD(WAIT_TIMEOUT)) << step.what;
   }
   const uint64_t bad = 0x7FFFFFF0;
-  EXPECT_EQ(Call(s.device(), VTXCTL_REGISTER_EVENT, Header(s.id(), bad), nullptr, 0), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(Call(s.device(), VTXCTL_REGISTER_EVENT, Header(s.id(), &bad, sizeof bad), nullptr, 0),
+            DWORD(ERROR_INSUFFICIENT_BUFFER));
   VtxResult r;
   EXPECT_EQ(s.Request(VTXCTL_REGISTER_EVENT, &r, &bad, sizeof bad), 0xFFFFFFFFu);
   EXPECT_EQ(s.lastError(), DWORD(ERROR_INVALID_HANDLE));
