@@ -19,7 +19,10 @@ constexpr wchar_t kLogDirectorySeparator = L'/';
 // character beyond the basic plane counts twice.
 inline int LogUtf16Length(const wchar_t* text) {
   int length = 0;
-  for (; *text; ++text) length += (sizeof(wchar_t) > 2 && static_cast<unsigned long>(*text) >= 0x10000) ? 2 : 1;
+  for (; *text; ++text) {
+    ++length;
+    if constexpr (sizeof(wchar_t) > 2) length += (static_cast<unsigned long>(*text) >> 16) != 0 ? 1 : 0;
+  }
   return length;
 }
 
