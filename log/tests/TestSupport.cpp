@@ -1,15 +1,30 @@
 #include "TestSupport.h"
 
+#include <gtest/gtest.h>
+
 #include <atomic>
 #include <fstream>
 #include <iterator>
+#include <optional>
+#include <regex>
 
 #include "LogPlatform.h"
+
+#if !defined(_WIN32)
+#include <vwin32.h>
+
+// Linux build: the tests' registry is a folder of their own, not the user's.
+struct RegistryInTempFolder : ::testing::Environment {
+  void SetUp() override { vw32::SetRegistryFolder(folder.emplace().path.c_str()); }
+  void TearDown() override { folder.reset(); }
+  std::optional<TempFolder> folder;
+};
+static const auto* const registryEnvironment = ::testing::AddGlobalTestEnvironment(new RegistryInTempFolder);
+#endif
 
 namespace fs = std::filesystem;
 
 const LogSite kGrabSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab", "ORNSDI_GetDMAAccess"};
-static const wchar_t kConfigPath[] = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
 
 TempFolder::TempFolder() {
   static std::atomic<int> serial{0};
@@ -42,36 +57,50 @@ LogFileText ReadLogFile(const fs::path& file) {
   return text;
 }
 
-void WriteBytes(const fs::path& file, const std::string& bytes) {
-  std::ofstream(file, std::ios::binary | std::ios::trunc) << bytes;
-}
-
-ConfigKey::ConfigKey() {
-  Remove();
-  RegCreateKeyExW(HKEY_CURRENT_USER, kConfigPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
-                  nullptr);
-}
-
-ConfigKey::~ConfigKey() {
-  RegCloseKey(key_);
-  Remove();
-}
-
-void ConfigKey::Remove() { RegDeleteKeyW(HKEY_CURRENT_USER, kConfigPath); }
-
-void ConfigKey::Raw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-  RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size);
-}
-
-CurrentDirectory::CurrentDirectory(const TempFolder& folder) {
-  GetCurrentDirectoryW(MAX_PATH, previous_);
-  SetCurrentDirectoryW(folder.path.wstring().c_str());
-}
-
-CurrentDirectory::~CurrentDirectory() { SetCurrentDirectoryW(previous_); }
-
 LogRecord TestRecord(DWORD severity, const wchar_t* message) {
   static char time[] = "04.12.2026 07:26:26.5";
   return LogRecord{GetCurrentProcessId(), GetCurrentThreadId(), time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
                    kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
+}
+
+std::wstring BannerMessage(bool opening, const wchar_t* channels, const std::wstring& commandLine) {
+  return (std::wstring(opening ? L"   >>>>>>>>>>>>>>>>> Open" : L"   <<<<<<<<<<<<<<<<< Close") +
+          L" the log channels: " + channels + L" for: " + commandLine)
+      .substr(0, 511);
+}
+
+void ExpectDebuggerTexts(const std::function<std::wstring()>& run, const std::wstring& commandLine) {
+  TempFolder folder;
+  CurrentDirectory inFolder(folder);
+  auto banner = [&](bool opening) {
+    return L"MANDATORY: 0; " + BannerMessage(opening, L"IDE_Output", commandLine) + L"\n";
+  };
+  const std::pair<std::vector<std::pair<const wchar_t*, DWORD>>, std::wstring> cases[] = {
+      {{}, L"RegOpenKeyEx(\"\\Software\\Teskar\\ORNSDI\\SDK\\Log\") failed (2)\n"},  // no key at all
+      {{{L"SysOutDetail", 5}, {L"SysSeverityThrsh", 0}}, L""},  // only the system-output stub
+      {{{L"IdeOutDetail", 1}}, banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false)},
+  };
+  for (const auto& [values, shown] : cases) {
+    ConfigKey::Remove();
+    std::optional<ConfigKey> key;
+    if (!values.empty()) key.emplace();
+    for (auto [name, value] : values) key->Number(name, value);
+    EXPECT_EQ(run(), L"Open registry key\n" + shown);
+  }
+  EXPECT_TRUE(fs::is_empty(folder.path)) << "no log file";
+}
+
+std::map<std::wstring, int> WriterLineKinds(const fs::path& folder) {
+  LogFileText text = ReadLogFile(folder / "ORNSDI.txt");
+  EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
+  const std::wregex whole(
+      LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=[0-9.: ]+; MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
+      LR"(SV=NOTICE; CD=\3; MSG=writer ([AB]) line \3|LogEngine,\( \); F=\.\\LogEngine,LogEngine::)"
+      LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .*))");
+  std::map<std::wstring, int> kinds;
+  for (const auto& line : text.lines) {
+    std::wsmatch parts;
+    ++kinds[!std::regex_match(line, parts, whole) ? L"" : parts[4].matched ? parts[4].str() : parts[5].str()];
+  }
+  return kinds;
 }

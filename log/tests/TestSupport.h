@@ -4,6 +4,8 @@
 #include <windows.h>
 
 #include <filesystem>
+#include <functional>
+#include <map>
 #include <memory>
 #include <mutex>
 #include <string>
@@ -29,7 +31,6 @@ struct LogFileText {
   Lines lines;
 };
 LogFileText ReadLogFile(const std::filesystem::path& file);
-void WriteBytes(const std::filesystem::path& file, const std::string& bytes);
 
 // An output that keeps its lines, also after the engine destroyed it.
 class CaptureOutput : public LogOutput {
@@ -53,30 +54,54 @@ class CaptureOutput : public LogOutput {
 // The current user's logging key, made anew and removed at destruction.
 class ConfigKey {
  public:
-  ConfigKey();
-  ~ConfigKey();
-  static void Remove();
+  ConfigKey() {
+    Remove();
+    RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
+                    nullptr);
+  }
+  ~ConfigKey() {
+    RegCloseKey(key_);
+    Remove();
+  }
+  static void Remove() { RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
   void Number(const wchar_t* name, DWORD value) { Raw(name, REG_DWORD, &value, sizeof(value)); }
   void Text(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
     Raw(name, type, value.c_str(), DWORD((value.size() + 1) * sizeof(wchar_t)));
   }
-  void Raw(const wchar_t* name, DWORD type, const void* data, DWORD size);
+  void Raw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size);
+  }
 
  private:
+  static constexpr const wchar_t* kPath = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
   HKEY key_ = nullptr;
 };
 
 // The folder is the current directory until destruction.
-class CurrentDirectory {
- public:
-  explicit CurrentDirectory(const TempFolder& folder);
-  ~CurrentDirectory();
-
- private:
-  wchar_t previous_[MAX_PATH];
+struct CurrentDirectory {
+  explicit CurrentDirectory(const TempFolder& folder) {
+    GetCurrentDirectoryW(MAX_PATH, previous);
+    SetCurrentDirectoryW(folder.path.wstring().c_str());
+  }
+  ~CurrentDirectory() { SetCurrentDirectoryW(previous); }
+  wchar_t previous[MAX_PATH];
 };
 
 // A record of this process and thread, dated 4 December 2026, with the
 // texts of an "ERROR" report of the grabber library.
 LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL");
 extern const LogSite kGrabSite;
+
+// The message of the opening or closing banner for these channels, cut at
+// 511 characters with the command line.
+std::wstring BannerMessage(bool opening, const wchar_t* channels, const std::wstring& commandLine = GetCommandLineW());
+
+// For each registry set-up of the start-up, what `run` shows in the debugger
+// when it starts up, reports an "ERROR" and a "DEBUG" and shuts down, its
+// banners naming `commandLine`. No log file is written in the current folder.
+void ExpectDebuggerTexts(const std::function<std::wstring()>& run, const std::wstring& commandLine);
+
+// The lines of a file written by log_writer processes, by kind: the writer's
+// tag for a whole writer line, "Initialize,107" or "Close,49" for a banner, ""
+// for anything else (a torn or mixed line). Also expects the mark and a last CR LF.
+std::map<std::wstring, int> WriterLineKinds(const std::filesystem::path& folder);
