@@ -40,10 +40,25 @@ void UnpackReduce10RowScalar(const uint8_t* words, int32_t samples, uint8_t* byt
   });
 }
 
+void UnpackConvert10RowScalar(const uint8_t* words, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  // 96 pixels (32 words) at a time through a small buffer on the stack.
+  constexpr int32_t kChunk = 96;
+  uint8_t values[4 * kChunk];
+  for (int32_t done = 0; done < width; done += kChunk) {
+    const int32_t pixels = width - done < kChunk ? width - done : kChunk;
+    Unpack10RowScalar(words + done / 3 * 8, 2 * pixels, values);
+    CscRow10Scalar(values, pixels, bgr + 3 * static_cast<size_t>(done), plan);
+  }
+}
+
 namespace {
 
-const DecodeRowKernels kScalarRowKernels = {"scalar", Unpack10RowScalar, UnpackReduce10RowScalar, CscRow10Scalar,
-                                            CscRow8Scalar};
+const DecodeRowKernels kScalarRowKernels = {.name = "scalar",
+                                            .unpack10 = Unpack10RowScalar,
+                                            .unpackReduce10 = UnpackReduce10RowScalar,
+                                            .convert10 = CscRow10Scalar,
+                                            .convert8 = CscRow8Scalar,
+                                            .unpackConvert10 = UnpackConvert10RowScalar};
 
 #if defined(DECODE_X86_VECTOR)
 #if defined(_MSC_VER) && !defined(__clang__)

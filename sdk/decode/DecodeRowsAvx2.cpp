@@ -172,7 +172,36 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
   (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
 }
 
+// Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
+// registers and converted there.
+template <bool kAdjust>
+int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
+  const UnpackCode code;
+  int32_t done = 0;
+  for (; done + 48 <= width; done += 48) {
+    const uint8_t* group = words + done / 3 * 8;
+    __m256i pixels[6];
+    for (int r = 0; r < 6; ++r) pixels[r] = EightPixels<10, kAdjust>(code.Register(group + 64 * (r / 3), r % 3), v);
+    for (int k = 0; k < 3; ++k) Store48(bgr + 3 * done + 48 * k, pixels[2 * k], pixels[2 * k + 1]);
+  }
+  return done;
+}
+
+void UnpackConvert10Row(const uint8_t* words, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
+  int32_t done = 0;
+  if (plan.vectorExact) {
+    const CscVectors v = MakeVectors(plan);
+    done = plan.adjusts ? UnpackConvertBlocks<true>(words, width, bgr, v)
+                        : UnpackConvertBlocks<false>(words, width, bgr, v);
+  }
+  UnpackConvert10RowScalar(words + done / 3 * 8, width - done, bgr + 3 * done, plan);
+}
+
 }  // namespace
 
-extern const DecodeRowKernels kAvx2RowKernels = {"avx2", Unpack10Row, UnpackReduce10Row, ConvertRow<true>,
-                                                ConvertRow<false>};
+extern const DecodeRowKernels kAvx2RowKernels = {.name = "avx2",
+                                                 .unpack10 = Unpack10Row,
+                                                 .unpackReduce10 = UnpackReduce10Row,
+                                                 .convert10 = ConvertRow<true>,
+                                                 .convert8 = ConvertRow<false>,
+                                                 .unpackConvert10 = UnpackConvert10Row};

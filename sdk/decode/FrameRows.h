@@ -42,29 +42,12 @@ inline const uint8_t* RowAddress(const void* base, size_t pitch, int32_t row) {
   return static_cast<const uint8_t*>(base) + static_cast<size_t>(row) * pitch;
 }
 
-// Threads the next parallel loop will use: the OpenMP runtime's default.
-inline int32_t RowTeamSize() {
-#ifdef _OPENMP
-  return omp_get_max_threads();
-#else
-  return 1;
-#endif
-}
-
-inline int32_t RowThreadIndex() {
-#ifdef _OPENMP
-  return omp_get_thread_num();
-#else
-  return 0;
-#endif
-}
-
-// Calls rowFunction(r, threadIndex) for r in 0..rows-1, one contiguous block
-// of rows per thread (static schedule), and returns when every row is done.
+// Calls rowFunction(r) for r in 0..rows-1, one contiguous block of rows per
+// thread (static schedule), and returns when every row is done.
 template <class RowFunction>
 void ForEachRowParallel(int32_t rows, const RowFunction& rowFunction) {
 #pragma omp parallel for schedule(static)
-  for (int32_t r = 0; r < rows; ++r) rowFunction(r, RowThreadIndex());
+  for (int32_t r = 0; r < rows; ++r) rowFunction(r);
 }
 
 // Calls blockFunction(first, end) once per thread with that thread's block

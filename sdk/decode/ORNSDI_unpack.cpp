@@ -2,8 +2,6 @@
 // raw layout (unpack 10-bit, copy or convert 8-bit 4:2:2, copy 24-bit).
 #include "ORNSDI_unpack.h"
 
-#include <windows.h>
-
 #include "ColorSpaceConverter.h"
 #include "FrameRows.h"
 #include "Log.h"
@@ -39,35 +37,25 @@ struct DecodeJob {
   ORNSDI_CSC_PARAMS csc;
 };
 
-// Raw layout 0. Formats 0 and 1 unpack (and reduce) straight into the
-// caller's rows. Format 2 unpacks each row into a scratch row of the thread's
-// own and converts it from there. The bytes are those of a whole unpacked
-// temporary image, without its memory traffic.
+// Raw layout 0: each row unpacked, and reduced or converted, straight into
+// the caller's row. The bytes are those of a whole unpacked temporary image,
+// without its memory traffic; no temporary image is needed, so the memory
+// failure of one cannot arise.
 uint32_t RouteUnpack(const DecodeJob& job) {
   const FrameRows rows = MakeFrameRows(job.frame);
   const int32_t width = job.frame.status.width;
-  const int32_t samples = 2 * width;
   const size_t pitch = RawRowPitch(0, width);
   const DecodeRowKernels& code = job.rowCode;
-  if (job.format < 2) {
-    const auto unpack = job.format == 0 ? code.unpack10 : code.unpackReduce10;
-    ForEachRowParallel(rows.count, [&](int32_t r, int32_t) {
-      unpack(RowAddress(job.raw, pitch, r), samples, RowAddress(job.out, job.stride, rows.OutputRow(r)));
-    });
-    return ORNSDI_OK;
-  }
-  const size_t scratchPitch = (4 * static_cast<size_t>(width) + 63) & ~size_t(63);
-  const int32_t team = RowTeamSize();
-  uint8_t* scratch = static_cast<uint8_t*>(
-      VirtualAlloc(nullptr, scratchPitch * static_cast<size_t>(team), MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  if (scratch == nullptr) return ORNSDI_ERR_MEMORY;
   const CscRowPlan plan = MakeCscRowPlan(MakeCscFixed(job.csc), true);
-  ForEachRowParallel(rows.count, [&](int32_t r, int32_t thread) {
-    uint8_t* values = scratch + scratchPitch * static_cast<size_t>(thread);
-    code.unpack10(RowAddress(job.raw, pitch, r), samples, values);
-    code.convert10(values, width, RowAddress(job.out, job.stride, rows.OutputRow(r)), plan);
+  ForEachRowParallel(rows.count, [&](int32_t r) {
+    const uint8_t* words = RowAddress(job.raw, pitch, r);
+    uint8_t* out = RowAddress(job.out, job.stride, rows.OutputRow(r));
+    switch (job.format) {
+      case 0: code.unpack10(words, 2 * width, out); break;
+      case 1: code.unpackReduce10(words, 2 * width, out); break;
+      default: code.unpackConvert10(words, width, out, plan); break;
+    }
   });
-  VirtualFree(scratch, 0, MEM_RELEASE);
   return ORNSDI_OK;
 }
 

@@ -68,6 +68,9 @@ TEST(Differential, VectorRowsMatchScalarRowsAtEveryWidth) {
       scalar.convert10(values.data(), width, expected.data(), plan10);
       rows->convert10(values.data(), width, actual.data(), plan10);
       check("convert10");
+      scalar.unpackConvert10(words.data(), width, expected.data(), plan10);
+      rows->unpackConvert10(words.data(), width, actual.data(), plan10);
+      check("unpack and convert10");
       scalar.convert8(bytes.data(), width, expected.data(), plan8);
       rows->convert8(bytes.data(), width, actual.data(), plan8);
       check("convert8");
