@@ -9,16 +9,16 @@
 
 namespace {
 
-__m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
-void Store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
-__m128i Load128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+ROW_INLINE __m256i Load(const void* p) { return _mm256_loadu_si256(static_cast<const __m256i*>(p)); }
+ROW_INLINE void Store(void* p, __m256i v) { _mm256_storeu_si256(static_cast<__m256i*>(p), v); }
+ROW_INLINE __m128i Load128(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
 
 // Two 16-byte windows, one per lane.
-__m256i LoadLanes(const uint8_t* low, const uint8_t* high) {
+ROW_INLINE __m256i LoadLanes(const uint8_t* low, const uint8_t* high) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(Load128(low)), Load128(high), 1);
 }
 
-__m256i TableLanes(const void* low, const void* high) {
+ROW_INLINE __m256i TableLanes(const void* low, const void* high) {
   return _mm256_inserti128_si256(_mm256_castsi128_si256(_mm_load_si128(static_cast<const __m128i*>(low))),
                                  _mm_load_si128(static_cast<const __m128i*>(high)), 1);
 }
@@ -36,10 +36,12 @@ struct UnpackCode {
       scale[r] = TableLanes(t[(2 * r) % 3].scale, t[(2 * r + 1) % 3].scale);
     }
   }
-  __m256i Register(const uint8_t* group, int r) const {
-    static const int kWindow[6] = {0, 8, 16, 32, 40, 48};
-    const __m256i v = _mm256_shuffle_epi8(LoadLanes(group + kWindow[2 * r], group + kWindow[2 * r + 1]), shuffle[r]);
-    return _mm256_srli_epi16(_mm256_mullo_epi16(v, scale[r]), 6);
+  template <int kRegister>
+  ROW_INLINE __m256i Register(const uint8_t* group) const {
+    constexpr int kWindow[6] = {0, 8, 16, 32, 40, 48};
+    const __m256i bytes = LoadLanes(group + kWindow[2 * kRegister], group + kWindow[2 * kRegister + 1]);
+    const __m256i v = _mm256_shuffle_epi8(bytes, shuffle[kRegister]);
+    return _mm256_srli_epi16(_mm256_mullo_epi16(v, scale[kRegister]), 6);
   }
 };
 
@@ -48,13 +50,15 @@ void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
   int32_t done = 0;
   for (; done + 48 <= samples; done += 48) {
     const uint8_t* group = words + done / 3 * 4;
-    for (int r = 0; r < 3; ++r) Store(values + 2 * done + 32 * r, code.Register(group, r));
+    Store(values + 2 * done, code.Register<0>(group));
+    Store(values + 2 * done + 32, code.Register<1>(group));
+    Store(values + 2 * done + 64, code.Register<2>(group));
   }
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
 
 // floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
-__m256i Reduce16(__m256i values) {
+ROW_INLINE __m256i Reduce16(__m256i values) {
   const __m256i sum = _mm256_add_epi16(values, _mm256_set1_epi16(2));
   return _mm256_srli_epi16(_mm256_mulhi_epu16(sum, _mm256_set1_epi16(32641)), 1);
 }
@@ -64,10 +68,10 @@ void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
   int32_t done = 0;
   for (; done + 48 <= samples; done += 48) {
     const uint8_t* group = words + done / 3 * 4;
-    const __m256i first = Reduce16(code.Register(group, 0));
-    const __m256i last = Reduce16(code.Register(group, 2));
+    const __m256i first = Reduce16(code.Register<0>(group));
+    const __m256i last = Reduce16(code.Register<2>(group));
     // The packs interleave the lanes; put the quarters back in order.
-    const __m256i packed = _mm256_packus_epi16(first, Reduce16(code.Register(group, 1)));
+    const __m256i packed = _mm256_packus_epi16(first, Reduce16(code.Register<1>(group)));
     Store(bytes + done, _mm256_permute4x64_epi64(packed, 0xD8));
     const __m256i tail = _mm256_permute4x64_epi64(_mm256_packus_epi16(last, last), 0x08);
     _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + done + 32), _mm256_castsi256_si128(tail));
@@ -114,7 +118,7 @@ CscVectors MakeVectors(const CscRowPlan& p) {
 // Four pixel pairs (sixteen 16-bit samples) to 12 bytes B G R ... in each
 // lane, the lane's top four bytes zero (see FourPixels of the SSE4.1 code).
 template <int kShift, bool kAdjust>
-__m256i EightPixels(__m256i samples, const CscVectors& v) {
+ROW_INLINE __m256i EightPixels(__m256i samples, const CscVectors& v) {
   const __m256i d = _mm256_sub_epi16(samples, v.offset);
   const __m256i withCr = _mm256_shuffle_epi8(d, v.withCr);
   const __m256i withCb = _mm256_shuffle_epi8(d, v.withCb);
@@ -134,7 +138,7 @@ __m256i EightPixels(__m256i samples, const CscVectors& v) {
 }
 
 // Two results of EightPixels (12 bytes in each lane) to 48 contiguous bytes.
-void Store48(uint8_t* out, __m256i a, __m256i b) {
+ROW_INLINE void Store48(uint8_t* out, __m256i a, __m256i b) {
   const __m256i first = _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 3));
   const __m256i carry = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(3, 3, 3, 3, 3, 3, 0, 1));
   Store(out, _mm256_blend_epi32(first, carry, 0xC0));
@@ -144,7 +148,7 @@ void Store48(uint8_t* out, __m256i a, __m256i b) {
 
 // Sixteen 16-bit samples (eight pixels) of a row, from pixel `at` on.
 template <bool kTenBit>
-__m256i Samples(const uint8_t* row, int32_t at) {
+ROW_INLINE __m256i Samples(const uint8_t* row, int32_t at) {
   if (kTenBit) return Load(row + 4 * at);
   return _mm256_cvtepu8_epi16(Load128(row + 2 * at));
 }
@@ -173,16 +177,20 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
 }
 
 // Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
-// registers and converted there.
+// registers and converted there, two registers of eight pixels per store.
 template <bool kAdjust>
 int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
   const UnpackCode code;
   int32_t done = 0;
   for (; done + 48 <= width; done += 48) {
     const uint8_t* group = words + done / 3 * 8;
-    __m256i pixels[6];
-    for (int r = 0; r < 6; ++r) pixels[r] = EightPixels<10, kAdjust>(code.Register(group + 64 * (r / 3), r % 3), v);
-    for (int k = 0; k < 3; ++k) Store48(bgr + 3 * done + 48 * k, pixels[2 * k], pixels[2 * k + 1]);
+    uint8_t* out = bgr + 3 * done;
+    Store48(out, EightPixels<10, kAdjust>(code.Register<0>(group), v),
+            EightPixels<10, kAdjust>(code.Register<1>(group), v));
+    Store48(out + 48, EightPixels<10, kAdjust>(code.Register<2>(group), v),
+            EightPixels<10, kAdjust>(code.Register<0>(group + 64), v));
+    Store48(out + 96, EightPixels<10, kAdjust>(code.Register<1>(group + 64), v),
+            EightPixels<10, kAdjust>(code.Register<2>(group + 64), v));
   }
   return done;
 }

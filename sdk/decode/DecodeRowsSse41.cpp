@@ -4,14 +4,16 @@
 // the scalar loops.
 #include <immintrin.h>
 
+#include <cstring>
+
 #include "DecodeRows.h"
 #include "RowTables.h"
 
 namespace {
 
-__m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
-void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
-__m128i Table(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
+ROW_INLINE __m128i Load(const void* p) { return _mm_loadu_si128(static_cast<const __m128i*>(p)); }
+ROW_INLINE void Store(void* p, __m128i v) { _mm_storeu_si128(static_cast<__m128i*>(p), v); }
+ROW_INLINE __m128i Table(const void* p) { return _mm_load_si128(static_cast<const __m128i*>(p)); }
 
 // Four packed words (32 bytes) to 24 samples in three registers.
 struct UnpackCode {
@@ -23,9 +25,10 @@ struct UnpackCode {
       scale[block] = Table(kUnpackLanes[block].scale);
     }
   }
-  __m128i Block(const uint8_t* group, int block) const {
-    const __m128i v = _mm_shuffle_epi8(Load(group + 8 * block), shuffle[block]);
-    return _mm_srli_epi16(_mm_mullo_epi16(v, scale[block]), 6);
+  template <int kBlock>
+  ROW_INLINE __m128i Block(const uint8_t* group) const {
+    const __m128i v = _mm_shuffle_epi8(Load(group + 8 * kBlock), shuffle[kBlock]);
+    return _mm_srli_epi16(_mm_mullo_epi16(v, scale[kBlock]), 6);
   }
 };
 
@@ -34,13 +37,15 @@ void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
   int32_t done = 0;
   for (; done + 24 <= samples; done += 24) {
     const uint8_t* group = words + done / 3 * 4;
-    for (int block = 0; block < 3; ++block) Store(values + 2 * done + 16 * block, code.Block(group, block));
+    Store(values + 2 * done, code.Block<0>(group));
+    Store(values + 2 * done + 16, code.Block<1>(group));
+    Store(values + 2 * done + 32, code.Block<2>(group));
   }
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
 
 // floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
-__m128i Reduce8(__m128i values) {
+ROW_INLINE __m128i Reduce8(__m128i values) {
   const __m128i sum = _mm_add_epi16(values, _mm_set1_epi16(2));
   return _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(32641)), 1);
 }
@@ -50,9 +55,9 @@ void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
   int32_t done = 0;
   for (; done + 24 <= samples; done += 24) {
     const uint8_t* group = words + done / 3 * 4;
-    const __m128i first = Reduce8(code.Block(group, 0));
-    const __m128i last = Reduce8(code.Block(group, 2));
-    Store(bytes + done, _mm_packus_epi16(first, Reduce8(code.Block(group, 1))));
+    const __m128i first = Reduce8(code.Block<0>(group));
+    const __m128i last = Reduce8(code.Block<2>(group));
+    Store(bytes + done, _mm_packus_epi16(first, Reduce8(code.Block<1>(group))));
     _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + done + 16), _mm_packus_epi16(last, last));
   }
   UnpackReduce10RowScalar(words + done / 3 * 4, samples - done, bytes + done);
@@ -99,7 +104,7 @@ CscVectors MakeVectors(const CscRowPlan& p) {
 // same side, so it changes no clamped result). Without bias and with the
 // clamp 0..255 (kAdjust false) the byte saturation is the whole clamp.
 template <int kShift, bool kAdjust>
-__m128i FourPixels(__m128i samples, const CscVectors& v) {
+ROW_INLINE __m128i FourPixels(__m128i samples, const CscVectors& v) {
   const __m128i d = _mm_sub_epi16(samples, v.offset);
   const __m128i withCr = _mm_shuffle_epi8(d, v.withCr);
   const __m128i withCb = _mm_shuffle_epi8(d, v.withCb);
@@ -119,15 +124,23 @@ __m128i FourPixels(__m128i samples, const CscVectors& v) {
 }
 
 // Four 12-byte groups to 48 contiguous bytes.
-void Store48(uint8_t* out, __m128i a, __m128i b, __m128i c, __m128i d) {
+ROW_INLINE void Store48(uint8_t* out, __m128i a, __m128i b, __m128i c, __m128i d) {
   Store(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
   Store(out + 16, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
   Store(out + 32, _mm_or_si128(_mm_srli_si128(c, 8), _mm_slli_si128(d, 4)));
 }
 
+// Three 12-byte groups to 36 contiguous bytes.
+ROW_INLINE void Store36(uint8_t* out, __m128i a, __m128i b, __m128i c) {
+  Store(out, _mm_or_si128(a, _mm_slli_si128(b, 12)));
+  Store(out + 16, _mm_or_si128(_mm_srli_si128(b, 4), _mm_slli_si128(c, 8)));
+  const int32_t last = _mm_cvtsi128_si32(_mm_srli_si128(c, 8));
+  std::memcpy(out + 32, &last, 4);
+}
+
 // Eight 16-bit samples (four pixels) of a row, from pixel `at` on.
 template <bool kTenBit>
-__m128i Samples(const uint8_t* row, int32_t at) {
+ROW_INLINE __m128i Samples(const uint8_t* row, int32_t at) {
   if (kTenBit) return Load(row + 4 * at);
   return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 2 * at)));
 }
@@ -157,18 +170,19 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
   (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
 }
 
-// Eight packed words (48 samples, 24 pixels) at a time, unpacked into
+// Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
 // registers and converted there.
 template <bool kAdjust>
 int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
   const UnpackCode code;
   int32_t done = 0;
   for (; done + 48 <= width; done += 48) {
-    const uint8_t* group = words + done / 3 * 8;
-    __m128i pixels[12];
-    for (int b = 0; b < 12; ++b) pixels[b] = FourPixels<10, kAdjust>(code.Block(group + 32 * (b / 3), b % 3), v);
-    for (int k = 0; k < 3; ++k) {
-      Store48(bgr + 3 * done + 48 * k, pixels[4 * k], pixels[4 * k + 1], pixels[4 * k + 2], pixels[4 * k + 3]);
+    // Four groups of four words, three blocks of four pixels each.
+    for (int k = 0; k < 4; ++k) {
+      const uint8_t* group = words + done / 3 * 8 + 32 * k;
+      uint8_t* out = bgr + 3 * done + 36 * k;
+      Store36(out, FourPixels<10, kAdjust>(code.Block<0>(group), v), FourPixels<10, kAdjust>(code.Block<1>(group), v),
+              FourPixels<10, kAdjust>(code.Block<2>(group), v));
     }
   }
   return done;

@@ -5,6 +5,15 @@
 
 #include <cstdint>
 
+// The small vector helpers must be inlined into the row loops, whatever the
+// compiler's estimate of their size: a call per eight pixels costs more than
+// the work.
+#if defined(_MSC_VER) && !defined(__clang__)
+#define ROW_INLINE __forceinline
+#else
+#define ROW_INLINE inline __attribute__((always_inline))
+#endif
+
 namespace {
 
 // Eight 10-bit samples out of a 16-byte window of packed words. Sample i of a
