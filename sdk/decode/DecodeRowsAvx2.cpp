@@ -80,20 +80,22 @@ void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
 }
 
 struct CscVectors {
-  __m256i offset, withCr, withCb, red, blue, greenCr, greenCb;
-  __m256i biasBG, biasR, low, high, toBgr;
+  __m256i offset, swap, first, swapped, greenFirst, greenSwapped;
+  __m256i biasMixed, biasGreen, low, high, toBgr;
 };
 
-__m256i Halves(int16_t first, int16_t second) {
-  return _mm256_setr_epi16(first, first, first, first, second, second, second, second, first, first, first, first,
-                           second, second, second, second);
+// Per lane: the pattern of the packed pixel values, B R B R R B R B for the
+// first eight and green for the rest (see kMixedToBgr).
+__m256i MixedWords(int16_t b, int16_t r) { return _mm256_setr_epi16(b, r, b, r, r, b, r, b, b, r, b, r, r, b, r, b); }
+
+__m256i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
+  const __m128i lane = _mm_setr_epi8(char(b), char(r), char(b), char(r), char(r), char(b), char(r), char(b), char(g),
+                                     char(g), char(g), char(g), char(g), char(g), char(g), char(g));
+  return _mm256_broadcastsi128_si256(lane);
 }
 
-// Per lane: four bytes for blue, four for green, eight for red.
-__m128i Quarters(uint8_t b, uint8_t g, uint8_t r) {
-  return _mm_setr_epi8(char(b), char(b), char(b), char(b), char(g), char(g), char(g), char(g), char(r), char(r),
-                       char(r), char(r), char(r), char(r), char(r), char(r));
-}
+// Coefficients of the even and odd pixel's lanes, repeated.
+__m256i Alternating(int32_t even, int32_t odd) { return _mm256_setr_epi32(even, odd, even, odd, even, odd, even, odd); }
 
 CscVectors MakeVectors(const CscRowPlan& p) {
   const CscFixed& c = p.csc;
@@ -101,17 +103,16 @@ CscVectors MakeVectors(const CscRowPlan& p) {
   v.offset = _mm256_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
                                p.crOffset, p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset,
                                p.yOffset, p.crOffset);
-  v.withCr = TableLanes(kPairWithCr, kPairWithCr);
-  v.withCb = TableLanes(kPairWithCb, kPairWithCb);
-  v.red = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToR) << 16));
-  v.blue = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.cbToB) << 16));
-  v.greenCr = _mm256_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToGNegated) << 16));
-  v.greenCb = _mm256_set1_epi32(int32_t(p.cbToGNegated) << 16);
-  v.biasBG = Halves(c.bBias, c.gBias);
-  v.biasR = _mm256_set1_epi16(c.rBias);
-  v.low = _mm256_broadcastsi128_si256(Quarters(c.bMin, c.gMin, c.rMin));
-  v.high = _mm256_broadcastsi128_si256(Quarters(c.bMax, c.gMax, c.rMax));
-  v.toBgr = TableLanes(kPlanarToBgr, kPlanarToBgr);
+  v.swap = TableLanes(kSwapChroma, kSwapChroma);
+  v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
+  v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
+  v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
+  v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+  v.biasMixed = MixedWords(c.bBias, c.rBias);
+  v.biasGreen = _mm256_set1_epi16(c.gBias);
+  v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
+  v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+  v.toBgr = TableLanes(kMixedToBgr, kMixedToBgr);
   return v;
 }
 
@@ -120,25 +121,35 @@ CscVectors MakeVectors(const CscRowPlan& p) {
 template <int kShift, bool kAdjust>
 ROW_INLINE __m256i EightPixels(__m256i samples, const CscVectors& v) {
   const __m256i d = _mm256_sub_epi16(samples, v.offset);
-  const __m256i withCr = _mm256_shuffle_epi8(d, v.withCr);
-  const __m256i withCb = _mm256_shuffle_epi8(d, v.withCb);
-  const __m256i red = _mm256_srai_epi32(_mm256_madd_epi16(withCr, v.red), kShift);
-  const __m256i blue = _mm256_srai_epi32(_mm256_madd_epi16(withCb, v.blue), kShift);
+  const __m256i swapped = _mm256_shuffle_epi8(d, v.swap);
+  const __m256i blueRed = _mm256_srai_epi32(_mm256_madd_epi16(d, v.first), kShift);
+  const __m256i redBlue = _mm256_srai_epi32(_mm256_madd_epi16(swapped, v.swapped), kShift);
   const __m256i green = _mm256_srai_epi32(
-      _mm256_add_epi32(_mm256_madd_epi16(withCr, v.greenCr), _mm256_madd_epi16(withCb, v.greenCb)), kShift);
-  __m256i bg = _mm256_packs_epi32(blue, green);
-  __m256i rr = _mm256_packs_epi32(red, red);
+      _mm256_add_epi32(_mm256_madd_epi16(d, v.greenFirst), _mm256_madd_epi16(swapped, v.greenSwapped)), kShift);
+  __m256i mixed = _mm256_packs_epi32(blueRed, redBlue);
+  __m256i greens = _mm256_packs_epi32(green, green);
   if (kAdjust) {
-    bg = _mm256_adds_epi16(bg, v.biasBG);
-    rr = _mm256_adds_epi16(rr, v.biasR);
+    mixed = _mm256_adds_epi16(mixed, v.biasMixed);
+    greens = _mm256_adds_epi16(greens, v.biasGreen);
   }
-  __m256i bytes = _mm256_packus_epi16(bg, rr);
+  __m256i bytes = _mm256_packus_epi16(mixed, greens);
   if (kAdjust) bytes = _mm256_max_epu8(_mm256_min_epu8(bytes, v.high), v.low);
   return _mm256_shuffle_epi8(bytes, v.toBgr);
 }
 
 // Two results of EightPixels (12 bytes in each lane) to 48 contiguous bytes.
+// kSpill: with four lane stores, each 16 bytes wide, which also write the 4
+// bytes after the 48 (zeros); the caller then rewrites those. Without it,
+// exactly the 48 bytes.
+template <bool kSpill>
 ROW_INLINE void Store48(uint8_t* out, __m256i a, __m256i b) {
+  if (kSpill) {
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out), _mm256_castsi256_si128(a));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 12), _mm256_extracti128_si256(a, 1));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 24), _mm256_castsi256_si128(b));
+    _mm_storeu_si128(reinterpret_cast<__m128i*>(out + 36), _mm256_extracti128_si256(b, 1));
+    return;
+  }
   const __m256i first = _mm256_permutevar8x32_epi32(a, _mm256_setr_epi32(0, 1, 2, 4, 5, 6, 3, 3));
   const __m256i carry = _mm256_permutevar8x32_epi32(b, _mm256_setr_epi32(3, 3, 3, 3, 3, 3, 0, 1));
   Store(out, _mm256_blend_epi32(first, carry, 0xC0));
@@ -153,14 +164,23 @@ ROW_INLINE __m256i Samples(const uint8_t* row, int32_t at) {
   return _mm256_cvtepu8_epi16(Load128(row + 2 * at));
 }
 
-// Whole 16-pixel blocks; returns the pixels done.
+template <bool kTenBit, bool kAdjust, bool kSpill>
+ROW_INLINE void ConvertBlock(const uint8_t* row, int32_t at, uint8_t* bgr, const CscVectors& v) {
+  constexpr int kShift = kTenBit ? 10 : 8;
+  Store48<kSpill>(bgr + 3 * at, EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, at), v),
+                  EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, at + 8), v));
+}
+
+// Whole 16-pixel blocks; returns the pixels done. A block may spill into
+// the next pair of pixels only where that pair is written later.
 template <bool kTenBit, bool kAdjust>
 int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  constexpr int kShift = kTenBit ? 10 : 8;
+  const int32_t pairedWidth = width & ~1;
   int32_t done = 0;
-  for (; done + 16 <= width; done += 16) {
-    Store48(bgr + 3 * done, EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
-            EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v));
+  for (; done + 18 <= pairedWidth; done += 16) ConvertBlock<kTenBit, kAdjust, true>(row, done, bgr, v);
+  if (done + 16 <= width) {
+    ConvertBlock<kTenBit, kAdjust, false>(row, done, bgr, v);
+    done += 16;
   }
   return done;
 }
@@ -176,21 +196,30 @@ void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPla
   (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
 }
 
-// Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
-// registers and converted there, two registers of eight pixels per store.
+// Sixteen packed words (96 samples, 48 pixels), unpacked into registers and
+// converted there, two registers of eight pixels per store.
+template <bool kAdjust, bool kSpill>
+ROW_INLINE void UnpackConvertBlock(const UnpackCode& code, const uint8_t* group, uint8_t* out,
+                                   const CscVectors& v) {
+  Store48<kSpill>(out, EightPixels<10, kAdjust>(code.Register<0>(group), v),
+                  EightPixels<10, kAdjust>(code.Register<1>(group), v));
+  Store48<kSpill>(out + 48, EightPixels<10, kAdjust>(code.Register<2>(group), v),
+                  EightPixels<10, kAdjust>(code.Register<0>(group + 64), v));
+  Store48<kSpill>(out + 96, EightPixels<10, kAdjust>(code.Register<1>(group + 64), v),
+                  EightPixels<10, kAdjust>(code.Register<2>(group + 64), v));
+}
+
 template <bool kAdjust>
 int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
   const UnpackCode code;
+  const int32_t pairedWidth = width & ~1;
   int32_t done = 0;
-  for (; done + 48 <= width; done += 48) {
-    const uint8_t* group = words + done / 3 * 8;
-    uint8_t* out = bgr + 3 * done;
-    Store48(out, EightPixels<10, kAdjust>(code.Register<0>(group), v),
-            EightPixels<10, kAdjust>(code.Register<1>(group), v));
-    Store48(out + 48, EightPixels<10, kAdjust>(code.Register<2>(group), v),
-            EightPixels<10, kAdjust>(code.Register<0>(group + 64), v));
-    Store48(out + 96, EightPixels<10, kAdjust>(code.Register<1>(group + 64), v),
-            EightPixels<10, kAdjust>(code.Register<2>(group + 64), v));
+  for (; done + 50 <= pairedWidth; done += 48) {
+    UnpackConvertBlock<kAdjust, true>(code, words + done / 3 * 8, bgr + 3 * done, v);
+  }
+  if (done + 48 <= width) {
+    UnpackConvertBlock<kAdjust, false>(code, words + done / 3 * 8, bgr + 3 * done, v);
+    done += 48;
   }
   return done;
 }

@@ -64,36 +64,37 @@ void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
 }
 
 struct CscVectors {
-  __m128i offset, withCr, withCb, red, blue, greenCr, greenCb;
-  __m128i biasBG, biasR, low, high, toBgr;
+  __m128i offset, swap, first, swapped, greenFirst, greenSwapped;
+  __m128i biasMixed, biasGreen, low, high, toBgr;
 };
 
-__m128i Halves(int16_t first, int16_t second) {
-  return _mm_setr_epi16(first, first, first, first, second, second, second, second);
+// The pattern of the packed pixel values: B R B R R B R B for the first
+// eight, green for the rest (see kMixedToBgr).
+__m128i MixedWords(int16_t b, int16_t r) { return _mm_setr_epi16(b, r, b, r, r, b, r, b); }
+
+__m128i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
+  return _mm_setr_epi8(char(b), char(r), char(b), char(r), char(r), char(b), char(r), char(b), char(g), char(g),
+                       char(g), char(g), char(g), char(g), char(g), char(g));
 }
 
-// Four bytes for blue, four for green, eight for red.
-__m128i Quarters(uint8_t b, uint8_t g, uint8_t r) {
-  return _mm_setr_epi8(char(b), char(b), char(b), char(b), char(g), char(g), char(g), char(g), char(r), char(r),
-                       char(r), char(r), char(r), char(r), char(r), char(r));
-}
+// Coefficients of the even and odd pixel's lanes, repeated.
+__m128i Alternating(int32_t even, int32_t odd) { return _mm_setr_epi32(even, odd, even, odd); }
 
 CscVectors MakeVectors(const CscRowPlan& p) {
   const CscFixed& c = p.csc;
   CscVectors v;
   v.offset = _mm_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
                             p.crOffset);
-  v.withCr = Table(kPairWithCr);
-  v.withCb = Table(kPairWithCb);
-  v.red = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToR) << 16));
-  v.blue = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.cbToB) << 16));
-  v.greenCr = _mm_set1_epi32(int32_t(uint16_t(p.yGain)) | (int32_t(p.crToGNegated) << 16));
-  v.greenCb = _mm_set1_epi32(int32_t(p.cbToGNegated) << 16);
-  v.biasBG = Halves(c.bBias, c.gBias);
-  v.biasR = _mm_set1_epi16(c.rBias);
-  v.low = Quarters(c.bMin, c.gMin, c.rMin);
-  v.high = Quarters(c.bMax, c.gMax, c.rMax);
-  v.toBgr = Table(kPlanarToBgr);
+  v.swap = Table(kSwapChroma);
+  v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
+  v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
+  v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
+  v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+  v.biasMixed = MixedWords(c.bBias, c.rBias);
+  v.biasGreen = _mm_set1_epi16(c.gBias);
+  v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
+  v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+  v.toBgr = Table(kMixedToBgr);
   return v;
 }
 
@@ -106,19 +107,18 @@ CscVectors MakeVectors(const CscRowPlan& p) {
 template <int kShift, bool kAdjust>
 ROW_INLINE __m128i FourPixels(__m128i samples, const CscVectors& v) {
   const __m128i d = _mm_sub_epi16(samples, v.offset);
-  const __m128i withCr = _mm_shuffle_epi8(d, v.withCr);
-  const __m128i withCb = _mm_shuffle_epi8(d, v.withCb);
-  const __m128i red = _mm_srai_epi32(_mm_madd_epi16(withCr, v.red), kShift);
-  const __m128i blue = _mm_srai_epi32(_mm_madd_epi16(withCb, v.blue), kShift);
+  const __m128i swapped = _mm_shuffle_epi8(d, v.swap);
+  const __m128i blueRed = _mm_srai_epi32(_mm_madd_epi16(d, v.first), kShift);
+  const __m128i redBlue = _mm_srai_epi32(_mm_madd_epi16(swapped, v.swapped), kShift);
   const __m128i green = _mm_srai_epi32(
-      _mm_add_epi32(_mm_madd_epi16(withCr, v.greenCr), _mm_madd_epi16(withCb, v.greenCb)), kShift);
-  __m128i bg = _mm_packs_epi32(blue, green);
-  __m128i rr = _mm_packs_epi32(red, red);
+      _mm_add_epi32(_mm_madd_epi16(d, v.greenFirst), _mm_madd_epi16(swapped, v.greenSwapped)), kShift);
+  __m128i mixed = _mm_packs_epi32(blueRed, redBlue);
+  __m128i greens = _mm_packs_epi32(green, green);
   if (kAdjust) {
-    bg = _mm_adds_epi16(bg, v.biasBG);
-    rr = _mm_adds_epi16(rr, v.biasR);
+    mixed = _mm_adds_epi16(mixed, v.biasMixed);
+    greens = _mm_adds_epi16(greens, v.biasGreen);
   }
-  __m128i bytes = _mm_packus_epi16(bg, rr);
+  __m128i bytes = _mm_packus_epi16(mixed, greens);
   if (kAdjust) bytes = _mm_max_epu8(_mm_min_epu8(bytes, v.high), v.low);
   return _mm_shuffle_epi8(bytes, v.toBgr);
 }

@@ -44,11 +44,18 @@ constexpr UnpackLane MakeUnpackLane(int block) {
 constexpr UnpackLane kUnpackLanes[3] = {MakeUnpackLane(0), MakeUnpackLane(1), MakeUnpackLane(2)};
 
 // Colour conversion, per 128-bit lane of two pixel pairs (Y0 Cb Y1 Cr as
-// 16-bit values): the pairs (Y, Cr) and (Y, Cb) of each pixel, for
-// multiply-add against (yGain, crToR) and so on.
-alignas(16) constexpr int8_t kPairWithCr[16] = {0, 1, 6, 7, 4, 5, 6, 7, 8, 9, 14, 15, 12, 13, 14, 15};
-alignas(16) constexpr int8_t kPairWithCb[16] = {0, 1, 2, 3, 4, 5, 2, 3, 8, 9, 10, 11, 12, 13, 10, 11};
-// Bytes B0..B3 G0..G3 R0..R3 to B0 G0 R0 B1 G1 R1 ..., the last four zero.
-alignas(16) constexpr int8_t kPlanarToBgr[16] = {0, 4, 8, 1, 5, 9, 2, 6, 10, 3, 7, 11, -128, -128, -128, -128};
+// 16-bit values). Multiply-adds over the pairs as they come, (Y0, Cb) and
+// (Y1, Cr), give blue of the first pixel and red of the second; over the
+// pairs with the chroma samples swapped, (Y0, Cr) and (Y1, Cb), red of the
+// first and blue of the second. Green takes both.
+alignas(16) constexpr int8_t kSwapChroma[16] = {0, 1, 6, 7, 4, 5, 2, 3, 8, 9, 14, 15, 12, 13, 10, 11};
+// Bytes B0 R1 B2 R3 R0 B1 R2 B3 G0 G1 G2 G3 (G0..G3 again) to
+// B0 G0 R0 B1 G1 R1 B2 G2 R2 B3 G3 R3, the last four bytes zero.
+alignas(16) constexpr int8_t kMixedToBgr[16] = {0, 8, 4, 5, 9, 1, 2, 10, 6, 7, 11, 3, -128, -128, -128, -128};
+
+// Two 16-bit coefficients as the 32-bit lane a multiply-add pairs them in.
+constexpr int32_t CoefficientPair(int16_t first, int16_t second) {
+  return int32_t(uint16_t(first)) | int32_t(uint32_t(uint16_t(second)) << 16);
+}
 
 }  // namespace
