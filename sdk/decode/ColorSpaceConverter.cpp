@@ -64,8 +64,8 @@ void ConvertFrame(RowCode rowCode, const CscRowPlan& plan, const ORNSDI_CameraDa
   const FrameRows rows = MakeFrameRows(frame);
   const int32_t width = frame.status.width;
   const size_t pitch = static_cast<size_t>(sourcePitch);
-  ForEachRowParallel(rows.count, [&](int32_t r) {
-    rowCode(RowAddress(source, pitch, r), width, RowAddress(destination, destinationStride, rows.OutputRow(r)),
+  ForEachRowParallel(rows.count, [&](int32_t n) {
+    rowCode(RowAddress(source, pitch, rows.SourceRow(n)), width, RowAddress(destination, destinationStride, n),
             plan);
   });
 }

@@ -11,17 +11,18 @@
 
 #include "ORNSDI.h"
 
-// Source row r of a frame goes to output row OutputRow(r). Interlaced: the
-// first `half` source rows (field 1) go to even rows, the next `half` (field
-// 2) to odd rows.
+// Where the rows of a frame go. Interlaced: the first `half` source rows
+// (field 1) go to even output rows, the next `half` (field 2) to odd rows;
+// source row r goes to row 2r, or to row 2(r - half) + 1 when r >= half.
 struct FrameRows {
-  int32_t count;  // source rows to process
+  int32_t count;  // rows to produce
   int32_t half;
   bool interlaced;
 
-  int32_t OutputRow(int32_t r) const {
-    if (!interlaced) return r;
-    return r < half ? 2 * r : 2 * (r - half) + 1;
+  // The source row of output row n (n < count).
+  int32_t SourceRow(int32_t n) const {
+    if (!interlaced) return n;
+    return n % 2 == 0 ? n / 2 : half + n / 2;
   }
 };
 
@@ -42,8 +43,10 @@ inline const uint8_t* RowAddress(const void* base, size_t pitch, int32_t row) {
   return static_cast<const uint8_t*>(base) + static_cast<size_t>(row) * pitch;
 }
 
-// Calls rowFunction(r) for r in 0..rows-1, one contiguous block of rows per
-// thread (static schedule), and returns when every row is done.
+// Calls rowFunction(n) for n in 0..rows-1, one contiguous block of rows per
+// thread (static schedule), and returns when every row is done. The routes
+// share out output rows, so that each thread writes one contiguous part of
+// the image, also when it reads both fields of an interlaced frame.
 template <class RowFunction>
 void ForEachRowParallel(int32_t rows, const RowFunction& rowFunction) {
 #pragma omp parallel for schedule(static)

@@ -47,9 +47,9 @@ uint32_t RouteUnpack(const DecodeJob& job) {
   const size_t pitch = RawRowPitch(0, width);
   const DecodeRowKernels& code = job.rowCode;
   const CscRowPlan plan = MakeCscRowPlan(MakeCscFixed(job.csc), true);
-  ForEachRowParallel(rows.count, [&](int32_t r) {
-    const uint8_t* words = RowAddress(job.raw, pitch, r);
-    uint8_t* out = RowAddress(job.out, job.stride, rows.OutputRow(r));
+  ForEachRowParallel(rows.count, [&](int32_t n) {
+    const uint8_t* words = RowAddress(job.raw, pitch, rows.SourceRow(n));
+    uint8_t* out = RowAddress(job.out, job.stride, n);
     switch (job.format) {
       case 0: code.unpack10(words, 2 * width, out); break;
       case 1: code.unpackReduce10(words, 2 * width, out); break;
