@@ -45,15 +45,37 @@ struct UnpackCode {
   }
 };
 
-void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+template <bool kStream>
+ROW_INLINE void StoreOut(uint8_t* p, __m256i v) {
+  if (kStream) {
+    _mm256_stream_si256(reinterpret_cast<__m256i*>(p), v);
+  } else {
+    Store(p, v);
+  }
+}
+
+template <bool kStream>
+int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
   const UnpackCode code;
   int32_t done = 0;
   for (; done + 48 <= samples; done += 48) {
     const uint8_t* group = words + done / 3 * 4;
-    Store(values + 2 * done, code.Register<0>(group));
-    Store(values + 2 * done + 32, code.Register<1>(group));
-    Store(values + 2 * done + 64, code.Register<2>(group));
+    StoreOut<kStream>(values + 2 * done, code.Register<0>(group));
+    StoreOut<kStream>(values + 2 * done + 32, code.Register<1>(group));
+    StoreOut<kStream>(values + 2 * done + 64, code.Register<2>(group));
   }
+  return done;
+}
+
+// The unpacked row is half as large again as the packed one. A row that
+// starts on a 32-byte boundary is written with streaming stores, which send
+// it to memory without first reading its cache lines (and complete before
+// the row returns).
+void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+  const bool aligned = (reinterpret_cast<uintptr_t>(values) & 31) == 0;
+  const int32_t done = aligned ? Unpack10Blocks<true>(words, samples, values)
+                               : Unpack10Blocks<false>(words, samples, values);
+  if (aligned) _mm_sfence();
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
 

@@ -32,15 +32,35 @@ struct UnpackCode {
   }
 };
 
-void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+template <bool kStream>
+ROW_INLINE void StoreOut(uint8_t* p, __m128i v) {
+  if (kStream) {
+    _mm_stream_si128(reinterpret_cast<__m128i*>(p), v);
+  } else {
+    Store(p, v);
+  }
+}
+
+template <bool kStream>
+int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
   const UnpackCode code;
   int32_t done = 0;
   for (; done + 24 <= samples; done += 24) {
     const uint8_t* group = words + done / 3 * 4;
-    Store(values + 2 * done, code.Block<0>(group));
-    Store(values + 2 * done + 16, code.Block<1>(group));
-    Store(values + 2 * done + 32, code.Block<2>(group));
+    StoreOut<kStream>(values + 2 * done, code.Block<0>(group));
+    StoreOut<kStream>(values + 2 * done + 16, code.Block<1>(group));
+    StoreOut<kStream>(values + 2 * done + 32, code.Block<2>(group));
   }
+  return done;
+}
+
+// As in the AVX2 code: a row that starts on a 16-byte boundary is written
+// with streaming stores, complete before the row returns.
+void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
+  const bool aligned = (reinterpret_cast<uintptr_t>(values) & 15) == 0;
+  const int32_t done = aligned ? Unpack10Blocks<true>(words, samples, values)
+                               : Unpack10Blocks<false>(words, samples, values);
+  if (aligned) _mm_sfence();
   Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
 }
 
