@@ -5,6 +5,7 @@
 #include <immintrin.h>
 
 #include "DecodeRows.h"
+#include "RowDrivers.h"
 #include "RowTables.h"
 
 namespace {
@@ -54,51 +55,10 @@ ROW_INLINE void StoreOut(uint8_t* p, __m256i v) {
   }
 }
 
-template <bool kStream>
-int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
-  const UnpackCode code;
-  int32_t done = 0;
-  for (; done + 48 <= samples; done += 48) {
-    const uint8_t* group = words + done / 3 * 4;
-    StoreOut<kStream>(values + 2 * done, code.Register<0>(group));
-    StoreOut<kStream>(values + 2 * done + 32, code.Register<1>(group));
-    StoreOut<kStream>(values + 2 * done + 64, code.Register<2>(group));
-  }
-  return done;
-}
-
-// The unpacked row is half as large again as the packed one. A row that
-// starts on a 32-byte boundary is written with streaming stores, which send
-// it to memory without first reading its cache lines (and complete before
-// the row returns).
-void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
-  const bool aligned = (reinterpret_cast<uintptr_t>(values) & 31) == 0;
-  const int32_t done = aligned ? Unpack10Blocks<true>(words, samples, values)
-                               : Unpack10Blocks<false>(words, samples, values);
-  if (aligned) _mm_sfence();
-  Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
-}
-
 // floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
 ROW_INLINE __m256i Reduce16(__m256i values) {
   const __m256i sum = _mm256_add_epi16(values, _mm256_set1_epi16(2));
   return _mm256_srli_epi16(_mm256_mulhi_epu16(sum, _mm256_set1_epi16(32641)), 1);
-}
-
-void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
-  const UnpackCode code;
-  int32_t done = 0;
-  for (; done + 48 <= samples; done += 48) {
-    const uint8_t* group = words + done / 3 * 4;
-    const __m256i first = Reduce16(code.Register<0>(group));
-    const __m256i last = Reduce16(code.Register<2>(group));
-    // The packs interleave the lanes; put the quarters back in order.
-    const __m256i packed = _mm256_packus_epi16(first, Reduce16(code.Register<1>(group)));
-    Store(bytes + done, _mm256_permute4x64_epi64(packed, 0xD8));
-    const __m256i tail = _mm256_permute4x64_epi64(_mm256_packus_epi16(last, last), 0x08);
-    _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + done + 32), _mm256_castsi256_si128(tail));
-  }
-  UnpackReduce10RowScalar(words + done / 3 * 4, samples - done, bytes + done);
 }
 
 struct CscVectors {
@@ -118,25 +78,6 @@ __m256i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
 
 // Coefficients of the even and odd pixel's lanes, repeated.
 __m256i Alternating(int32_t even, int32_t odd) { return _mm256_setr_epi32(even, odd, even, odd, even, odd, even, odd); }
-
-CscVectors MakeVectors(const CscRowPlan& p) {
-  const CscFixed& c = p.csc;
-  CscVectors v;
-  v.offset = _mm256_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
-                               p.crOffset, p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset,
-                               p.yOffset, p.crOffset);
-  v.swap = TableLanes(kSwapChroma, kSwapChroma);
-  v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
-  v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
-  v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
-  v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
-  v.biasMixed = MixedWords(c.bBias, c.rBias);
-  v.biasGreen = _mm256_set1_epi16(c.gBias);
-  v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
-  v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
-  v.toBgr = TableLanes(kMixedToBgr, kMixedToBgr);
-  return v;
-}
 
 // Four pixel pairs (sixteen 16-bit samples) to 12 bytes B G R ... in each
 // lane, the lane's top four bytes zero (see FourPixels of the SSE4.1 code).
@@ -193,31 +134,6 @@ ROW_INLINE void ConvertBlock(const uint8_t* row, int32_t at, uint8_t* bgr, const
                   EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, at + 8), v));
 }
 
-// Whole 16-pixel blocks; returns the pixels done. A block may spill into
-// the next pair of pixels only where that pair is written later.
-template <bool kTenBit, bool kAdjust>
-int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  const int32_t pairedWidth = width & ~1;
-  int32_t done = 0;
-  for (; done + 18 <= pairedWidth; done += 16) ConvertBlock<kTenBit, kAdjust, true>(row, done, bgr, v);
-  if (done + 16 <= width) {
-    ConvertBlock<kTenBit, kAdjust, false>(row, done, bgr, v);
-    done += 16;
-  }
-  return done;
-}
-
-template <bool kTenBit>
-void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? ConvertBlocks<kTenBit, true>(row, width, bgr, v)
-                        : ConvertBlocks<kTenBit, false>(row, width, bgr, v);
-  }
-  (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
-}
-
 // Sixteen packed words (96 samples, 48 pixels), unpacked into registers and
 // converted there, two registers of eight pixels per store.
 template <bool kAdjust, bool kSpill>
@@ -231,36 +147,90 @@ ROW_INLINE void UnpackConvertBlock(const UnpackCode& code, const uint8_t* group,
                   EightPixels<10, kAdjust>(code.Register<2>(group + 64), v));
 }
 
-template <bool kAdjust>
-int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  const UnpackCode code;
-  const int32_t pairedWidth = width & ~1;
-  int32_t done = 0;
-  for (; done + 50 <= pairedWidth; done += 48) {
-    UnpackConvertBlock<kAdjust, true>(code, words + done / 3 * 8, bgr + 3 * done, v);
-  }
-  if (done + 48 <= width) {
-    UnpackConvertBlock<kAdjust, false>(code, words + done / 3 * 8, bgr + 3 * done, v);
-    done += 48;
-  }
-  return done;
-}
+// The block functions of this instruction set, for RowDrivers: each does
+// whole blocks of a row and returns how many samples or pixels it did.
+struct Avx2 {
+  static constexpr uintptr_t kStreamAlignment = 32;
+  using Vectors = CscVectors;
 
-void UnpackConvert10Row(const uint8_t* words, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? UnpackConvertBlocks<true>(words, width, bgr, v)
-                        : UnpackConvertBlocks<false>(words, width, bgr, v);
+  template <bool kStream>
+  static int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
+    const UnpackCode code;
+    int32_t done = 0;
+    for (; done + 48 <= samples; done += 48) {
+      const uint8_t* group = words + done / 3 * 4;
+      StoreOut<kStream>(values + 2 * done, code.Register<0>(group));
+      StoreOut<kStream>(values + 2 * done + 32, code.Register<1>(group));
+      StoreOut<kStream>(values + 2 * done + 64, code.Register<2>(group));
+    }
+    return done;
   }
-  UnpackConvert10RowScalar(words + done / 3 * 8, width - done, bgr + 3 * done, plan);
-}
+
+  static int32_t UnpackReduce10Blocks(const uint8_t* words, int32_t samples, uint8_t* bytes) {
+    const UnpackCode code;
+    int32_t done = 0;
+    for (; done + 48 <= samples; done += 48) {
+      const uint8_t* group = words + done / 3 * 4;
+      const __m256i first = Reduce16(code.Register<0>(group));
+      const __m256i last = Reduce16(code.Register<2>(group));
+      // The packs interleave the lanes; put the quarters back in order.
+      const __m256i packed = _mm256_packus_epi16(first, Reduce16(code.Register<1>(group)));
+      Store(bytes + done, _mm256_permute4x64_epi64(packed, 0xD8));
+      const __m256i tail = _mm256_permute4x64_epi64(_mm256_packus_epi16(last, last), 0x08);
+      _mm_storeu_si128(reinterpret_cast<__m128i*>(bytes + done + 32), _mm256_castsi256_si128(tail));
+    }
+    return done;
+  }
+
+  static CscVectors MakeVectors(const CscRowPlan& p) {
+    const CscFixed& c = p.csc;
+    CscVectors v;
+    v.offset = _mm256_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
+                                 p.crOffset, p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset,
+                                 p.yOffset, p.crOffset);
+    v.swap = TableLanes(kSwapChroma, kSwapChroma);
+    v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
+    v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
+    v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
+    v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+    v.biasMixed = MixedWords(c.bBias, c.rBias);
+    v.biasGreen = _mm256_set1_epi16(c.gBias);
+    v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
+    v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+    v.toBgr = TableLanes(kMixedToBgr, kMixedToBgr);
+    return v;
+  }
+
+  // Whole 16-pixel blocks; returns the pixels done. A block may spill into
+  // the next pair of pixels only where that pair is written later.
+  template <bool kTenBit, bool kAdjust>
+  static int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
+    const int32_t pairedWidth = width & ~1;
+    int32_t done = 0;
+    for (; done + 18 <= pairedWidth; done += 16) ConvertBlock<kTenBit, kAdjust, true>(row, done, bgr, v);
+    if (done + 16 <= width) {
+      ConvertBlock<kTenBit, kAdjust, false>(row, done, bgr, v);
+      done += 16;
+    }
+    return done;
+  }
+
+  template <bool kAdjust>
+  static int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
+    const UnpackCode code;
+    const int32_t pairedWidth = width & ~1;
+    int32_t done = 0;
+    for (; done + 50 <= pairedWidth; done += 48) {
+      UnpackConvertBlock<kAdjust, true>(code, words + done / 3 * 8, bgr + 3 * done, v);
+    }
+    if (done + 48 <= width) {
+      UnpackConvertBlock<kAdjust, false>(code, words + done / 3 * 8, bgr + 3 * done, v);
+      done += 48;
+    }
+    return done;
+  }
+};
 
 }  // namespace
 
-extern const DecodeRowKernels kAvx2RowKernels = {.name = "avx2",
-                                                 .unpack10 = Unpack10Row,
-                                                 .unpackReduce10 = UnpackReduce10Row,
-                                                 .convert10 = ConvertRow<true>,
-                                                 .convert8 = ConvertRow<false>,
-                                                 .unpackConvert10 = UnpackConvert10Row};
+extern const DecodeRowKernels kAvx2RowKernels = RowDrivers<Avx2>::Table("avx2");

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "DecodeRows.h"
+#include "RowDrivers.h"
 #include "RowTables.h"
 
 namespace {
@@ -41,46 +42,10 @@ ROW_INLINE void StoreOut(uint8_t* p, __m128i v) {
   }
 }
 
-template <bool kStream>
-int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
-  const UnpackCode code;
-  int32_t done = 0;
-  for (; done + 24 <= samples; done += 24) {
-    const uint8_t* group = words + done / 3 * 4;
-    StoreOut<kStream>(values + 2 * done, code.Block<0>(group));
-    StoreOut<kStream>(values + 2 * done + 16, code.Block<1>(group));
-    StoreOut<kStream>(values + 2 * done + 32, code.Block<2>(group));
-  }
-  return done;
-}
-
-// As in the AVX2 code: a row that starts on a 16-byte boundary is written
-// with streaming stores, complete before the row returns.
-void Unpack10Row(const uint8_t* words, int32_t samples, uint8_t* values) {
-  const bool aligned = (reinterpret_cast<uintptr_t>(values) & 15) == 0;
-  const int32_t done = aligned ? Unpack10Blocks<true>(words, samples, values)
-                               : Unpack10Blocks<false>(words, samples, values);
-  if (aligned) _mm_sfence();
-  Unpack10RowScalar(words + done / 3 * 4, samples - done, values + 2 * done);
-}
-
 // floor((64 s + 128) / 257) for s in 0..1023 equals ((s + 2) * 32641) >> 17.
 ROW_INLINE __m128i Reduce8(__m128i values) {
   const __m128i sum = _mm_add_epi16(values, _mm_set1_epi16(2));
   return _mm_srli_epi16(_mm_mulhi_epu16(sum, _mm_set1_epi16(32641)), 1);
-}
-
-void UnpackReduce10Row(const uint8_t* words, int32_t samples, uint8_t* bytes) {
-  const UnpackCode code;
-  int32_t done = 0;
-  for (; done + 24 <= samples; done += 24) {
-    const uint8_t* group = words + done / 3 * 4;
-    const __m128i first = Reduce8(code.Block<0>(group));
-    const __m128i last = Reduce8(code.Block<2>(group));
-    Store(bytes + done, _mm_packus_epi16(first, Reduce8(code.Block<1>(group))));
-    _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + done + 16), _mm_packus_epi16(last, last));
-  }
-  UnpackReduce10RowScalar(words + done / 3 * 4, samples - done, bytes + done);
 }
 
 struct CscVectors {
@@ -99,24 +64,6 @@ __m128i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
 
 // Coefficients of the even and odd pixel's lanes, repeated.
 __m128i Alternating(int32_t even, int32_t odd) { return _mm_setr_epi32(even, odd, even, odd); }
-
-CscVectors MakeVectors(const CscRowPlan& p) {
-  const CscFixed& c = p.csc;
-  CscVectors v;
-  v.offset = _mm_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
-                            p.crOffset);
-  v.swap = Table(kSwapChroma);
-  v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
-  v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
-  v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
-  v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
-  v.biasMixed = MixedWords(c.bBias, c.rBias);
-  v.biasGreen = _mm_set1_epi16(c.gBias);
-  v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
-  v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
-  v.toBgr = Table(kMixedToBgr);
-  return v;
-}
 
 // Two pixel pairs (eight 16-bit samples) to 12 bytes B G R B G R ..., the
 // top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds and
@@ -165,64 +112,89 @@ ROW_INLINE __m128i Samples(const uint8_t* row, int32_t at) {
   return _mm_cvtepu8_epi16(_mm_loadl_epi64(reinterpret_cast<const __m128i*>(row + 2 * at)));
 }
 
-// Whole 16-pixel blocks; returns the pixels done.
-template <bool kTenBit, bool kAdjust>
-int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  constexpr int kShift = kTenBit ? 10 : 8;
-  int32_t done = 0;
-  for (; done + 16 <= width; done += 16) {
-    Store48(bgr + 3 * done, FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
-            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 4), v),
-            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v),
-            FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 12), v));
-  }
-  return done;
-}
+// The block functions of this instruction set, for RowDrivers: each does
+// whole blocks of a row and returns how many samples or pixels it did.
+struct Sse41 {
+  static constexpr uintptr_t kStreamAlignment = 16;
+  using Vectors = CscVectors;
 
-template <bool kTenBit>
-void ConvertRow(const uint8_t* row, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? ConvertBlocks<kTenBit, true>(row, width, bgr, v)
-                        : ConvertBlocks<kTenBit, false>(row, width, bgr, v);
-  }
-  (kTenBit ? CscRow10Scalar : CscRow8Scalar)(row + (kTenBit ? 4 : 2) * done, width - done, bgr + 3 * done, plan);
-}
-
-// Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
-// registers and converted there.
-template <bool kAdjust>
-int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
-  const UnpackCode code;
-  int32_t done = 0;
-  for (; done + 48 <= width; done += 48) {
-    // Four groups of four words, three blocks of four pixels each.
-    for (int k = 0; k < 4; ++k) {
-      const uint8_t* group = words + done / 3 * 8 + 32 * k;
-      uint8_t* out = bgr + 3 * done + 36 * k;
-      Store36(out, FourPixels<10, kAdjust>(code.Block<0>(group), v), FourPixels<10, kAdjust>(code.Block<1>(group), v),
-              FourPixels<10, kAdjust>(code.Block<2>(group), v));
+  template <bool kStream>
+  static int32_t Unpack10Blocks(const uint8_t* words, int32_t samples, uint8_t* values) {
+    const UnpackCode code;
+    int32_t done = 0;
+    for (; done + 24 <= samples; done += 24) {
+      const uint8_t* group = words + done / 3 * 4;
+      StoreOut<kStream>(values + 2 * done, code.Block<0>(group));
+      StoreOut<kStream>(values + 2 * done + 16, code.Block<1>(group));
+      StoreOut<kStream>(values + 2 * done + 32, code.Block<2>(group));
     }
+    return done;
   }
-  return done;
-}
 
-void UnpackConvert10Row(const uint8_t* words, int32_t width, uint8_t* bgr, const CscRowPlan& plan) {
-  int32_t done = 0;
-  if (plan.vectorExact) {
-    const CscVectors v = MakeVectors(plan);
-    done = plan.adjusts ? UnpackConvertBlocks<true>(words, width, bgr, v)
-                        : UnpackConvertBlocks<false>(words, width, bgr, v);
+  static int32_t UnpackReduce10Blocks(const uint8_t* words, int32_t samples, uint8_t* bytes) {
+    const UnpackCode code;
+    int32_t done = 0;
+    for (; done + 24 <= samples; done += 24) {
+      const uint8_t* group = words + done / 3 * 4;
+      const __m128i first = Reduce8(code.Block<0>(group));
+      const __m128i last = Reduce8(code.Block<2>(group));
+      Store(bytes + done, _mm_packus_epi16(first, Reduce8(code.Block<1>(group))));
+      _mm_storel_epi64(reinterpret_cast<__m128i*>(bytes + done + 16), _mm_packus_epi16(last, last));
+    }
+    return done;
   }
-  UnpackConvert10RowScalar(words + done / 3 * 8, width - done, bgr + 3 * done, plan);
-}
+
+  static CscVectors MakeVectors(const CscRowPlan& p) {
+    const CscFixed& c = p.csc;
+    CscVectors v;
+    v.offset = _mm_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
+                              p.crOffset);
+    v.swap = Table(kSwapChroma);
+    v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
+    v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
+    v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
+    v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+    v.biasMixed = MixedWords(c.bBias, c.rBias);
+    v.biasGreen = _mm_set1_epi16(c.gBias);
+    v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
+    v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+    v.toBgr = Table(kMixedToBgr);
+    return v;
+  }
+
+  // Whole 16-pixel blocks; returns the pixels done.
+  template <bool kTenBit, bool kAdjust>
+  static int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
+    constexpr int kShift = kTenBit ? 10 : 8;
+    int32_t done = 0;
+    for (; done + 16 <= width; done += 16) {
+      Store48(bgr + 3 * done, FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
+              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 4), v),
+              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v),
+              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 12), v));
+    }
+    return done;
+  }
+
+  // Sixteen packed words (96 samples, 48 pixels) at a time, unpacked into
+  // registers and converted there.
+  template <bool kAdjust>
+  static int32_t UnpackConvertBlocks(const uint8_t* words, int32_t width, uint8_t* bgr, const CscVectors& v) {
+    const UnpackCode code;
+    int32_t done = 0;
+    for (; done + 48 <= width; done += 48) {
+      // Four groups of four words, three blocks of four pixels each.
+      for (int k = 0; k < 4; ++k) {
+        const uint8_t* group = words + done / 3 * 8 + 32 * k;
+        uint8_t* out = bgr + 3 * done + 36 * k;
+        Store36(out, FourPixels<10, kAdjust>(code.Block<0>(group), v), FourPixels<10, kAdjust>(code.Block<1>(group), v),
+                FourPixels<10, kAdjust>(code.Block<2>(group), v));
+      }
+    }
+    return done;
+  }
+};
 
 }  // namespace
 
-extern const DecodeRowKernels kSse41RowKernels = {.name = "sse4.1",
-                                                  .unpack10 = Unpack10Row,
-                                                  .unpackReduce10 = UnpackReduce10Row,
-                                                  .convert10 = ConvertRow<true>,
-                                                  .convert8 = ConvertRow<false>,
-                                                  .unpackConvert10 = UnpackConvert10Row};
+extern const DecodeRowKernels kSse41RowKernels = RowDrivers<Sse41>::Table("sse4.1");
