@@ -2,6 +2,7 @@
 
 #include <windows.h>
 
+#include <algorithm>
 #include <cstring>
 
 #include "DecodeRows.h"
@@ -144,13 +145,20 @@ CscRowPlan MakeCscRowPlan(const CscFixed& csc, bool tenBit) {
       Magnitude(cbOff) > Magnitude(maxSample - cbOff) ? Magnitude(cbOff) : Magnitude(maxSample - cbOff);
   const int64_t dcr =
       Magnitude(crOff) > Magnitude(maxSample - crOff) ? Magnitude(crOff) : Magnitude(maxSample - crOff);
+  // The vector code multiplies (sample - offset) by 2^(15 - shift) and the
+  // coefficients by 2 in 16 bits, so that each 32-bit sum holds the output
+  // step in its upper half: all of it must fit, and gains must be unity.
+  const int64_t scaled = int64_t(1) << (15 - plan.shift);
   const bool unityGains = csc.rGain == 256 && csc.gGain == 256 && csc.bGain == 256;
-  // 16-bit operands; their products and sums then wrap in 32 bits exactly as
-  // the scalar loop's do.
-  const bool operandsFit = FitsInt16(dy) && FitsInt16(dcb) && FitsInt16(dcr) && FitsInt16(yOff) &&
-                           FitsInt16(cbOff) && FitsInt16(crOff) && FitsInt16(csc.yGain) && FitsInt16(csc.crToR) &&
-                           FitsInt16(csc.crToG) && FitsInt16(csc.cbToG) && FitsInt16(csc.cbToB);
-  plan.vectorExact = unityGains && operandsFit;
+  const bool samplesFit = FitsInt16(yOff) && FitsInt16(cbOff) && FitsInt16(crOff) && FitsInt16(dy * scaled) &&
+                          FitsInt16(dcb * scaled) && FitsInt16(dcr * scaled);
+  const bool coefficientsFit = FitsInt16(2 * int64_t(csc.yGain)) && FitsInt16(2 * int64_t(csc.crToR)) &&
+                               FitsInt16(2 * int64_t(csc.crToG)) && FitsInt16(2 * int64_t(csc.cbToG)) &&
+                               FitsInt16(2 * int64_t(csc.cbToB));
+  const int64_t chroma = std::max({Magnitude(csc.crToR) * dcr, Magnitude(csc.cbToB) * dcb,
+                                   Magnitude(csc.crToG) * dcr + Magnitude(csc.cbToG) * dcb});
+  const bool sumsFit = (Magnitude(csc.yGain) * dy + chroma) * scaled * 2 <= INT32_MAX;
+  plan.vectorExact = unityGains && samplesFit && coefficientsFit && sumsFit;
   plan.adjusts = csc.rBias != 0 || csc.gBias != 0 || csc.bBias != 0 || csc.rMin != 0 || csc.gMin != 0 ||
                  csc.bMin != 0 || csc.rMax != 255 || csc.gMax != 255 || csc.bMax != 255;
   if (!plan.vectorExact) return plan;

@@ -42,9 +42,10 @@ CscFixed MakeCscFixed(const ORNSDI_CSC_PARAMS& params);
 struct CscRowPlan {
   CscFixed csc;
   bool tenBit;  // 10-bit loop (samples 0..1023 in 16-bit units) or 8-bit loop
-  // True when every intermediate of the formula fits the vector code's 16-bit
-  // operands and 32-bit sums, and all gains are unity: the vector code then
-  // gives the scalar loop's bytes. Otherwise the rows run the scalar loop.
+  // True when every intermediate of the formula fits the vector code's
+  // scaled 16-bit operands and 32-bit sums, and all gains are unity: the
+  // vector code then gives the scalar loop's bytes. Otherwise the rows run
+  // the scalar loop.
   bool vectorExact;
   // False when the biases are 0 and every clamp is 0..255: the byte
   // saturation of the vector code is then the whole clamp.

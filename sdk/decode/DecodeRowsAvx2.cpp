@@ -62,16 +62,16 @@ ROW_INLINE __m256i Reduce16(__m256i values) {
 }
 
 struct CscVectors {
-  __m256i offset, swap, first, swapped, greenFirst, greenSwapped;
+  __m256i offset, swap, first, swapped, greenFirst, greenSwapped, upperHalves;
   __m256i biasMixed, biasGreen, low, high, toBgr;
 };
 
-// Per lane: the pattern of the packed pixel values, B R B R R B R B for the
+// Per lane: the pattern of the packed pixel values, B R R B B R R B for the
 // first eight and green for the rest (see kMixedToBgr).
-__m256i MixedWords(int16_t b, int16_t r) { return _mm256_setr_epi16(b, r, b, r, r, b, r, b, b, r, b, r, r, b, r, b); }
+__m256i MixedWords(int16_t b, int16_t r) { return _mm256_setr_epi16(b, r, r, b, b, r, r, b, b, r, r, b, b, r, r, b); }
 
 __m256i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
-  const __m128i lane = _mm_setr_epi8(char(b), char(r), char(b), char(r), char(r), char(b), char(r), char(b), char(g),
+  const __m128i lane = _mm_setr_epi8(char(b), char(r), char(r), char(b), char(b), char(r), char(r), char(b), char(g),
                                      char(g), char(g), char(g), char(g), char(g), char(g), char(g));
   return _mm256_broadcastsi128_si256(lane);
 }
@@ -81,16 +81,19 @@ __m256i Alternating(int32_t even, int32_t odd) { return _mm256_setr_epi32(even, 
 
 // Four pixel pairs (sixteen 16-bit samples) to 12 bytes B G R ... in each
 // lane, the lane's top four bytes zero (see FourPixels of the SSE4.1 code).
-template <int kShift, bool kAdjust>
+template <bool kTenBit, bool kAdjust>
 ROW_INLINE __m256i EightPixels(__m256i samples, const CscVectors& v) {
-  const __m256i d = _mm256_sub_epi16(samples, v.offset);
+  // (sample - offset) times 32 (10-bit) or 128 (8-bit), and the coefficients
+  // doubled: each sum is the formula's sum times 64 or 256, so its upper 16
+  // bits are the sum shifted right by 10 or 8, the output step.
+  const __m256i d = _mm256_slli_epi16(_mm256_sub_epi16(samples, v.offset), kTenBit ? 5 : 7);
   const __m256i swapped = _mm256_shuffle_epi8(d, v.swap);
-  const __m256i blueRed = _mm256_srai_epi32(_mm256_madd_epi16(d, v.first), kShift);
-  const __m256i redBlue = _mm256_srai_epi32(_mm256_madd_epi16(swapped, v.swapped), kShift);
-  const __m256i green = _mm256_srai_epi32(
-      _mm256_add_epi32(_mm256_madd_epi16(d, v.greenFirst), _mm256_madd_epi16(swapped, v.greenSwapped)), kShift);
-  __m256i mixed = _mm256_packs_epi32(blueRed, redBlue);
-  __m256i greens = _mm256_packs_epi32(green, green);
+  const __m256i blueRed = _mm256_madd_epi16(d, v.first);
+  const __m256i redBlue = _mm256_madd_epi16(swapped, v.swapped);
+  const __m256i green = _mm256_add_epi32(_mm256_madd_epi16(d, v.greenFirst), _mm256_madd_epi16(swapped, v.greenSwapped));
+  // Upper halves: B0 R0 R1 B1 B2 R2 R3 B3, and the four greens twice.
+  __m256i mixed = _mm256_blend_epi16(_mm256_srli_epi32(blueRed, 16), redBlue, 0xAA);
+  __m256i greens = _mm256_shuffle_epi8(green, v.upperHalves);
   if (kAdjust) {
     mixed = _mm256_adds_epi16(mixed, v.biasMixed);
     greens = _mm256_adds_epi16(greens, v.biasGreen);
@@ -129,9 +132,8 @@ ROW_INLINE __m256i Samples(const uint8_t* row, int32_t at) {
 
 template <bool kTenBit, bool kAdjust, bool kSpill>
 ROW_INLINE void ConvertBlock(const uint8_t* row, int32_t at, uint8_t* bgr, const CscVectors& v) {
-  constexpr int kShift = kTenBit ? 10 : 8;
-  Store48<kSpill>(bgr + 3 * at, EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, at), v),
-                  EightPixels<kShift, kAdjust>(Samples<kTenBit>(row, at + 8), v));
+  Store48<kSpill>(bgr + 3 * at, EightPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, at), v),
+                  EightPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, at + 8), v));
 }
 
 // Sixteen packed words (96 samples, 48 pixels), unpacked into registers and
@@ -139,12 +141,12 @@ ROW_INLINE void ConvertBlock(const uint8_t* row, int32_t at, uint8_t* bgr, const
 template <bool kAdjust, bool kSpill>
 ROW_INLINE void UnpackConvertBlock(const UnpackCode& code, const uint8_t* group, uint8_t* out,
                                    const CscVectors& v) {
-  Store48<kSpill>(out, EightPixels<10, kAdjust>(code.Register<0>(group), v),
-                  EightPixels<10, kAdjust>(code.Register<1>(group), v));
-  Store48<kSpill>(out + 48, EightPixels<10, kAdjust>(code.Register<2>(group), v),
-                  EightPixels<10, kAdjust>(code.Register<0>(group + 64), v));
-  Store48<kSpill>(out + 96, EightPixels<10, kAdjust>(code.Register<1>(group + 64), v),
-                  EightPixels<10, kAdjust>(code.Register<2>(group + 64), v));
+  Store48<kSpill>(out, EightPixels<true, kAdjust>(code.Register<0>(group), v),
+                  EightPixels<true, kAdjust>(code.Register<1>(group), v));
+  Store48<kSpill>(out + 48, EightPixels<true, kAdjust>(code.Register<2>(group), v),
+                  EightPixels<true, kAdjust>(code.Register<0>(group + 64), v));
+  Store48<kSpill>(out + 96, EightPixels<true, kAdjust>(code.Register<1>(group + 64), v),
+                  EightPixels<true, kAdjust>(code.Register<2>(group + 64), v));
 }
 
 // The block functions of this instruction set, for RowDrivers: each does
@@ -189,14 +191,18 @@ struct Avx2 {
                                  p.crOffset, p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset,
                                  p.yOffset, p.crOffset);
     v.swap = TableLanes(kSwapChroma, kSwapChroma);
-    v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
-    v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
-    v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
-    v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+    // Twice the coefficients (see the pixel code).
+    const int16_t y = int16_t(2 * p.yGain), crToR = int16_t(2 * p.crToR), cbToB = int16_t(2 * p.cbToB);
+    const int16_t crToG = int16_t(2 * p.crToGNegated), cbToG = int16_t(2 * p.cbToGNegated);
+    v.first = Alternating(CoefficientPair(y, cbToB), CoefficientPair(y, crToR));
+    v.swapped = Alternating(CoefficientPair(y, crToR), CoefficientPair(y, cbToB));
+    v.greenFirst = Alternating(CoefficientPair(y, cbToG), CoefficientPair(y, crToG));
+    v.greenSwapped = Alternating(CoefficientPair(0, crToG), CoefficientPair(0, cbToG));
     v.biasMixed = MixedWords(c.bBias, c.rBias);
     v.biasGreen = _mm256_set1_epi16(c.gBias);
     v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
     v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+    v.upperHalves = TableLanes(kUpperHalves, kUpperHalves);
     v.toBgr = TableLanes(kMixedToBgr, kMixedToBgr);
     return v;
   }

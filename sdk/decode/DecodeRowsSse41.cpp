@@ -49,16 +49,16 @@ ROW_INLINE __m128i Reduce8(__m128i values) {
 }
 
 struct CscVectors {
-  __m128i offset, swap, first, swapped, greenFirst, greenSwapped;
+  __m128i offset, swap, first, swapped, greenFirst, greenSwapped, upperHalves;
   __m128i biasMixed, biasGreen, low, high, toBgr;
 };
 
-// The pattern of the packed pixel values: B R B R R B R B for the first
+// The pattern of the packed pixel values: B R R B B R R B for the first
 // eight, green for the rest (see kMixedToBgr).
-__m128i MixedWords(int16_t b, int16_t r) { return _mm_setr_epi16(b, r, b, r, r, b, r, b); }
+__m128i MixedWords(int16_t b, int16_t r) { return _mm_setr_epi16(b, r, r, b, b, r, r, b); }
 
 __m128i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
-  return _mm_setr_epi8(char(b), char(r), char(b), char(r), char(r), char(b), char(r), char(b), char(g), char(g),
+  return _mm_setr_epi8(char(b), char(r), char(r), char(b), char(b), char(r), char(r), char(b), char(g), char(g),
                        char(g), char(g), char(g), char(g), char(g), char(g));
 }
 
@@ -66,21 +66,24 @@ __m128i MixedBytes(uint8_t b, uint8_t g, uint8_t r) {
 __m128i Alternating(int32_t even, int32_t odd) { return _mm_setr_epi32(even, odd, even, odd); }
 
 // Two pixel pairs (eight 16-bit samples) to 12 bytes B G R B G R ..., the
-// top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds and
-// shifted down by kShift; the bias is added in 16 bits and the clamp applied
-// to the bytes (saturation keeps every out-of-range value out of range on the
-// same side, so it changes no clamped result). Without bias and with the
-// clamp 0..255 (kAdjust false) the byte saturation is the whole clamp.
-template <int kShift, bool kAdjust>
+// top four bytes zero. Sums are formed by 16 x 16 -> 32-bit multiply-adds;
+// the bias is added in 16 bits and the clamp applied to the bytes
+// (saturation keeps every out-of-range value out of range on the same side,
+// so it changes no clamped result). Without bias and with the clamp 0..255
+// (kAdjust false) the byte saturation is the whole clamp.
+template <bool kTenBit, bool kAdjust>
 ROW_INLINE __m128i FourPixels(__m128i samples, const CscVectors& v) {
-  const __m128i d = _mm_sub_epi16(samples, v.offset);
+  // (sample - offset) times 32 (10-bit) or 128 (8-bit), and the coefficients
+  // doubled: each sum is the formula's sum times 64 or 256, so its upper 16
+  // bits are the sum shifted right by 10 or 8, the output step.
+  const __m128i d = _mm_slli_epi16(_mm_sub_epi16(samples, v.offset), kTenBit ? 5 : 7);
   const __m128i swapped = _mm_shuffle_epi8(d, v.swap);
-  const __m128i blueRed = _mm_srai_epi32(_mm_madd_epi16(d, v.first), kShift);
-  const __m128i redBlue = _mm_srai_epi32(_mm_madd_epi16(swapped, v.swapped), kShift);
-  const __m128i green = _mm_srai_epi32(
-      _mm_add_epi32(_mm_madd_epi16(d, v.greenFirst), _mm_madd_epi16(swapped, v.greenSwapped)), kShift);
-  __m128i mixed = _mm_packs_epi32(blueRed, redBlue);
-  __m128i greens = _mm_packs_epi32(green, green);
+  const __m128i blueRed = _mm_madd_epi16(d, v.first);
+  const __m128i redBlue = _mm_madd_epi16(swapped, v.swapped);
+  const __m128i green = _mm_add_epi32(_mm_madd_epi16(d, v.greenFirst), _mm_madd_epi16(swapped, v.greenSwapped));
+  // Upper halves: B0 R0 R1 B1 B2 R2 R3 B3, and the four greens twice.
+  __m128i mixed = _mm_blend_epi16(_mm_srli_epi32(blueRed, 16), redBlue, 0xAA);
+  __m128i greens = _mm_shuffle_epi8(green, v.upperHalves);
   if (kAdjust) {
     mixed = _mm_adds_epi16(mixed, v.biasMixed);
     greens = _mm_adds_epi16(greens, v.biasGreen);
@@ -150,14 +153,18 @@ struct Sse41 {
     v.offset = _mm_setr_epi16(p.yOffset, p.cbOffset, p.yOffset, p.crOffset, p.yOffset, p.cbOffset, p.yOffset,
                               p.crOffset);
     v.swap = Table(kSwapChroma);
-    v.first = Alternating(CoefficientPair(p.yGain, p.cbToB), CoefficientPair(p.yGain, p.crToR));
-    v.swapped = Alternating(CoefficientPair(p.yGain, p.crToR), CoefficientPair(p.yGain, p.cbToB));
-    v.greenFirst = Alternating(CoefficientPair(p.yGain, p.cbToGNegated), CoefficientPair(p.yGain, p.crToGNegated));
-    v.greenSwapped = Alternating(CoefficientPair(0, p.crToGNegated), CoefficientPair(0, p.cbToGNegated));
+    // Twice the coefficients (see the pixel code).
+    const int16_t y = int16_t(2 * p.yGain), crToR = int16_t(2 * p.crToR), cbToB = int16_t(2 * p.cbToB);
+    const int16_t crToG = int16_t(2 * p.crToGNegated), cbToG = int16_t(2 * p.cbToGNegated);
+    v.first = Alternating(CoefficientPair(y, cbToB), CoefficientPair(y, crToR));
+    v.swapped = Alternating(CoefficientPair(y, crToR), CoefficientPair(y, cbToB));
+    v.greenFirst = Alternating(CoefficientPair(y, cbToG), CoefficientPair(y, crToG));
+    v.greenSwapped = Alternating(CoefficientPair(0, crToG), CoefficientPair(0, cbToG));
     v.biasMixed = MixedWords(c.bBias, c.rBias);
     v.biasGreen = _mm_set1_epi16(c.gBias);
     v.low = MixedBytes(c.bMin, c.gMin, c.rMin);
     v.high = MixedBytes(c.bMax, c.gMax, c.rMax);
+    v.upperHalves = Table(kUpperHalves);
     v.toBgr = Table(kMixedToBgr);
     return v;
   }
@@ -165,13 +172,12 @@ struct Sse41 {
   // Whole 16-pixel blocks; returns the pixels done.
   template <bool kTenBit, bool kAdjust>
   static int32_t ConvertBlocks(const uint8_t* row, int32_t width, uint8_t* bgr, const CscVectors& v) {
-    constexpr int kShift = kTenBit ? 10 : 8;
-    int32_t done = 0;
+      int32_t done = 0;
     for (; done + 16 <= width; done += 16) {
-      Store48(bgr + 3 * done, FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done), v),
-              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 4), v),
-              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 8), v),
-              FourPixels<kShift, kAdjust>(Samples<kTenBit>(row, done + 12), v));
+      Store48(bgr + 3 * done, FourPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, done), v),
+              FourPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, done + 4), v),
+              FourPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, done + 8), v),
+              FourPixels<kTenBit, kAdjust>(Samples<kTenBit>(row, done + 12), v));
     }
     return done;
   }
@@ -187,8 +193,8 @@ struct Sse41 {
       for (int k = 0; k < 4; ++k) {
         const uint8_t* group = words + done / 3 * 8 + 32 * k;
         uint8_t* out = bgr + 3 * done + 36 * k;
-        Store36(out, FourPixels<10, kAdjust>(code.Block<0>(group), v), FourPixels<10, kAdjust>(code.Block<1>(group), v),
-                FourPixels<10, kAdjust>(code.Block<2>(group), v));
+        Store36(out, FourPixels<true, kAdjust>(code.Block<0>(group), v), FourPixels<true, kAdjust>(code.Block<1>(group), v),
+                FourPixels<true, kAdjust>(code.Block<2>(group), v));
       }
     }
     return done;

@@ -49,9 +49,11 @@ constexpr UnpackLane kUnpackLanes[3] = {MakeUnpackLane(0), MakeUnpackLane(1), Ma
 // pairs with the chroma samples swapped, (Y0, Cr) and (Y1, Cb), red of the
 // first and blue of the second. Green takes both.
 alignas(16) constexpr int8_t kSwapChroma[16] = {0, 1, 6, 7, 4, 5, 2, 3, 8, 9, 14, 15, 12, 13, 10, 11};
-// Bytes B0 R1 B2 R3 R0 B1 R2 B3 G0 G1 G2 G3 (G0..G3 again) to
+// The upper 16 bits of four 32-bit sums, twice.
+alignas(16) constexpr int8_t kUpperHalves[16] = {2, 3, 6, 7, 10, 11, 14, 15, 2, 3, 6, 7, 10, 11, 14, 15};
+// Bytes B0 R0 R1 B1 B2 R2 R3 B3 G0 G1 G2 G3 (G0..G3 again) to
 // B0 G0 R0 B1 G1 R1 B2 G2 R2 B3 G3 R3, the last four bytes zero.
-alignas(16) constexpr int8_t kMixedToBgr[16] = {0, 8, 4, 5, 9, 1, 2, 10, 6, 7, 11, 3, -128, -128, -128, -128};
+alignas(16) constexpr int8_t kMixedToBgr[16] = {0, 8, 1, 3, 9, 2, 4, 10, 5, 7, 11, 6, -128, -128, -128, -128};
 
 // Two 16-bit coefficients as the 32-bit lane a multiply-add pairs them in.
 constexpr int32_t CoefficientPair(int16_t first, int16_t second) {

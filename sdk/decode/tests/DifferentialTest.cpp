@@ -33,9 +33,12 @@ ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
   ORNSDI_GetDefaultColorSpaceConverterParams(&p);
   if (random() % 4 == 0) return p;
   auto pick = [&](int low, int high) { return low + int(random() % uint64_t(high - low + 1)); };
-  p.yOffset = pick(-1200, 1200);
-  p.crOffset = pick(-1200, 1200);
-  p.cbOffset = pick(-1200, 1200);
+  // Offsets mostly within the sample range (the vector code's), now and then
+  // beyond it (the scalar loop's).
+  const int offsetLimit = random() % 8 == 0 ? 1200 : 1023;
+  p.yOffset = pick(1023 - offsetLimit, offsetLimit);
+  p.crOffset = pick(1023 - offsetLimit, offsetLimit);
+  p.cbOffset = pick(1023 - offsetLimit, offsetLimit);
   for (float* f : {&p.yGain, &p.crToR, &p.crToG, &p.cbToG, &p.cbToB}) *f = float(pick(-3000, 3000)) / 1000.0f;
   for (uint8_t* b : {&p.rMin, &p.rMax, &p.gMin, &p.gMax, &p.bMin, &p.bMax}) *b = uint8_t(random());
   for (int8_t* b : {&p.rBias, &p.gBias, &p.bBias}) *b = int8_t(random());
