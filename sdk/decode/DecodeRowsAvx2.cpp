@@ -90,7 +90,8 @@ ROW_INLINE __m256i EightPixels(__m256i samples, const CscVectors& v) {
   const __m256i swapped = _mm256_shuffle_epi8(d, v.swap);
   const __m256i blueRed = _mm256_madd_epi16(d, v.first);
   const __m256i redBlue = _mm256_madd_epi16(swapped, v.swapped);
-  const __m256i green = _mm256_add_epi32(_mm256_madd_epi16(d, v.greenFirst), _mm256_madd_epi16(swapped, v.greenSwapped));
+  const __m256i green =
+      _mm256_add_epi32(_mm256_madd_epi16(d, v.greenFirst), _mm256_madd_epi16(swapped, v.greenSwapped));
   // Upper halves: B0 R0 R1 B1 B2 R2 R3 B3, and the four greens twice.
   __m256i mixed = _mm256_blend_epi16(_mm256_srli_epi32(blueRed, 16), redBlue, 0xAA);
   __m256i greens = _mm256_shuffle_epi8(green, v.upperHalves);

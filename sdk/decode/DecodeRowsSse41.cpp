@@ -193,7 +193,8 @@ struct Sse41 {
       for (int k = 0; k < 4; ++k) {
         const uint8_t* group = words + done / 3 * 8 + 32 * k;
         uint8_t* out = bgr + 3 * done + 36 * k;
-        Store36(out, FourPixels<true, kAdjust>(code.Block<0>(group), v), FourPixels<true, kAdjust>(code.Block<1>(group), v),
+        Store36(out, FourPixels<true, kAdjust>(code.Block<0>(group), v),
+                FourPixels<true, kAdjust>(code.Block<1>(group), v),
                 FourPixels<true, kAdjust>(code.Block<2>(group), v));
       }
     }
