@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <atomic>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -27,64 +26,68 @@
 namespace vw32::detail {
 
 namespace {
-constexpr uint32_t kMagic = 0x76773202;  // "vw2", layout 2
-constexpr int kMaxUsers = 256;
+constexpr uint32_t kMagic = 0x76773203;  // "vw2", layout 3
+// How long an opener waits while another process holds the file's exclusive
+// lock (for an instant, unless it was stopped there): then it gives up with
+// ERROR_BUSY and says why in the debugger output, rather than hang.
+constexpr int kOpenWaitMs = 5000;
 }  // namespace
-
-// A process that has the mutex open. The start time tells a live process
-// from a later one that got the same id.
-struct ProcessMark {
-  int32_t pid;
-  uint64_t startTime;
-};
 
 struct SharedMutexBlock {
   uint32_t magic;
   uint32_t size;
-  pthread_mutex_t meta;  // guards users and removed
   pthread_mutex_t lock;  // the mutex itself: robust, recursive
   uint32_t abandoned;    // its owner thread ended holding it; guarded by lock
-  uint32_t removed;      // the file was unlinked when its last user left
-  ProcessMark users[kMaxUsers];
 };
 
 namespace {
 
-uint64_t StartTime(pid_t pid) {
-  char path[64];
-  std::snprintf(path, sizeof path, "/proc/%d/stat", int(pid));
-  FILE* file = std::fopen(path, "re");
-  if (!file) return 0;
-  char line[1024];
-  size_t n = std::fread(line, 1, sizeof line - 1, file);
-  std::fclose(file);
-  line[n] = '\0';
-  // Field 22 counts from the end of the command name, which may hold spaces.
-  const char* p = std::strrchr(line, ')');
-  unsigned long long start = 0;
-  if (!p || std::sscanf(p + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %*u %*u %*d %*d %*d %*d %*d %*d %llu",
-                        &start) != 1)
-    return 0;
-  return start;
-}
+void Say(const std::string& text) { OutputDebugStringA(("vw32: " + text + "\n").c_str()); }
 
-uint64_t OwnStartTime() {
-  static const uint64_t start = StartTime(getpid());
-  return start;
-}
-
-bool Alive(const ProcessMark& mark) { return mark.pid != 0 && StartTime(mark.pid) == mark.startTime; }
-
-std::string Folder() {
+// A folder another user could not have made or changed: not a symlink, this
+// user's, no access for group or others.
+bool PrivateFolder(const std::string& path) {
   struct stat st;
-  if (stat("/dev/shm", &st) == 0 && S_ISDIR(st.st_mode) && access("/dev/shm", W_OK) == 0) return "/dev/shm";
-  const char* tmp = std::getenv("TMPDIR");
-  return tmp && *tmp ? tmp : "/tmp";
+  return lstat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) && st.st_uid == geteuid() && (st.st_mode & 077) == 0;
 }
 
-// File name: user id and the folded name, with bytes other than letters,
-// digits, '_' and '-' written as %XX; long names end in a hash.
-std::string PathFor(const wchar_t* name) {
+// A folder in which no other user can replace this user's entries: this
+// user's or root's, and not writable by others unless sticky.
+bool SafeParent(const std::string& path) {
+  struct stat st;
+  return !path.empty() && path[0] == '/' && stat(path.c_str(), &st) == 0 && S_ISDIR(st.st_mode) &&
+         (st.st_uid == geteuid() || st.st_uid == 0) && (!(st.st_mode & 022) || (st.st_mode & S_ISVTX));
+}
+
+// The folder of named objects: the first private one that can be made, in
+// the user's runtime folder, in /dev/shm, then in the home folder. The
+// shared /dev/shm name can be taken by another user first; the home one
+// cannot, and carries the host name, as a shared memory file serves one machine.
+std::string Folder() {
+  const std::string uid = std::to_string(geteuid());
+  const char* runtime = std::getenv("XDG_RUNTIME_DIR");
+  const char* home = std::getenv("HOME");
+  char host[256] = "";
+  gethostname(host, sizeof host - 1);
+  const std::pair<std::string, std::string> places[] = {
+      {runtime ? runtime : "", "vw32"},
+      {"/run/user/" + uid, "vw32"},
+      {"/dev/shm", "vw32-" + uid},
+      {home ? home : "", ".vw32-" + std::string(host)},
+  };
+  for (auto& [parent, leaf] : places) {
+    if (!SafeParent(parent)) continue;
+    const std::string folder = parent + "/" + leaf;
+    mkdir(folder.c_str(), 0700);
+    if (PrivateFolder(folder)) return folder;
+    Say(folder + " is not a private folder of this user: not used");
+  }
+  return "";
+}
+
+// File name: the folded name, with bytes other than letters, digits, '_' and
+// '-' written as %XX; long names end in a hash.
+std::string FileName(const wchar_t* name) {
   std::wstring_view view(name);
   if (StartsWithNoCase(view, L"Local\\")) view.remove_prefix(6);
   const std::string utf8 = ToUtf8(FoldCase(view));
@@ -105,7 +108,7 @@ std::string PathFor(const wchar_t* name) {
     std::snprintf(tail, sizeof tail, "~%016llx", static_cast<unsigned long long>(hash));
     encoded = encoded.substr(0, 140) + tail;
   }
-  return Folder() + "/vw32-mutex-" + std::to_string(getuid()) + "-" + encoded;
+  return "mutex-" + encoded;
 }
 
 timespec Add(timespec t, int64_t nanoseconds) {
@@ -121,12 +124,16 @@ int64_t NanosecondsUntil(const timespec& deadline) {
   return int64_t(deadline.tv_sec - now.tv_sec) * 1000000000 + (deadline.tv_nsec - now.tv_nsec);
 }
 
+timespec DeadlineIn(DWORD milliseconds) {
+  timespec start;
+  clock_gettime(CLOCK_MONOTONIC, &start);
+  return Add(start, int64_t(milliseconds) * 1000000);
+}
+
 // pthread_mutex_timedlock counts on the wall clock; the time-out is kept on
 // the monotonic clock, so a clock set forward does not end the wait early.
 int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
-  timespec start;
-  clock_gettime(CLOCK_MONOTONIC, &start);
-  const timespec deadline = Add(start, int64_t(milliseconds) * 1000000);
+  const timespec deadline = DeadlineIn(milliseconds);
   for (;;) {
     timespec wall;
     clock_gettime(CLOCK_REALTIME, &wall);
@@ -136,122 +143,126 @@ int TimedLock(pthread_mutex_t* mutex, DWORD milliseconds) {
   }
 }
 
-void LockRobust(pthread_mutex_t* mutex) {
-  if (pthread_mutex_lock(mutex) == EOWNERDEAD) pthread_mutex_consistent(mutex);
-}
-
-void InitMutex(pthread_mutex_t* mutex, bool recursive) {
+void InitMutex(pthread_mutex_t* mutex) {
   pthread_mutexattr_t attr;
   pthread_mutexattr_init(&attr);
   pthread_mutexattr_setpshared(&attr, PTHREAD_PROCESS_SHARED);
   pthread_mutexattr_setrobust(&attr, PTHREAD_MUTEX_ROBUST);
-  if (recursive) pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
+  pthread_mutexattr_settype(&attr, PTHREAD_MUTEX_RECURSIVE);
   pthread_mutex_init(mutex, &attr);
   pthread_mutexattr_destroy(&attr);
 }
 
-// Makes the file complete under a temporary name, then links it into place,
-// so no process ever maps a half-initialised block. Returns an open
-// descriptor on the file in place (the winner's when two race).
-int CreateShared(const std::string& path) {
-  static std::atomic<unsigned> counter{0};
-  const std::string temp = path + ".new." + std::to_string(getpid()) + "." + std::to_string(counter++);
-  int fd = open(temp.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
-  if (fd < 0) return -1;
-  if (ftruncate(fd, sizeof(SharedMutexBlock)) != 0) {
-    int error = errno;
-    close(fd);
-    unlink(temp.c_str());
-    errno = error;
-    return -1;
-  }
+// Every process that has the mutex open holds a shared lock on its file.
+// These are open file description locks: the kernel drops them when the
+// process dies, a stopped process holding one blocks nobody, and two opens
+// in one process conflict as two processes do. The exclusive lock is only
+// ever tried, never waited for: who gets it is alone with the file, and
+// being alone (re)initialises it as first opener or removes it as last closer.
+bool LockFile(int fd, short type) {
+  struct flock whole {};
+  whole.l_type = type;
+  whole.l_whence = SEEK_SET;
+  return fcntl(fd, F_OFD_SETLK, &whole) == 0;
+}
+
+// The outcome of one attempt to open the file: a block, or why not.
+struct Attempt {
+  enum { Opened, Again, Missing, Failed } result;
+  SharedMutexBlock* block = nullptr;
+  int fd = -1;
+  bool alone = false;
+  bool owned = false;  // made and taken by the opener
+  DWORD error = 0;
+};
+
+SharedMutexBlock* Map(int fd) {
   void* mem = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-  if (mem != MAP_FAILED) {
-    auto* block = static_cast<SharedMutexBlock*>(mem);
-    InitMutex(&block->meta, false);
-    InitMutex(&block->lock, true);
-    block->size = sizeof(SharedMutexBlock);
-    block->magic = kMagic;
-    munmap(mem, sizeof(SharedMutexBlock));
-  }
-  if (link(temp.c_str(), path.c_str()) != 0) {
-    close(fd);
-    fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-  }
-  unlink(temp.c_str());
-  return fd;
+  return mem == MAP_FAILED ? nullptr : static_cast<SharedMutexBlock*>(mem);
 }
 
-// The block of the file in place, made first when create is set. A file of
-// another layout (left by an older build of the layer) is replaced.
-SharedMutexBlock* MapShared(const std::string& path, bool create) {
-  for (int attempt = 0;; ++attempt) {
-    int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
-    if (fd < 0 && errno == ENOENT && create) fd = CreateShared(path);
-    if (fd < 0) {
-      SetLastError(errno == ENOENT ? DWORD(ERROR_FILE_NOT_FOUND) : Win32FromErrno(errno));
-      return nullptr;
-    }
-    struct stat st;
-    if (fstat(fd, &st) != 0 || st.st_uid != getuid()) {
-      close(fd);
-      SetLastError(ERROR_ACCESS_DENIED);
-      return nullptr;
-    }
-    void* mem = MAP_FAILED;
-    if (size_t(st.st_size) == sizeof(SharedMutexBlock))
-      mem = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
-    close(fd);
-    auto* block = static_cast<SharedMutexBlock*>(mem);
-    if (mem != MAP_FAILED && block->magic == kMagic && block->size == sizeof(SharedMutexBlock)) return block;
-    if (mem != MAP_FAILED) munmap(mem, sizeof(SharedMutexBlock));
-    if (attempt > 0) {
-      SetLastError(ERROR_INVALID_HANDLE);
-      return nullptr;
-    }
-    unlink(path.c_str());
-  }
+// Alone with the file: nobody else has the mutex, so it starts free.
+SharedMutexBlock* Initialise(int fd) {
+  if (ftruncate(fd, 0) != 0 || ftruncate(fd, sizeof(SharedMutexBlock)) != 0) return nullptr;
+  SharedMutexBlock* block = Map(fd);
+  if (!block) return nullptr;
+  InitMutex(&block->lock);
+  block->abandoned = 0;
+  block->size = sizeof(SharedMutexBlock);
+  block->magic = kMagic;
+  return block;
 }
 
-// Under meta: forgets ended processes; true if any process has it open.
-bool PruneUsers(SharedMutexBlock* block) {
-  bool any = false;
-  for (auto& mark : block->users) {
-    if (mark.pid == 0) continue;
-    if (Alive(mark)) {
-      any = true;
-    } else {
-      mark = {};
-    }
+// An initialised file that other processes use.
+SharedMutexBlock* Join(int fd) {
+  struct stat st;
+  if (fstat(fd, &st) != 0 || size_t(st.st_size) != sizeof(SharedMutexBlock)) return nullptr;
+  SharedMutexBlock* block = Map(fd);
+  if (block && (block->magic != kMagic || block->size != sizeof(SharedMutexBlock))) {
+    munmap(block, sizeof(SharedMutexBlock));
+    return nullptr;
   }
-  return any;
+  return block;
 }
 
-bool AddUser(SharedMutexBlock* block) {
-  for (auto& mark : block->users) {
-    if (mark.pid == 0) {
-      mark = {int32_t(getpid()), OwnStartTime()};
-      return true;
-    }
+// Takes a lock on the file in place; files are removed only under the
+// exclusive lock, so once the path is seen to name the locked file it stays.
+Attempt Lock(int fd, const std::string& path) {
+  Attempt attempt{Attempt::Again};
+  attempt.fd = fd;
+  attempt.alone = LockFile(fd, F_WRLCK);
+  if (!attempt.alone && !LockFile(fd, F_RDLCK)) return attempt;  // someone is alone with it for a moment
+  struct stat mine, there;
+  if (fstat(fd, &mine) != 0 || lstat(path.c_str(), &there) != 0 || mine.st_ino != there.st_ino ||
+      mine.st_dev != there.st_dev)
+    return attempt;  // removed by its last closer meanwhile
+  if (!S_ISREG(mine.st_mode) || mine.st_uid != geteuid()) {
+    attempt.result = Attempt::Failed;
+    attempt.error = ERROR_ACCESS_DENIED;
+    return attempt;
   }
-  return false;
+  attempt.result = Attempt::Opened;
+  return attempt;
 }
 
-// The last process to leave removes the file, so names do not pile up. The
-// flag tells an opener that mapped the file just before to start again.
-void RemoveUser(SharedMutexBlock* block, const std::string& path) {
-  LockRobust(&block->meta);
-  for (auto& mark : block->users) {
-    if (mark.pid == getpid()) {
-      mark = {};
-      break;
+Attempt TryOpen(const std::string& path, bool create, bool initialOwner) {
+  int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
+  if (fd < 0 && errno == ENOENT && create) fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd < 0 && errno == EEXIST) return {Attempt::Again};
+  if (fd < 0 && errno == ENOENT) return {Attempt::Missing};
+  if (fd < 0) return {Attempt::Failed, nullptr, -1, false, false, Win32FromErrno(errno)};
+  Attempt attempt = Lock(fd, path);
+  if (attempt.result == Attempt::Opened && attempt.alone && !create) {
+    unlink(path.c_str());  // left by a process that died: that mutex no longer exists
+    attempt.result = Attempt::Missing;
+  } else if (attempt.result == Attempt::Opened) {
+    attempt.block = attempt.alone ? Initialise(fd) : Join(fd);
+    if (!attempt.block) attempt.result = attempt.alone ? Attempt::Failed : Attempt::Again;
+    if (!attempt.block) attempt.error = ERROR_INVALID_HANDLE;
+  }
+  if (attempt.result == Attempt::Opened && attempt.alone) {
+    // Taken before anyone else can join, so the creator owns it.
+    attempt.owned = initialOwner && pthread_mutex_trylock(&attempt.block->lock) == 0;
+    LockFile(fd, F_RDLCK);  // an atomic downgrade: nobody slips in between
+  }
+  if (attempt.result != Attempt::Opened) close(fd);
+  return attempt;
+}
+
+// Opens (or makes) the file of the mutex, retrying while another process is
+// alone with it, for at most kOpenWaitMs.
+Attempt OpenFile(const std::string& path, const wchar_t* name, bool create, bool initialOwner) {
+  const timespec deadline = DeadlineIn(kOpenWaitMs);
+  for (;;) {
+    Attempt attempt = TryOpen(path, create, initialOwner);
+    if (attempt.result != Attempt::Again) return attempt;
+    if (NanosecondsUntil(deadline) <= 0) {
+      Say("mutex " + ToUtf8(name) + ": " + path + " stays locked by another process (stopped?); gave up after " +
+          std::to_string(kOpenWaitMs) + " ms");
+      return {Attempt::Failed, nullptr, -1, false, false, ERROR_BUSY};
     }
+    usleep(1000);
   }
-  if (!PruneUsers(block)) {
-    block->removed = 1;
-    unlink(path.c_str());
-  }
-  pthread_mutex_unlock(&block->meta);
 }
 
 std::vector<HeldNamed>::iterator FindHeld(ThreadState& thread, const NamedMutexObj* mutex) {
@@ -261,53 +272,33 @@ std::vector<HeldNamed>::iterator FindHeld(ThreadState& thread, const NamedMutexO
 
 }  // namespace
 
-NamedMutexObj::NamedMutexObj(SharedMutexBlock* block, std::string path)
-    : Object(Kind::Mutex), block_(block), path_(std::move(path)) {}
+NamedMutexObj::NamedMutexObj(SharedMutexBlock* block, std::string path, int fd)
+    : Object(Kind::Mutex), block_(block), path_(std::move(path)), fd_(fd) {}
 
+// The last process to leave removes the file, so names do not pile up.
 NamedMutexObj::~NamedMutexObj() {
-  RemoveUser(block_, path_);
   munmap(block_, sizeof(SharedMutexBlock));
+  if (LockFile(fd_, F_WRLCK)) unlink(path_.c_str());
+  close(fd_);
 }
 
 std::shared_ptr<NamedMutexObj> NamedMutexObj::Open(const wchar_t* name, bool create, bool initialOwner,
                                                    bool* existed) {
-  const std::string path = PathFor(name);
-  SharedMutexBlock* block;
-  for (;;) {
-    block = MapShared(path, create);
-    if (!block) return nullptr;
-    LockRobust(&block->meta);
-    if (!block->removed) break;
-    // Its last user removed the file meanwhile: open or make the one in place.
-    pthread_mutex_unlock(&block->meta);
-    munmap(block, sizeof(SharedMutexBlock));
-  }
-  const bool others = PruneUsers(block);
-  // With no process left the mutex no longer exists: a new one starts free.
-  if (!others && !create) {
-    block->removed = 1;
-    unlink(path.c_str());
-    pthread_mutex_unlock(&block->meta);
-    munmap(block, sizeof(SharedMutexBlock));
-    SetLastError(ERROR_FILE_NOT_FOUND);
+  const std::string folder = Folder();
+  if (folder.empty()) {
+    Say("no private folder for named objects; mutex " + ToUtf8(name) + " not opened");
+    SetLastError(ERROR_ACCESS_DENIED);
     return nullptr;
   }
-  if (!others) {
-    InitMutex(&block->lock, true);
-    block->abandoned = 0;
-  }
-  if (!AddUser(block)) {
-    pthread_mutex_unlock(&block->meta);
-    munmap(block, sizeof(SharedMutexBlock));
-    SetLastError(ERROR_NOT_ENOUGH_MEMORY);
+  const std::string path = folder + "/" + FileName(name);
+  const Attempt attempt = OpenFile(path, name, create, initialOwner);
+  if (attempt.result != Attempt::Opened) {
+    SetLastError(attempt.result == Attempt::Missing ? DWORD(ERROR_FILE_NOT_FOUND) : attempt.error);
     return nullptr;
   }
-  // Nobody else has the new mutex, so taking it cannot block.
-  const bool own = initialOwner && !others && pthread_mutex_trylock(&block->lock) == 0;
-  pthread_mutex_unlock(&block->meta);
-  auto mutex = std::make_shared<NamedMutexObj>(block, path);
-  if (own) mutex->NoteAcquired();
-  *existed = others;
+  auto mutex = std::make_shared<NamedMutexObj>(attempt.block, path, attempt.fd);
+  if (attempt.owned) mutex->NoteAcquired();
+  *existed = !attempt.alone;
   return mutex;
 }
 

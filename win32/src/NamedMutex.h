@@ -1,10 +1,10 @@
 // Named mutexes, shared by every process of the same user: a robust,
-// recursive, process-shared pthread mutex in a shared-memory file named after
-// the user and the mutex name. A thread or process that ends holding it
-// leaves it abandoned: the next owner's wait returns WAIT_ABANDONED. The
-// mutex exists while some process has a handle on it; one whose last handle
-// is closed while a thread of this process owns it lives on until that
-// thread releases it or ends.
+// recursive, process-shared pthread mutex in a file named after the mutex, in
+// a folder of the user that no other user can enter. A thread or process
+// that ends holding it leaves it abandoned: the next owner's wait returns
+// WAIT_ABANDONED. The mutex exists while some process has a handle on it; one
+// whose last handle is closed while a thread of this process owns it lives on
+// until that thread releases it or ends.
 #pragma once
 
 #include <pthread.h>
@@ -33,12 +33,13 @@ class NamedMutexObj : public Object, public std::enable_shared_from_this<NamedMu
   // The calling thread ends holding the mutex count times.
   void AbandonByExitingThread(unsigned count);
 
-  NamedMutexObj(SharedMutexBlock* block, std::string path);
+  NamedMutexObj(SharedMutexBlock* block, std::string path, int fd);
 
  private:
   void NoteAcquired();
   SharedMutexBlock* block_;
   const std::string path_;
+  const int fd_;  // holds the shared lock that marks this process a user
 };
 
 // Called when a thread ends, with the named mutexes it still holds.

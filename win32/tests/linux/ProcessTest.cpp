@@ -1,12 +1,17 @@
 // Calls whose behaviour involves other processes: the named mutex shared by
 // all processes of the user, the command line, debugger output.
+#include <fcntl.h>
 #include <gtest/gtest.h>
 #include <signal.h>
+#include <stdlib.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 #include <vwin32.h>
 #include <windows.h>
 
 #include <cstdio>
+#include <filesystem>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -65,6 +70,79 @@ TEST(NamedMutex, OwnerProcessDyingLeavesItAbandoned) {
   EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // abandoned only once
   EXPECT_TRUE(ReleaseMutex(mutex));
   CloseHandle(mutex);
+}
+
+// A process stopped at any point of opening or closing the mutex, or while
+// holding the lock on the mutex's file that its first opener and last closer
+// take for a moment, never holds up another process's CreateMutexW for good.
+TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
+  const std::string name = Unique("4711");  // digits: the file's name is known
+  HANDLE mine = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
+  ASSERT_NE(mine, nullptr);
+  Child churner = Spawn(VW32_TEST_HELPER, {"churn", name});
+  ASSERT_EQ(ReadLine(churner), "churning");
+  for (int round = 0; round < 10; ++round) {
+    usleep(useconds_t(1000 + 1700 * round));
+    kill(churner.pid, SIGSTOP);
+    waitpid(churner.pid, nullptr, WUNTRACED);
+    Child opener = Spawn(VW32_TEST_HELPER, {"wait", name, "0"});
+    std::string out;
+    const int code = FinishWithin(opener, 30, &out);
+    kill(churner.pid, SIGCONT);
+    EXPECT_EQ(code, 0) << "round " << round;
+    EXPECT_EQ(out, "0\n") << "round " << round;
+    if (code != 0) break;
+  }
+  kill(churner.pid, SIGKILL);
+  Finish(churner);
+  CloseHandle(mine);
+
+  // A process stopped holding the file lock: the opener gives up with a status.
+  char folder[] = "/tmp/vw32_runtime_XXXXXX";
+  ASSERT_NE(mkdtemp(folder), nullptr);
+  ASSERT_EQ(mkdir((std::string(folder) + "/vw32").c_str(), 0700), 0);
+  const std::string file = std::string(folder) + "/vw32/mutex-" + name;
+  int ready[2];
+  ASSERT_EQ(pipe(ready), 0);
+  const pid_t locker = fork();
+  if (locker == 0) {
+    struct flock whole{};
+    whole.l_type = F_WRLCK;
+    int fd = open(file.c_str(), O_RDWR | O_CREAT, 0600);
+    if (fd < 0 || fcntl(fd, F_OFD_SETLK, &whole) != 0) _exit(1);
+    write(ready[1], "L", 1);
+    raise(SIGSTOP);
+    _exit(0);
+  }
+  char mark = 0;
+  ASSERT_EQ(read(ready[0], &mark, 1), 1);
+  waitpid(locker, nullptr, WUNTRACED);
+  Child opener = Spawn(VW32_TEST_HELPER, {"wait", name, "0"},
+                       {"XDG_RUNTIME_DIR=" + std::string(folder), "VW32_DEBUG_OUTPUT=stderr"});
+  std::string out, err;
+  EXPECT_EQ(FinishWithin(opener, 60, &out, &err), 2);
+  EXPECT_EQ(out, "create failed 170\n");  // ERROR_BUSY
+  EXPECT_NE(err.find(name), std::string::npos) << err;
+  kill(locker, SIGKILL);
+  waitpid(locker, nullptr, 0);
+  close(ready[0]);
+  close(ready[1]);
+  std::filesystem::remove_all(folder);
+}
+
+// Every process gets the mutex, however many have it open at once.
+TEST(NamedMutex, HundredsOfProcessesOpenItAtOnce) {
+  const std::string name = Unique("vw32_crowd");
+  HANDLE mine = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
+  ASSERT_NE(mine, nullptr);
+  std::vector<Child> crowd;
+  for (int i = 0; i < 300; ++i) crowd.push_back(Spawn(VW32_TEST_HELPER, {"wait", name, "30000", "stay"}));
+  int taken = 0;
+  for (auto& child : crowd) taken += ReadLine(child) == "0";
+  for (auto& child : crowd) kill(child.pid, SIGKILL);
+  for (auto& child : crowd) Finish(child);
+  EXPECT_EQ(taken, 300);
+  CloseHandle(mine);
 }
 
 TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {

@@ -1,32 +1,58 @@
 #include "Spawn.h"
 
-#include <spawn.h>
+#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <chrono>
 #include <cstring>
+#include <thread>
 
 extern char** environ;
 
+namespace {
+
+// The test's environment with the given entries replacing those of the same name.
+std::vector<std::string> Environment(const std::vector<std::string>& changes) {
+  std::vector<std::string> all;
+  for (char** e = environ; *e; ++e) {
+    const std::string entry = *e;
+    bool replaced = false;
+    const std::string name = entry.substr(0, entry.find('=') + 1);
+    for (auto& change : changes) replaced |= !name.empty() && change.compare(0, name.size(), name) == 0;
+    if (!replaced) all.push_back(entry);
+  }
+  all.insert(all.end(), changes.begin(), changes.end());
+  return all;
+}
+
+std::vector<char*> Pointers(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (auto& t : texts) pointers.push_back(t.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+}  // namespace
+
 Child Spawn(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& environment) {
+            const std::vector<std::string>& environment, uid_t uid) {
   int out[2], err[2];
   if (pipe(out) != 0 || pipe(err) != 0) return {};
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-  posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-  for (int fd : {out[0], out[1], err[0], err[1]}) posix_spawn_file_actions_addclose(&actions, fd);
-  std::vector<char*> argv{const_cast<char*>(program.c_str())};
-  for (auto& a : args) argv.push_back(const_cast<char*>(a.c_str()));
-  argv.push_back(nullptr);
-  std::vector<char*> envp;
-  for (char** e = environ; *e; ++e) envp.push_back(*e);
-  for (auto& e : environment) envp.push_back(const_cast<char*>(e.c_str()));
-  envp.push_back(nullptr);
+  std::vector<std::string> argTexts{program};
+  argTexts.insert(argTexts.end(), args.begin(), args.end());
+  std::vector<std::string> envTexts = Environment(environment);
+  std::vector<char*> argv = Pointers(argTexts), envp = Pointers(envTexts);
   Child child;
-  if (posix_spawn(&child.pid, program.c_str(), &actions, nullptr, argv.data(), envp.data()) != 0) child.pid = -1;
-  posix_spawn_file_actions_destroy(&actions);
+  child.pid = fork();
+  if (child.pid == 0) {  // only async-signal-safe calls from here to exec
+    dup2(out[1], 1);
+    dup2(err[1], 2);
+    for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
+    if (uid != uid_t(-1) && (setgid(gid_t(uid)) != 0 || setuid(uid) != 0)) _exit(126);
+    execve(program.c_str(), argv.data(), envp.data());
+    _exit(127);
+  }
   close(out[1]);
   close(err[1]);
   child.out = out[0];
@@ -53,6 +79,21 @@ int Finish(Child& child, std::string* out, std::string* err) {
   int status = 0;
   if (child.pid <= 0 || waitpid(child.pid, &status, 0) != child.pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
+}
+
+int FinishWithin(Child& child, int seconds, std::string* out, std::string* err) {
+  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
+  for (;;) {
+    siginfo_t info{};
+    if (waitid(P_PID, id_t(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == child.pid) break;
+    if (std::chrono::steady_clock::now() > end) {
+      kill(child.pid, SIGKILL);
+      Finish(child);
+      return -2;
+    }
+    std::this_thread::sleep_for(std::chrono::milliseconds(10));
+  }
+  return Finish(child, out, err);
 }
 
 std::string ReadLine(const Child& child) {

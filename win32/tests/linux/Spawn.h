@@ -12,11 +12,15 @@ struct Child {
   int err = -1;  // read end of the child's stderr
 };
 
-// Starts program with args (argv[0] is program); extra "NAME=value" entries
-// are added to the environment.
+// Starts program with args (argv[0] is program); "NAME=value" entries of
+// environment replace or add to the test's own. A uid other than -1 runs the
+// child as that user (the test must be root).
 Child Spawn(const std::string& program, const std::vector<std::string>& args,
-            const std::vector<std::string>& environment = {});
+            const std::vector<std::string>& environment = {}, uid_t uid = uid_t(-1));
 // Reads the child's output to the end and waits for it; returns its exit code.
 int Finish(Child& child, std::string* out = nullptr, std::string* err = nullptr);
+// As Finish, but a child still running after seconds is killed first and -2
+// returned, so a hung child fails the test instead of hanging it.
+int FinishWithin(Child& child, int seconds, std::string* out = nullptr, std::string* err = nullptr);
 // Reads one line of the child's stdout.
 std::string ReadLine(const Child& child);

@@ -2,6 +2,11 @@
 //   append <mutex> <file> <count> <tag>  appends count lines, each written in
 //                                        three parts under the named mutex
 //   hold <mutex>                         takes the mutex, says "held", waits
+//   wait <mutex> <ms> [stay]             prints the wait's result (or "create
+//                                        failed <error>"), releases, and with
+//                                        stay keeps its handle until killed
+//   churn <mutex>                        says "churning", then opens and
+//                                        closes the mutex until killed
 //   cmdline                              prints its command line
 //   debug <text>                         sends text to the debugger output
 #include <windows.h>
@@ -52,6 +57,33 @@ int Hold(const char* mutexName) {
   return 0;
 }
 
+int WaitOnce(const char* mutexName, DWORD milliseconds, bool stay) {
+  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
+  if (!mutex) {
+    std::printf("create failed %lu\n", static_cast<unsigned long>(GetLastError()));
+    return 2;
+  }
+  const DWORD result = WaitForSingleObject(mutex, milliseconds);
+  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
+  std::printf("%lu\n", static_cast<unsigned long>(result));
+  std::fflush(stdout);
+  if (stay) Sleep(INFINITE);
+  CloseHandle(mutex);
+  return 0;
+}
+
+int Churn(const char* mutexName) {
+  for (bool first = true;; first = false) {
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
+    if (!mutex) return 2;
+    if (first) {
+      std::puts("churning");
+      std::fflush(stdout);
+    }
+    CloseHandle(mutex);
+  }
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -59,6 +91,8 @@ int main(int argc, char** argv) {
   const std::string mode = argv[1];
   if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (mode == "hold" && argc == 3) return Hold(argv[2]);
+  if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5);
+  if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
     char line[4096];
     _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
