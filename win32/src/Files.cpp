@@ -50,21 +50,49 @@ DWORD PathError(const std::string& path, int error) {
   return Win32FromErrno(error);
 }
 
+// A symlink that another user planted in a world-writable sticky folder such
+// as /tmp is not followed: it could point at a private file of the caller,
+// which a log would then overwrite and append to. This is the kernel's
+// protected-symlinks rule (links of the caller or of the folder's owner are
+// followed), checked here too because a machine may have it turned off.
+bool MayFollow(const std::string& link) {
+  struct stat own, folder;
+  if (lstat(link.c_str(), &own) != 0 || !S_ISLNK(own.st_mode)) return true;
+  if (stat(Parent(link).c_str(), &folder) != 0) return true;
+  const bool shared = (folder.st_mode & S_ISVTX) && (folder.st_mode & S_IWOTH);
+  return !shared || own.st_uid == geteuid() || own.st_uid == folder.st_uid;
+}
+
+// open() that follows a symlink in the last part of the path only as above.
+// A link that may be followed belongs to the caller or the folder's owner, so
+// nobody else can swap it between the check and the second open.
+int OpenPath(const std::string& path, int flags, mode_t mode = 0) {
+  int fd = open(path.c_str(), flags | O_NOFOLLOW | O_CLOEXEC, mode);
+  if (fd >= 0 || errno != ELOOP) return fd;
+  if (!MayFollow(path)) {
+    errno = EACCES;
+    return -1;
+  }
+  return open(path.c_str(), flags | O_CLOEXEC, mode);
+}
+
 // Opens by disposition; *existed tells whether the file was there before.
 int OpenByDisposition(const std::string& path, int flags, DWORD disposition, bool* existed) {
   const bool truncate = disposition == CREATE_ALWAYS;
-  for (;;) {
-    int fd = open(path.c_str(), flags | (truncate ? O_TRUNC : 0) | O_CLOEXEC);
+  for (int round = 0;; ++round) {
+    int fd = OpenPath(path, flags | (truncate ? O_TRUNC : 0));
     if (fd >= 0 || errno != ENOENT) {
       *existed = fd >= 0;
       return fd;
     }
-    fd = open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    // O_EXCL tells a file made here from one another process made between
+    // the two opens (then opened as existing). A dangling symlink fails it
+    // every time, so the second round creates through the link.
+    fd = OpenPath(path, flags | O_CREAT | (round == 0 ? O_EXCL : 0), 0666);
     if (fd >= 0 || errno != EEXIST) {
       *existed = false;
       return fd;
     }
-    // Another process created it between the two opens: open it as existing.
   }
 }
 
@@ -169,7 +197,7 @@ VW32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
   int fd = -1;
   switch (dwCreationDisposition) {
     case CREATE_NEW:
-      fd = open(path.c_str(), flags | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+      fd = OpenPath(path, flags | O_CREAT | O_EXCL, 0666);
       if (fd < 0 && errno == EEXIST) {
         SetLastError(ERROR_FILE_EXISTS);
         return INVALID_HANDLE_VALUE;
@@ -180,14 +208,14 @@ VW32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
       fd = OpenByDisposition(path, flags, dwCreationDisposition, &existed);
       break;
     case OPEN_EXISTING:
-      fd = open(path.c_str(), flags | O_CLOEXEC);
+      fd = OpenPath(path, flags);
       break;
     case TRUNCATE_EXISTING:
       if (!write) {
         SetLastError(ERROR_INVALID_PARAMETER);
         return INVALID_HANDLE_VALUE;
       }
-      fd = open(path.c_str(), flags | O_TRUNC | O_CLOEXEC);
+      fd = OpenPath(path, flags | O_TRUNC);
       break;
     default:
       SetLastError(ERROR_INVALID_PARAMETER);

@@ -11,6 +11,7 @@
 #include <filesystem>
 #include <fstream>
 #include <functional>
+#include <sstream>
 #include <string>
 #include <vector>
 
@@ -19,6 +20,13 @@
 namespace {
 
 constexpr uid_t kVictim = 65533, kIntruder = 65534;
+
+std::string Content(const std::string& path) {
+  std::ifstream in(path, std::ios::binary);
+  std::stringstream content;
+  content << in.rdbuf();
+  return content.str();
+}
 
 // Makes path as the intruder: a file of that mode, a folder, or a symlink.
 void PlantFile(const std::string& path, mode_t mode) {
@@ -80,6 +88,58 @@ TEST(OtherUsers, PlantedObjectsNeitherBlockNorDisableTheNamedMutex) {
     Finish(contender);
     for (auto& path : {oldPlace, shared, intruders, std::string(home)}) std::filesystem::remove_all(path);
   }
+}
+
+// A symlink that another user planted in a world-writable sticky folder is
+// not followed; one of the caller or of the folder's owner, or one in another
+// folder, is.
+TEST(OtherUsers, ForeignSymlinkInStickyFolderIsNotFollowed) {
+  if (geteuid() != 0) GTEST_SKIP() << "needs root";
+  char base[] = "/tmp/vw32_links_XXXXXX";
+  ASSERT_NE(mkdtemp(base), nullptr);
+  const std::string sticky = std::string(base) + "/sticky", plain = std::string(base) + "/plain";
+  const std::string secret = std::string(base) + "/secret", missing = std::string(base) + "/missing";
+  mkdir(sticky.c_str(), 0777);
+  chmod(sticky.c_str(), 01777);
+  mkdir(plain.c_str(), 0755);
+  struct Case {
+    const char* what;
+    const std::string& folder;
+    uid_t linkOwner;
+    DWORD disposition;
+    const std::string& target;
+    bool followed;
+  } cases[] = {
+      {"intruder's link, open always", sticky, kIntruder, OPEN_ALWAYS, secret, false},
+      {"intruder's link, open existing", sticky, kIntruder, OPEN_EXISTING, secret, false},
+      {"intruder's link, create always", sticky, kIntruder, CREATE_ALWAYS, secret, false},
+      {"intruder's link, truncate", sticky, kIntruder, TRUNCATE_EXISTING, secret, false},
+      {"intruder's dangling link", sticky, kIntruder, OPEN_ALWAYS, missing, false},
+      {"own link", sticky, 0, OPEN_ALWAYS, secret, true},
+      {"intruder's link in a folder of the caller", plain, kIntruder, OPEN_ALWAYS, secret, true},
+  };
+  for (auto& c : cases) {
+    SCOPED_TRACE(c.what);
+    std::ofstream(secret, std::ios::binary) << "private";
+    const std::string link = c.folder + "/ORNSDI.txt";
+    symlink(c.target.c_str(), link.c_str());
+    lchown(link.c_str(), c.linkOwner, c.linkOwner);
+    const std::wstring wide(link.begin(), link.end());
+    HANDLE file = CreateFileW(wide.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              c.disposition, FILE_ATTRIBUTE_NORMAL, nullptr);
+    const DWORD error = GetLastError();
+    if (c.followed) {
+      EXPECT_NE(file, INVALID_HANDLE_VALUE);
+    } else {
+      EXPECT_EQ(file, INVALID_HANDLE_VALUE);
+      EXPECT_EQ(error, DWORD(ERROR_ACCESS_DENIED));
+      EXPECT_EQ(Content(secret), "private");
+      EXPECT_FALSE(std::filesystem::exists(missing));
+    }
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    unlink(link.c_str());
+  }
+  std::filesystem::remove_all(base);
 }
 
 }  // namespace
