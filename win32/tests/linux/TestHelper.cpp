@@ -1,10 +1,10 @@
 // A second process for the tests: a plain Win32 program.
 //   append <mutex> <file> <count> <tag>  appends count lines, each written in
 //                                        three parts under the named mutex
-//   hold <mutex>                         takes the mutex, says "held", waits
-//   wait <mutex> <ms> [stay]             prints the wait's result (or "create
-//                                        failed <error>"), releases, and with
-//                                        stay keeps its handle until killed
+//   wait <mutex> <ms> [keep|stay]        prints the wait's result (or "create
+//                                        failed <error>"), releases the mutex
+//                                        unless keep, and with keep or stay
+//                                        keeps its handle until killed
 //   churn <mutex>                        says "churning", then opens and
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
@@ -48,26 +48,17 @@ int Append(const char* mutexName, const char* path, int count, const char* tag) 
   return 0;
 }
 
-int Hold(const char* mutexName) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
-  if (!mutex || WaitForSingleObject(mutex, INFINITE) != WAIT_OBJECT_0) return 2;
-  std::puts("held");
-  std::fflush(stdout);
-  Sleep(INFINITE);
-  return 0;
-}
-
-int WaitOnce(const char* mutexName, DWORD milliseconds, bool stay) {
+int WaitOnce(const char* mutexName, DWORD milliseconds, const std::string& then) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
   if (!mutex) {
     std::printf("create failed %lu\n", static_cast<unsigned long>(GetLastError()));
     return 2;
   }
   const DWORD result = WaitForSingleObject(mutex, milliseconds);
-  if (result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) ReleaseMutex(mutex);
+  if ((result == WAIT_OBJECT_0 || result == WAIT_ABANDONED) && then != "keep") ReleaseMutex(mutex);
   std::printf("%lu\n", static_cast<unsigned long>(result));
   std::fflush(stdout);
-  if (stay) Sleep(INFINITE);
+  if (!then.empty()) Sleep(INFINITE);
   CloseHandle(mutex);
   return 0;
 }
@@ -90,8 +81,7 @@ int main(int argc, char** argv) {
   if (argc < 2) return 1;
   const std::string mode = argv[1];
   if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
-  if (mode == "hold" && argc == 3) return Hold(argv[2]);
-  if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5);
+  if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5 ? argv[4] : "");
   if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
     char line[4096];
