@@ -8,7 +8,6 @@
 #include <algorithm>
 #include <cctype>
 #include <cstdlib>
-#include <cstring>
 #include <cerrno>
 #include <cstdio>
 #include <ctime>
@@ -60,9 +59,10 @@ bool SafeParent(const std::string& path) {
 }
 
 // The folder of named objects: the first private one that can be made, in
-// the user's runtime folder, in /dev/shm, then in the home folder. The
-// shared /dev/shm name can be taken by another user first; the home one
-// cannot, and carries the host name, as a shared memory file serves one machine.
+// the user's runtime folder ($XDG_RUNTIME_DIR, else /run/user/<uid>), in
+// /dev/shm, then in the home folder. Another user can take the /dev/shm name
+// first; the home one nobody else can, and it carries the host name, as the
+// mutex in a shared file serves one machine.
 std::string Folder() {
   const std::string uid = std::to_string(geteuid());
   const char* runtime = std::getenv("XDG_RUNTIME_DIR");
@@ -168,20 +168,26 @@ bool LockFile(int fd, short type) {
 
 // The outcome of one attempt to open the file: a block, or why not.
 struct Attempt {
-  enum { Opened, Again, Missing, Failed } result;
-  SharedMutexBlock* block = nullptr;
+  enum Result { Opened, Again, Missing, Failed } result;
   int fd = -1;
-  bool alone = false;
+  bool alone = false;  // no other process had it open
+  SharedMutexBlock* block = nullptr;
   bool owned = false;  // made and taken by the opener
   DWORD error = 0;
 };
+
+Attempt Failure(DWORD error) {
+  Attempt attempt{Attempt::Failed};
+  attempt.error = error;
+  return attempt;
+}
 
 SharedMutexBlock* Map(int fd) {
   void* mem = mmap(nullptr, sizeof(SharedMutexBlock), PROT_READ | PROT_WRITE, MAP_SHARED, fd, 0);
   return mem == MAP_FAILED ? nullptr : static_cast<SharedMutexBlock*>(mem);
 }
 
-// Alone with the file: nobody else has the mutex, so it starts free.
+// Alone with the file: nobody else has the mutex, so it starts anew and free.
 SharedMutexBlock* Initialise(int fd) {
   if (ftruncate(fd, 0) != 0 || ftruncate(fd, sizeof(SharedMutexBlock)) != 0) return nullptr;
   SharedMutexBlock* block = Map(fd);
@@ -193,7 +199,7 @@ SharedMutexBlock* Initialise(int fd) {
   return block;
 }
 
-// An initialised file that other processes use.
+// The block that other processes use, initialised by the first of them.
 SharedMutexBlock* Join(int fd) {
   struct stat st;
   if (fstat(fd, &st) != 0 || size_t(st.st_size) != sizeof(SharedMutexBlock)) return nullptr;
@@ -205,46 +211,48 @@ SharedMutexBlock* Join(int fd) {
   return block;
 }
 
-// Takes a lock on the file in place; files are removed only under the
-// exclusive lock, so once the path is seen to name the locked file it stays.
-Attempt Lock(int fd, const std::string& path) {
-  Attempt attempt{Attempt::Again};
-  attempt.fd = fd;
-  attempt.alone = LockFile(fd, F_WRLCK);
-  if (!attempt.alone && !LockFile(fd, F_RDLCK)) return attempt;  // someone is alone with it for a moment
+// Locks the file in place: exclusively when no other process has it open,
+// else shared. Files are removed only under the exclusive lock, so once the
+// path is seen to name the locked file it keeps doing so.
+Attempt::Result Lock(int fd, const std::string& path, bool* alone) {
+  *alone = LockFile(fd, F_WRLCK);
+  if (!*alone && !LockFile(fd, F_RDLCK)) return Attempt::Again;  // another process is alone with it
   struct stat mine, there;
   if (fstat(fd, &mine) != 0 || lstat(path.c_str(), &there) != 0 || mine.st_ino != there.st_ino ||
       mine.st_dev != there.st_dev)
-    return attempt;  // removed by its last closer meanwhile
-  if (!S_ISREG(mine.st_mode) || mine.st_uid != geteuid()) {
-    attempt.result = Attempt::Failed;
-    attempt.error = ERROR_ACCESS_DENIED;
-    return attempt;
+    return Attempt::Again;  // removed by its last closer meanwhile
+  return S_ISREG(mine.st_mode) && mine.st_uid == geteuid() ? Attempt::Opened : Attempt::Failed;
+}
+
+// With the file locked: joins the mutex, or alone with it, makes it anew.
+void Settle(Attempt& attempt, const std::string& path, bool create, bool initialOwner) {
+  if (attempt.alone && !create) {
+    unlink(path.c_str());  // left by a process that died: that mutex no longer exists
+    attempt.result = Attempt::Missing;
+    return;
   }
-  attempt.result = Attempt::Opened;
-  return attempt;
+  attempt.block = attempt.alone ? Initialise(attempt.fd) : Join(attempt.fd);
+  if (!attempt.block) {
+    Say(path + " is not a mutex of this layer's layout, or cannot be made: not used");
+    attempt = Failure(ERROR_INVALID_HANDLE);
+    return;
+  }
+  if (attempt.alone) {
+    // Taken before any other process can join, so the creator owns it.
+    attempt.owned = initialOwner && pthread_mutex_trylock(&attempt.block->lock) == 0;
+    LockFile(attempt.fd, F_RDLCK);  // an atomic downgrade: nobody slips in between
+  }
 }
 
 Attempt TryOpen(const std::string& path, bool create, bool initialOwner) {
   int fd = open(path.c_str(), O_RDWR | O_CLOEXEC | O_NOFOLLOW);
   if (fd < 0 && errno == ENOENT && create) fd = open(path.c_str(), O_RDWR | O_CREAT | O_EXCL | O_CLOEXEC | O_NOFOLLOW, 0600);
-  if (fd < 0 && errno == EEXIST) return {Attempt::Again};
-  if (fd < 0 && errno == ENOENT) return {Attempt::Missing};
-  if (fd < 0) return {Attempt::Failed, nullptr, -1, false, false, Win32FromErrno(errno)};
-  Attempt attempt = Lock(fd, path);
-  if (attempt.result == Attempt::Opened && attempt.alone && !create) {
-    unlink(path.c_str());  // left by a process that died: that mutex no longer exists
-    attempt.result = Attempt::Missing;
-  } else if (attempt.result == Attempt::Opened) {
-    attempt.block = attempt.alone ? Initialise(fd) : Join(fd);
-    if (!attempt.block) attempt.result = attempt.alone ? Attempt::Failed : Attempt::Again;
-    if (!attempt.block) attempt.error = ERROR_INVALID_HANDLE;
-  }
-  if (attempt.result == Attempt::Opened && attempt.alone) {
-    // Taken before anyone else can join, so the creator owns it.
-    attempt.owned = initialOwner && pthread_mutex_trylock(&attempt.block->lock) == 0;
-    LockFile(fd, F_RDLCK);  // an atomic downgrade: nobody slips in between
-  }
+  if (fd < 0 && errno == EEXIST) return {Attempt::Again};  // made by another process meanwhile
+  if (fd < 0) return errno == ENOENT ? Attempt{Attempt::Missing} : Failure(Win32FromErrno(errno));
+  Attempt attempt{Attempt::Opened, fd};
+  attempt.result = Lock(fd, path, &attempt.alone);
+  if (attempt.result == Attempt::Failed) attempt.error = ERROR_ACCESS_DENIED;
+  if (attempt.result == Attempt::Opened) Settle(attempt, path, create, initialOwner);
   if (attempt.result != Attempt::Opened) close(fd);
   return attempt;
 }
@@ -259,7 +267,7 @@ Attempt OpenFile(const std::string& path, const wchar_t* name, bool create, bool
     if (NanosecondsUntil(deadline) <= 0) {
       Say("mutex " + ToUtf8(name) + ": " + path + " stays locked by another process (stopped?); gave up after " +
           std::to_string(kOpenWaitMs) + " ms");
-      return {Attempt::Failed, nullptr, -1, false, false, ERROR_BUSY};
+      return Failure(ERROR_BUSY);
     }
     usleep(1000);
   }
