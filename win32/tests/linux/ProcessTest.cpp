@@ -90,7 +90,10 @@ TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
   whole.l_type = F_WRLCK;
   ASSERT_EQ(fcntl(fd, F_OFD_SETLK, &whole), 0);
   const pid_t locker = fork();
-  if (locker == 0) raise(SIGSTOP), _exit(0);
+  if (locker == 0) {
+    raise(SIGSTOP);
+    _exit(0);
+  }
   close(fd);  // the lock stays with the child's copy of the descriptor
   waitpid(locker, nullptr, WUNTRACED);
   Child opener = Spawn(VW32_TEST_HELPER, {"wait", name, "0"},
