@@ -11,6 +11,8 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
 #include <fstream>
 #include <iostream>
@@ -29,6 +31,12 @@ std::string lowered(std::string text) {
 std::string fixed(double value, int decimals) {
   char text[64];
   std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+  return text;
+}
+
+std::string shortest(double value) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%g", value);
   return text;
 }
 
@@ -186,6 +194,28 @@ int runAcquire(const ToolOptions& tool, const AcquireOptions& options) {
   return 1;
 }
 
+// Bounds of the numeric options: a timeout or a time in the schedule above
+// them is a typing error, and a buffer above its bound could take all the
+// memory. Larger times would also overflow the clocks' tick counts.
+constexpr double kLongestTimeout = 3600.0;
+constexpr double kLongestSchedule = 86400.0;
+constexpr int kLargestBuffer = 1024;
+
+// Seconds from `least` to `most`. CLI11's own number checks let nan and inf
+// through (every comparison with nan is false).
+CLI::Validator seconds(double least, double most) {
+  const std::string range = "from " + shortest(least) + " to " + shortest(most);
+  return CLI::Validator(
+      [least, most, range](const std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool valid = end != text.c_str() && *end == '\0' && std::isfinite(value);
+        if (valid && value >= least && value <= most) return std::string();
+        return text + " is not a number of seconds " + range;
+      },
+      "SECONDS in [" + shortest(least) + " - " + shortest(most) + "]");
+}
+
 }  // namespace
 
 std::string formatValue(const std::string& text) {
@@ -205,17 +235,17 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
   command->add_option("--out", settings->out, "Folder for the images, frames.csv and summary.txt")
       ->capture_default_str();
   command->add_option("--remove-at", settings->removeAt, "Pull the first card this many seconds after the start")
-      ->check(CLI::NonNegativeNumber);
+      ->check(seconds(0.0, kLongestSchedule));
   command->add_option("--insert-at", settings->insertAt, "Put it back this many seconds after the start")
-      ->check(CLI::NonNegativeNumber)
+      ->check(seconds(0.0, kLongestSchedule))
       ->needs("--remove-at");
   command->add_option("--timeout", settings->timeout, "Longest wait for the next frame, in seconds")
-      ->check(CLI::PositiveNumber)
+      ->check(seconds(0.01, kLongestTimeout))
       ->capture_default_str();
   command->add_option("--buffer", settings->bufferFrames,
-                      "Frames the engine keeps until they are written (default: --frames, at most 256); "
-                      "when full, the oldest is dropped")
-      ->check(CLI::Range(1, 100000));
+                      "Frames the engine keeps until they are written (default: --frames, at most 256; "
+                      "a frame of 1920 x 1080 takes 6 MB); when full, the oldest is dropped")
+      ->check(CLI::Range(1, kLargestBuffer));
   command->footer(
       "Examples:\n"
       "  vantrel-imaq acquire                                  30 frames of 1920x1080 (1080i25) as RGB\n"

@@ -241,6 +241,25 @@ TEST(ToolAcquire, RefusedValuesAndMissingCardsEndWithTheEngineErrorAndExitCodeOn
   }
 }
 
+TEST(ToolAcquire, RefusesNumbersNotFiniteOrOutOfRangeBeforeAnythingStarts) {
+  struct Case {
+    const char* options;
+    const char* refused;
+  };
+  const Case cases[] = {{"--timeout nan", "--timeout"},   {"--timeout inf", "--timeout"},
+                        {"--timeout 1e17", "--timeout"},  {"--timeout 0", "--timeout"},
+                        {"--remove-at nan", "--remove-at"}, {"--remove-at 1e10", "--remove-at"},
+                        {"--remove-at 1 --insert-at inf", "--insert-at"}, {"--frames 0", "--frames"},
+                        {"--buffer 100000", "--buffer"},  {"--cards 9", "--cards"}};
+  for (const Case& c : cases) {
+    const OutputFolder out;
+    const ToolRun run = runTool(std::string("acquire ") + c.options + " --out " + out.file("images"), true);
+    EXPECT_EQ(run.exitCode, 105) << c.options;  // a value refused while parsing
+    EXPECT_EQ(run.output.rfind(std::string(c.refused) + ": ", 0), 0u) << c.options << ": " << run.output;
+    EXPECT_FALSE(std::filesystem::exists(out.file("images"))) << c.options << ": started";
+  }
+}
+
 TEST(ToolStatus, ShowsTheFirstCardsCameraStatusForTheSimulatedMode) {
   struct Case {
     const char* options;
