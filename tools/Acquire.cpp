@@ -14,7 +14,6 @@
 #include <cmath>
 #include <cstdlib>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
 #include <sstream>
 
@@ -74,26 +73,37 @@ struct Outcome {
   double lastStamp = 0.0;
   double longestGap = 0.0;  // between consecutive time stamps
   bool timedOut = false;
+  std::string failure;  // why a frame could not be written, or empty
 };
 
+void count(Outcome& outcome, const imaqhost::EngineFrame& frame) {
+  if (outcome.written == 0) outcome.firstStamp = frame.timeStamp();
+  if (outcome.written > 0) outcome.longestGap = std::max(outcome.longestGap, frame.timeStamp() - outcome.lastStamp);
+  ++outcome.written;
+  outcome.lastStamp = frame.timeStamp();
+  outcome.width = frame.width();
+  outcome.height = frame.height();
+}
+
 // Takes frames as they come and writes them, until the acquisition has
-// stopped and the queue is empty, or no frame came for the timeout.
+// stopped and the queue is empty, a frame cannot be written, or no frame
+// came for the timeout.
 Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& progress, double timeout) {
   Outcome outcome;
   const auto wait = std::chrono::milliseconds(long(timeout * 1000));
-  for (;;) {
+  while (outcome.failure.empty()) {
     if (!input.waitForFrames(1, wait)) {
       if (input.isRunning()) outcome.timedOut = true;
       break;
     }
-    for (const auto& frame : input.getData(8)) {
-      files.write(*frame);
-      if (outcome.written == 0) outcome.firstStamp = frame->timeStamp();
-      if (outcome.written > 0) outcome.longestGap = std::max(outcome.longestGap, frame->timeStamp() - outcome.lastStamp);
-      ++outcome.written;
-      outcome.lastStamp = frame->timeStamp();
-      outcome.width = frame->width();
-      outcome.height = frame->height();
+    for (const auto& frame : input.getData(1)) {
+      try {
+        files.write(*frame);
+      } catch (const std::runtime_error& failure) {
+        outcome.failure = "frame " + std::to_string(frame->number()) + " not written: " + failure.what();
+        break;
+      }
+      count(outcome, *frame);
       progress.update(outcome.written);
     }
   }
@@ -125,6 +135,7 @@ std::string summarize(const imaqhost::VideoInput& input, const vsim::Simulator& 
          << fixed(1000.0 * timing.toDeliverSeconds / double(timing.frames), 2)
          << " ms up to deliverFrame, copy into the engine frame included)\n";
   if (outcome.timedOut) text << "Stopped:              no frame came for " << fixed(options.timeout, 1) << " s\n";
+  if (!outcome.failure.empty()) text << "Stopped:              " << outcome.failure << "\n";
   return text.str();
 }
 
@@ -165,13 +176,19 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
   printEvents(input, start);
   const double seconds = getCurrentTime() - start;
   const std::string summary = summarize(input, card.simulator(), outcome, options, format, seconds);
-  std::ofstream(files.folder() / "summary.txt") << summary;
   std::cout << summary;
+  bool summaryWritten = true;
+  try {
+    files.writeSummary(summary);
+  } catch (const std::runtime_error& failure) {
+    std::cerr << "vantrel-imaq: " << failure.what() << "\n";
+    summaryWritten = false;
+  }
   const std::filesystem::path where = std::filesystem::absolute(files.folder()).lexically_normal();
   if (outcome.written > 0)
     std::cout << "Images are in " << where.string() << " (" << FrameFiles::imageName(1) << " to "
               << FrameFiles::imageName(outcome.written) << "), with frames.csv and summary.txt\n";
-  return outcome.written == (unsigned long long)options.frames && !input.lastError() ? 0 : 1;
+  return outcome.written == (unsigned long long)options.frames && !input.lastError() && summaryWritten ? 0 : 1;
 }
 
 int runAcquire(const ToolOptions& tool, const AcquireOptions& options) {

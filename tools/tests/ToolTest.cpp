@@ -1,13 +1,18 @@
 // vantrel-imaq as a user runs it: its output, its errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <signal.h>
 #include <stdlib.h>
+#include <sys/resource.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <png.h>
 
+#include <algorithm>
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
@@ -157,6 +162,66 @@ std::vector<std::uint8_t> readPng(const std::string& file, int& width, int& heig
   return pixels;
 }
 
+// The tool as a child process, for the tests that signal it or limit the
+// size of its files. The test reads its stderr, and its stdout too unless
+// that is stalled: a full pipe that blocks the tool's first write there.
+class ToolChild {
+ public:
+  explicit ToolChild(const std::string& arguments, const std::string& environment = "",
+                     rlim_t fileSizeLimit = RLIM_INFINITY, bool stallStdout = false) {
+    int output[2];
+    int stalled[2];
+    if (pipe2(output, O_CLOEXEC) != 0 || pipe2(stalled, O_CLOEXEC) != 0) return;
+    if (stallStdout) {
+      const std::string fill(std::size_t(fcntl(stalled[1], F_GETPIPE_SZ)), '.');
+      if (write(stalled[1], fill.data(), fill.size()) != ssize_t(fill.size())) return;
+    }
+    const std::string shell = environment + " exec " VANTREL_IMAQ_PATH " " + arguments;
+    pid_ = fork();
+    if (pid_ == 0) {
+      const rlimit limit{fileSizeLimit, fileSizeLimit};
+      if (fileSizeLimit != RLIM_INFINITY) setrlimit(RLIMIT_FSIZE, &limit);
+      ::signal(SIGXFSZ, SIG_IGN);  // a write past the limit fails with EFBIG, as one on a full disk with ENOSPC
+      dup2(stallStdout ? stalled[1] : output[1], STDOUT_FILENO);
+      dup2(output[1], STDERR_FILENO);
+      execl("/bin/sh", "sh", "-c", shell.c_str(), nullptr);
+      _exit(127);
+    }
+    close(output[1]);
+    close(stalled[1]);
+    outputFd_ = output[0];
+    stalled_ = stalled[0];
+  }
+  ~ToolChild() {
+    if (pid_ > 0 && kill(pid_, SIGKILL) == 0) waitpid(pid_, nullptr, 0);
+    close(outputFd_);
+    close(stalled_);
+  }
+  void signal(int number) const { kill(pid_, number); }
+  // Reads the tool's output until `text` has come (true) or the output ends.
+  bool readUntil(const std::string& text) {
+    char buffer[4096];
+    for (ssize_t got; output_.find(text) == std::string::npos; output_.append(buffer, std::size_t(got)))
+      if ((got = read(outputFd_, buffer, sizeof(buffer))) <= 0) return false;
+    return true;
+  }
+  // The tool's wait status, once it has ended; output() then holds all it wrote.
+  int finish() {
+    readUntil(std::string(1, '\0'));
+    int status = -1;
+    waitpid(pid_, &status, 0);
+    pid_ = -1;
+    return status;
+  }
+  const std::string& output() const { return output_; }
+
+ private:
+  pid_t pid_ = -1;
+  int outputFd_ = -1;
+  int stalled_ = -1;
+  std::string output_;
+};
+
 }  // namespace
 
 TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
@@ -258,6 +323,25 @@ TEST(ToolAcquire, RefusesNumbersNotFiniteOrOutOfRangeBeforeAnythingStarts) {
     EXPECT_EQ(run.output.rfind(std::string(c.refused) + ": ", 0), 0u) << c.options << ": " << run.output;
     EXPECT_FALSE(std::filesystem::exists(out.file("images"))) << c.options << ": started";
   }
+}
+
+TEST(ToolAcquire, AFullDiskLeavesNoPartialImageAndTheSummarySaysWhereItStopped) {
+  const OutputFolder out;
+  // Files of at most 1 MiB: the first frame's 1.8 MB of YCrCb bytes do not fit.
+  ToolChild tool("acquire --mode 720p60 --free-running --format ycrcb --frames 3 --out " + out.path(), "", 1 << 20);
+  const int status = tool.finish();
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 1) << status << ": " << tool.output();
+  EXPECT_NE(readText(out.file("summary.txt"))
+                .find("Stopped:              frame 1 not written: cannot write " + out.file("frame_0001.yuv") +
+                      ": File too large\n"),
+            std::string::npos)
+      << tool.output();
+  std::vector<std::string> files;
+  for (const auto& entry : std::filesystem::directory_iterator(out.path()))
+    files.push_back(entry.path().filename().string());
+  std::sort(files.begin(), files.end());
+  EXPECT_EQ(files, (std::vector<std::string>{"frames.csv", "summary.txt"}));
+  EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 1u);
 }
 
 TEST(ToolStatus, ShowsTheFirstCardsCameraStatusForTheSimulatedMode) {
