@@ -49,7 +49,6 @@ Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& pr
       outcome.timedOut = std::chrono::steady_clock::now() - since >= longest;
       continue;
     }
-    since = std::chrono::steady_clock::now();
     for (const auto& frame : input.getData(1)) {
       try {
         files.write(*frame);
@@ -60,8 +59,22 @@ Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& pr
       outcome.add(*frame);
       progress.update(outcome.written);
     }
+    since = std::chrono::steady_clock::now();
   }
   return outcome;
+}
+
+// The summary on stdout and in summary.txt: false when the file could not
+// be written (the reason on stderr).
+bool showSummary(const FrameFiles& files, const std::string& summary) {
+  std::cout << summary;
+  try {
+    files.writeSummary(summary);
+    return true;
+  } catch (const std::runtime_error& failure) {
+    std::cerr << "vantrel-imaq: " << failure.what() << "\n";
+    return false;
+  }
 }
 
 int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const AcquireOptions& options,
@@ -73,6 +86,7 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
                                                   : std::size_t(std::min(options.frames, 256)));
   FrameFiles files(options.out);
   Progress progress(options.frames);
+  // Flushed, so that a pipe shows it when the acquisition starts.
   std::cout << "Acquiring " << options.frames << " frames, \"Format\" \"" << format << "\", from the simulated card ("
             << card.describe() << ")" << std::endl;
   const double start = getCurrentTime();
@@ -90,14 +104,7 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
   printEvents(input, start);
   const double seconds = getCurrentTime() - start;
   const std::string summary = summarize(input, card.simulator(), outcome, options, format, seconds);
-  std::cout << summary;
-  bool summaryWritten = true;
-  try {
-    files.writeSummary(summary);
-  } catch (const std::runtime_error& failure) {
-    std::cerr << "vantrel-imaq: " << failure.what() << "\n";
-    summaryWritten = false;
-  }
+  const bool summaryWritten = showSummary(files, summary);
   const std::filesystem::path where = std::filesystem::absolute(files.folder()).lexically_normal();
   if (outcome.written > 0)
     std::cout << "Images are in " << where.string() << " (" << FrameFiles::imageName(1) << " to "
