@@ -1,138 +1,84 @@
 #include "Acquire.h"
 
+#include "AcquireReport.h"
 #include "AdaptorModule.h"
 #include "CardPlug.h"
 #include "FrameFiles.h"
 #include "SimCard.h"
+#include "SignalWatch.h"
 #include "SimulatedCard.h"
 
 #include <CLI/CLI.hpp>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdlib>
 #include <cstdio>
-#include <fstream>
 #include <iostream>
-#include <sstream>
 
 namespace tool {
 namespace {
-
-using imaqhost::AcquisitionEvent;
 
 std::string lowered(std::string text) {
   std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return char(std::tolower(c)); });
   return text;
 }
 
-std::string fixed(double value, int decimals) {
-  char text[64];
-  std::snprintf(text, sizeof(text), "%.*f", decimals, value);
+std::string shortest(double value) {
+  char text[32];
+  std::snprintf(text, sizeof(text), "%g", value);
   return text;
 }
 
-// A bar on the terminal, redrawn in place; nothing when stdout is no terminal.
-class Progress {
- public:
-  explicit Progress(int total) : total_(total), shown_(isatty(STDOUT_FILENO) != 0) {}
-  void update(unsigned long long done) {
-    if (!shown_) return;
-    const int width = 40;
-    const int filled = total_ > 0 ? int(std::min<unsigned long long>(done, total_) * width / total_) : 0;
-    std::printf("\r[%s%s] %llu/%d frames", std::string(filled, '#').c_str(),
-                std::string(width - filled, '.').c_str(), done, total_);
-    std::fflush(stdout);
-    drawn_ = true;
-  }
-  // Ends the bar's line before other output.
-  void clear() {
-    if (!drawn_) return;
-    std::printf("\n");
-    drawn_ = false;
-  }
-
- private:
-  int total_;
-  bool shown_;
-  bool drawn_ = false;
-};
-
-struct Outcome {
-  unsigned long long written = 0;
-  int width = 0;  // of the last frame
-  int height = 0;
-  double firstStamp = 0.0;
-  double lastStamp = 0.0;
-  double longestGap = 0.0;  // between consecutive time stamps
-  bool timedOut = false;
-};
+// The wait for the next frame is cut into slices this long, so that a stop
+// signal is seen soon.
+constexpr std::chrono::milliseconds kSlice{50};
 
 // Takes frames as they come and writes them, until the acquisition has
-// stopped and the queue is empty, or no frame came for the timeout.
-Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& progress, double timeout) {
+// stopped and the queue is empty, a frame cannot be written, a stop signal
+// came, or no frame came for the timeout. A frame begun is written whole.
+Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& progress, double timeout,
+                    const SignalWatch& signals) {
   Outcome outcome;
-  const auto wait = std::chrono::milliseconds(long(timeout * 1000));
-  for (;;) {
-    if (!input.waitForFrames(1, wait)) {
-      if (input.isRunning()) outcome.timedOut = true;
-      break;
+  const std::chrono::duration<double> longest(timeout);
+  auto since = std::chrono::steady_clock::now();
+  while (outcome.failure.empty() && !outcome.timedOut && (outcome.signal = signals.received()) == 0) {
+    if (!input.waitForFrames(1, kSlice)) {
+      if (!input.isRunning()) break;
+      outcome.timedOut = std::chrono::steady_clock::now() - since >= longest;
+      continue;
     }
-    for (const auto& frame : input.getData(8)) {
-      files.write(*frame);
-      if (outcome.written == 0) outcome.firstStamp = frame->timeStamp();
-      if (outcome.written > 0) outcome.longestGap = std::max(outcome.longestGap, frame->timeStamp() - outcome.lastStamp);
-      ++outcome.written;
-      outcome.lastStamp = frame->timeStamp();
-      outcome.width = frame->width();
-      outcome.height = frame->height();
+    for (const auto& frame : input.getData(1)) {
+      try {
+        files.write(*frame);
+      } catch (const std::runtime_error& failure) {
+        outcome.failure = "frame " + std::to_string(frame->number()) + " not written: " + failure.what();
+        break;
+      }
+      outcome.add(*frame);
       progress.update(outcome.written);
     }
+    since = std::chrono::steady_clock::now();
   }
   return outcome;
 }
 
-std::string summarize(const imaqhost::VideoInput& input, const vsim::Simulator& simulator, const Outcome& outcome,
-                      const AcquireOptions& options, const std::string& format, double seconds) {
-  std::ostringstream text;
-  const imaqhost::DeliveryTiming timing = input.timing();
-  unsigned lost = 0;
-  for (const AcquisitionEvent& event : input.events()) lost += event.kind == AcquisitionEvent::Kind::Warning;
-  text << "Frames acquired:      " << outcome.written << " of " << options.frames << " (\"Format\" \"" << format
-       << "\"" << (outcome.written > 0 ? ", " + std::to_string(outcome.width) + " x " + std::to_string(outcome.height) : "")
-       << ")\n";
-  text << "Frames dropped:       " << input.framesDropped() << " by the engine (queue full), "
-       << simulator.GetCounters().framesDropped << " by the card (no free DMA buffer)\n";
-  text << "Frames lost:          " << lost << " (reported by the adaptor: DMA errors, skipped frames)\n";
-  text << "Acquisition time:     " << fixed(seconds, 2) << " s from start to stop\n";
-  if (outcome.written > 1)
-    text << "Effective frame rate: "
-         << fixed(double(outcome.written - 1) / (outcome.lastStamp - outcome.firstStamp), 2)
-         << " frames/s (between the first and last time stamps); longest gap "
-         << fixed(1000.0 * outcome.longestGap, 1) << " ms\n";
-  if (timing.frames > 0)
-    text << "Decode time:          " << fixed(1000.0 * timing.toMakeFrameSeconds / double(timing.frames), 2)
-         << " ms per frame (engine clock, from the adaptor's wantsFrame query to its makeFrame call:\n"
-         << "                      stride query, buffer and ORNSDI_Decode; "
-         << fixed(1000.0 * timing.toDeliverSeconds / double(timing.frames), 2)
-         << " ms up to deliverFrame, copy into the engine frame included)\n";
-  if (outcome.timedOut) text << "Stopped:              no frame came for " << fixed(options.timeout, 1) << " s\n";
-  return text.str();
-}
-
-// What the toolbox shows of an acquisition's error and warning events.
-void printEvents(const imaqhost::VideoInput& input, double start) {
-  for (const AcquisitionEvent& event : input.events()) {
-    if (event.kind == AcquisitionEvent::Kind::Error)
-      std::cerr << "Error event occurred at " << fixed(event.time - start, 2)
-                << " s for video input object: " << event.message << " (" << event.identifier << ")\n";
-    if (event.kind == AcquisitionEvent::Kind::Warning)
-      std::cerr << "Warning at " << fixed(event.time - start, 2) << " s: " << event.message << " ("
-                << event.identifier << ")\n";
+// The summary on stdout and in summary.txt: false when the file could not
+// be written (the reason on stderr).
+bool showSummary(const FrameFiles& files, const std::string& summary) {
+  std::cout << summary;
+  try {
+    files.writeSummary(summary);
+    return true;
+  } catch (const std::runtime_error& failure) {
+    std::cerr << "vantrel-imaq: " << failure.what() << "\n";
+    return false;
   }
 }
 
-int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const AcquireOptions& options) {
+int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const AcquireOptions& options,
+            const SignalWatch& signals) {
   const std::string format = formatValue(options.format);
   input.set("Format", format);
   input.set("FramesPerTrigger", std::to_string(options.frames));
@@ -140,8 +86,9 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
                                                   : std::size_t(std::min(options.frames, 256)));
   FrameFiles files(options.out);
   Progress progress(options.frames);
+  // Flushed, so that a pipe shows it when the acquisition starts.
   std::cout << "Acquiring " << options.frames << " frames, \"Format\" \"" << format << "\", from the simulated card ("
-            << card.describe() << ")\n";
+            << card.describe() << ")" << std::endl;
   const double start = getCurrentTime();
   input.start();
   Outcome outcome;
@@ -150,23 +97,27 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
       progress.clear();
       std::cout << what << " at " << fixed(getCurrentTime() - start, 2) << " s\n";
     });
-    outcome = writeFrames(input, files, progress, options.timeout);
+    outcome = writeFrames(input, files, progress, options.timeout, signals);
   }
   input.stop();
   progress.clear();
   printEvents(input, start);
   const double seconds = getCurrentTime() - start;
   const std::string summary = summarize(input, card.simulator(), outcome, options, format, seconds);
-  std::ofstream(files.folder() / "summary.txt") << summary;
-  std::cout << summary;
+  const bool summaryWritten = showSummary(files, summary);
   const std::filesystem::path where = std::filesystem::absolute(files.folder()).lexically_normal();
   if (outcome.written > 0)
     std::cout << "Images are in " << where.string() << " (" << FrameFiles::imageName(1) << " to "
               << FrameFiles::imageName(outcome.written) << "), with frames.csv and summary.txt\n";
-  return outcome.written == (unsigned long long)options.frames && !input.lastError() ? 0 : 1;
+  if (outcome.signal != 0) return 128 + outcome.signal;  // as a shell shows a command a signal ended
+  return outcome.written == (unsigned long long)options.frames && !input.lastError() && summaryWritten ? 0 : 1;
 }
 
 int runAcquire(const ToolOptions& tool, const AcquireOptions& options) {
+  // Before the card's, the engine's and the adaptor's threads start; until
+  // the module is unloaded and the card stopped, so that a first signal
+  // still lets both end normally (the card released, the log closed).
+  const SignalWatch signals;
   const SimulatedCard card(tool.simulator);  // before the adaptor loads: its session opens the first card
   std::string error;
   const auto module = AdaptorModule::load(tool.adaptorPath, error);
@@ -177,13 +128,35 @@ int runAcquire(const ToolOptions& tool, const AcquireOptions& options) {
   try {
     // Released before the module, whose code its objects run.
     const auto input = imaqhost::VideoInput::create(module->entryPoints());
-    return acquire(*input, card, options);
+    return acquire(*input, card, options, signals);
   } catch (const imaqhost::HostError& failure) {
     std::cerr << "Error " << failure.identifier() << ": " << failure.what() << "\n";
   } catch (const std::exception& failure) {
     std::cerr << "vantrel-imaq: " << failure.what() << "\n";
   }
   return 1;
+}
+
+// Bounds of the numeric options: a timeout or a time in the schedule above
+// them is a typing error, and a buffer above its bound could take all the
+// memory. Larger times would also overflow the clocks' tick counts.
+constexpr double kLongestTimeout = 3600.0;
+constexpr double kLongestSchedule = 86400.0;
+constexpr int kLargestBuffer = 1024;
+
+// Seconds from `least` to `most`. CLI11's own number checks let nan and inf
+// through (every comparison with nan is false).
+CLI::Validator seconds(double least, double most) {
+  const std::string range = "from " + shortest(least) + " to " + shortest(most);
+  return CLI::Validator(
+      [least, most, range](const std::string& text) {
+        char* end = nullptr;
+        const double value = std::strtod(text.c_str(), &end);
+        const bool valid = end != text.c_str() && *end == '\0' && std::isfinite(value);
+        if (valid && value >= least && value <= most) return std::string();
+        return text + " is not a number of seconds " + range;
+      },
+      "SECONDS in [" + shortest(least) + " - " + shortest(most) + "]");
 }
 
 }  // namespace
@@ -205,17 +178,17 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
   command->add_option("--out", settings->out, "Folder for the images, frames.csv and summary.txt")
       ->capture_default_str();
   command->add_option("--remove-at", settings->removeAt, "Pull the first card this many seconds after the start")
-      ->check(CLI::NonNegativeNumber);
+      ->check(seconds(0.0, kLongestSchedule));
   command->add_option("--insert-at", settings->insertAt, "Put it back this many seconds after the start")
-      ->check(CLI::NonNegativeNumber)
+      ->check(seconds(0.0, kLongestSchedule))
       ->needs("--remove-at");
   command->add_option("--timeout", settings->timeout, "Longest wait for the next frame, in seconds")
-      ->check(CLI::PositiveNumber)
+      ->check(seconds(0.01, kLongestTimeout))
       ->capture_default_str();
   command->add_option("--buffer", settings->bufferFrames,
-                      "Frames the engine keeps until they are written (default: --frames, at most 256); "
-                      "when full, the oldest is dropped")
-      ->check(CLI::Range(1, 100000));
+                      "Frames the engine keeps until they are written (default: --frames, at most 256; "
+                      "a frame of 1920 x 1080 takes 6 MB); when full, the oldest is dropped")
+      ->check(CLI::Range(1, kLargestBuffer));
   command->footer(
       "Examples:\n"
       "  vantrel-imaq acquire                                  30 frames of 1920x1080 (1080i25) as RGB\n"

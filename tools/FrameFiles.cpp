@@ -1,15 +1,21 @@
 #include "FrameFiles.h"
 
+#include <fcntl.h>
 #include <libyuv/convert_argb.h>
 #include <libyuv/convert_from_argb.h>
 #include <png.h>
+#include <unistd.h>
 
+#include <cerrno>
 #include <cstdio>
+#include <cstring>
 #include <stdexcept>
 #include <vector>
 
 namespace tool {
 namespace {
+
+namespace fs = std::filesystem;
 
 std::string baseName(unsigned long long number) {
   char name[32];
@@ -17,16 +23,52 @@ std::string baseName(unsigned long long number) {
   return name;
 }
 
-// Rows of blue-green-red pixels as a PNG file (RGB colour type).
-void writeBgrPng(const std::filesystem::path& file, const std::uint8_t* pixels, int width, int height) {
+[[noreturn]] void cannotWrite(const fs::path& file, int error) {
+  throw std::runtime_error("cannot write " + file.string() + ": " + std::strerror(error));
+}
+
+// Writes all `size` bytes at `offset`: 0, or the error number.
+int writeAll(int fd, const void* data, std::size_t size, off_t offset) {
+  const auto* bytes = static_cast<const std::uint8_t*>(data);
+  while (size > 0) {
+    const ssize_t done = ::pwrite(fd, bytes, size, offset);
+    if (done < 0 && errno == EINTR) continue;
+    if (done < 0) return errno;
+    bytes += done;
+    offset += done;
+    size -= std::size_t(done);
+  }
+  return 0;
+}
+
+// The file under its name only once it is whole (see the header).
+void writeWhole(const fs::path& file, const void* data, std::size_t size) {
+  const std::string part = file.string() + ".part";
+  const int fd = ::open(part.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (fd < 0) cannotWrite(file, errno);
+  int error = writeAll(fd, data, size, 0);
+  if (::close(fd) != 0 && error == 0) error = errno;
+  if (error == 0 && std::rename(part.c_str(), file.c_str()) != 0) error = errno;
+  if (error == 0) return;
+  ::unlink(part.c_str());
+  cannotWrite(file, error);
+}
+
+// Rows of blue-green-red pixels as a PNG file (RGB colour type), encoded in
+// memory so that the file is written as writeWhole writes.
+std::vector<std::uint8_t> bgrPng(const std::uint8_t* pixels, int width, int height) {
   png_image image{};
   image.version = PNG_IMAGE_VERSION;
   image.width = png_uint_32(width);
   image.height = png_uint_32(height);
   image.format = PNG_FORMAT_BGR;
   image.flags = PNG_IMAGE_FLAG_FAST;  // fast compression: the images keep up with the card
-  if (png_image_write_to_file(&image, file.c_str(), 0, pixels, 0, nullptr) == 0)
-    throw std::runtime_error("cannot write " + file.string() + ": " + image.message);
+  std::vector<std::uint8_t> png(PNG_IMAGE_PNG_SIZE_MAX(image));
+  png_alloc_size_t size = png.size();
+  if (png_image_write_to_memory(&image, png.data(), &size, 0, pixels, 0, nullptr) == 0)
+    throw std::runtime_error(std::string("cannot encode a PNG image: ") + image.message);
+  png.resize(size);
+  return png;
 }
 
 // YCrCb 4:2:2 (Y0 Cb Y1 Cr, BT.601 studio range) to blue-green-red rows.
@@ -38,40 +80,60 @@ std::vector<std::uint8_t> ycbcrToBgr(const std::uint8_t* yuyv, int width, int he
   return bgr;
 }
 
-void writeBytes(const std::filesystem::path& file, const std::vector<std::uint8_t>& bytes) {
-  std::ofstream out(file, std::ios::binary);
-  out.write(reinterpret_cast<const char*>(bytes.data()), std::streamsize(bytes.size()));
-  if (!out) throw std::runtime_error("cannot write " + file.string());
-}
-
 }  // namespace
 
-FrameFiles::FrameFiles(std::filesystem::path folder) : folder_(std::move(folder)) {
+FrameFiles::FrameFiles(fs::path folder) : folder_(std::move(folder)) {
   std::error_code failed;
-  std::filesystem::create_directories(folder_, failed);
+  fs::create_directories(folder_, failed);
   if (failed) throw std::runtime_error("cannot create " + folder_.string() + ": " + failed.message());
-  csv_.open(folder_ / "frames.csv");
-  if (!csv_) throw std::runtime_error("cannot write " + (folder_ / "frames.csv").string());
-  csv_ << "frame,time_stamp_s,width,height,frame_type\n";
+  csv_ = ::open((folder_ / "frames.csv").c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0666);
+  if (csv_ < 0) cannotWrite(folder_ / "frames.csv", errno);
+  appendCsv("frame,time_stamp_s,width,height,frame_type\n");
 }
+
+FrameFiles::~FrameFiles() { ::close(csv_); }
 
 std::string FrameFiles::imageName(unsigned long long number) { return baseName(number) + ".png"; }
 
 void FrameFiles::write(const imaqhost::EngineFrame& frame) {
-  const std::string base = baseName(frame.number());
-  const std::uint8_t* pixels = frame.pixels().data();
-  if (frame.frameType() == imaqhost::kFrameTypeYCbCr422) {
-    writeBytes(folder_ / (base + ".yuv"), frame.pixels());
-    const std::vector<std::uint8_t> bgr = ycbcrToBgr(pixels, frame.width(), frame.height());
-    writeBgrPng(folder_ / (base + ".png"), bgr.data(), frame.width(), frame.height());
-  } else {
-    writeBgrPng(folder_ / (base + ".png"), pixels, frame.width(), frame.height());
-  }
+  const fs::path base = folder_ / baseName(frame.number());
+  const fs::path yuv = base.string() + ".yuv";
+  const fs::path png = base.string() + ".png";
+  const bool ycbcr = frame.frameType() == imaqhost::kFrameTypeYCbCr422;
   char line[128];
   std::snprintf(line, sizeof(line), "%llu,%.6f,%d,%d,0x%08X\n", frame.number(), frame.timeStamp(), frame.width(),
                 frame.height(), unsigned(frame.frameType()));
-  csv_ << line << std::flush;
-  if (!csv_) throw std::runtime_error("cannot write " + (folder_ / "frames.csv").string());
+  try {
+    if (ycbcr) writeWhole(yuv, frame.pixels().data(), frame.pixels().size());
+    const std::vector<std::uint8_t> bgr =
+        ycbcr ? ycbcrToBgr(frame.pixels().data(), frame.width(), frame.height()) : std::vector<std::uint8_t>();
+    const std::vector<std::uint8_t> image =
+        bgrPng(ycbcr ? bgr.data() : frame.pixels().data(), frame.width(), frame.height());
+    writeWhole(png, image.data(), image.size());
+    appendCsv(line);
+  } catch (...) {
+    // A CSV line for each image and an image for each line.
+    std::error_code ignored;
+    fs::remove(yuv, ignored);
+    fs::remove(png, ignored);
+    throw;
+  }
+}
+
+void FrameFiles::writeSummary(const std::string& text) const {
+  writeWhole(folder_ / "summary.txt", text.data(), text.size());
+}
+
+// A line that does not fit is cut off again: the file ends with whole lines.
+void FrameFiles::appendCsv(const std::string& line) {
+  const int error = writeAll(csv_, line.data(), line.size(), csvLength_);
+  if (error != 0) {
+    if (::ftruncate(csv_, csvLength_) != 0) {
+      // The part of the line stays; the error that caused it is reported.
+    }
+    cannotWrite(folder_ / "frames.csv", error);
+  }
+  csvLength_ += off_t(line.size());
 }
 
 }  // namespace tool

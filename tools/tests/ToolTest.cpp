@@ -1,6 +1,7 @@
 // vantrel-imaq as a user runs it: its output, its errors and exit codes.
 #include <gtest/gtest.h>
 
+#include <signal.h>
 #include <stdlib.h>
 #include <sys/wait.h>
 #include <unistd.h>
@@ -8,10 +9,12 @@
 #include <png.h>
 
 #include <cstdint>
+#include <cstring>
 #include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -41,6 +44,97 @@ ToolRun runTool(const std::string& arguments, bool takeStderr = false, const std
 
 // The output after its first line (which names the module's path).
 std::string afterFirstLine(const std::string& text) { return text.substr(text.find('\n') + 1); }
+
+// A folder of its own under the temporary folder, removed afterwards.
+class OutputFolder {
+ public:
+  OutputFolder() {
+    char name[] = "/tmp/vantrel-imaq-out-XXXXXX";
+    path_ = mkdtemp(name) != nullptr ? name : "";
+  }
+  ~OutputFolder() {
+    std::error_code ignored;
+    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
+  }
+  const std::string& path() const { return path_; }
+  std::string file(const std::string& name) const { return path_ + "/" + name; }
+
+ private:
+  std::string path_;
+};
+
+std::string readText(const std::string& file) {
+  std::ifstream in(file, std::ios::binary);
+  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::vector<std::string> linesOf(const std::string& text) {
+  std::vector<std::string> lines;
+  std::istringstream in(text);
+  for (std::string line; std::getline(in, line);) lines.push_back(line);
+  return lines;
+}
+
+// The RGB pixels of a PNG file, or nothing.
+std::vector<std::uint8_t> readPng(const std::string& file, int& width, int& height) {
+  png_image image{};
+  image.version = PNG_IMAGE_VERSION;
+  if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return {};
+  image.format = PNG_FORMAT_RGB;
+  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
+  if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) return {};
+  width = int(image.width);
+  height = int(image.height);
+  return pixels;
+}
+
+// A shell running `script` in the background, its stdout and stderr read by
+// the test. It tells its process id first, which the tool keeps when the
+// script ends with `exec`: the tests send it their signals.
+class Background {
+ public:
+  explicit Background(const std::string& script) : pipe_(popen(("exec 2>&1; echo $$; " + script).c_str(), "r")) {
+    if (pipe_ != nullptr && readUntil("\n")) pid = std::atoi(output.c_str());
+  }
+  ~Background() {
+    if (pid > 0) kill(pid, SIGKILL);
+    if (pipe_ != nullptr) pclose(pipe_);
+  }
+  // Reads the output until `text` has come (true) or the output ends.
+  bool readUntil(const std::string& text) {
+    char buffer[4096];
+    for (ssize_t got; output.find(text) == std::string::npos; output.append(buffer, std::size_t(got)))
+      if ((got = read(fileno(pipe_), buffer, sizeof(buffer))) <= 0) return false;
+    return true;
+  }
+  // The wait status once it has ended; output then holds all it wrote.
+  int finish() {
+    readUntil(std::string(1, '\0'));
+    const int status = pclose(pipe_);
+    pipe_ = nullptr;
+    pid = 0;
+    return status;
+  }
+
+  pid_t pid = 0;
+  std::string output;
+
+ private:
+  FILE* pipe_;
+};
+
+// Waits (at most a minute) until `file` has `count` lines.
+bool waitForLines(const std::string& file, std::size_t count) {
+  for (int wait = 0; wait < 6000 && linesOf(readText(file)).size() < count; ++wait) usleep(10000);
+  return linesOf(readText(file)).size() >= count;
+}
+
+std::set<std::string> filesIn(const std::string& folder) {
+  std::set<std::string> names;
+  for (const auto& entry : std::filesystem::directory_iterator(folder)) names.insert(entry.path().filename());
+  return names;
+}
+
 
 }  // namespace
 
@@ -92,9 +186,8 @@ TEST(ToolHwInfo, FailuresGoToStderrWithANonZeroExitCode) {
 #if defined(VANTREL_ADAPTOR_LOGS)
 TEST(ToolDebugOutput, ShowsTheLibraryDebuggerOutputOnStderrOnlyWhenAsked) {
   // A user without a log configuration: the start-up reports the missing key.
-  char folder[] = "/tmp/vantrel-imaq-test-XXXXXX";
-  ASSERT_NE(mkdtemp(folder), nullptr);
-  const std::string environment = std::string("XDG_CONFIG_HOME=") + folder;
+  const OutputFolder config;
+  const std::string environment = "XDG_CONFIG_HOME=" + config.path();
   const ToolRun shown = runTool("hwinfo --debug-output", true, environment);
   EXPECT_EQ(shown.exitCode, 0);
   EXPECT_EQ(shown.output.rfind("Open registry key\n", 0), 0u) << shown.output;
@@ -108,56 +201,9 @@ TEST(ToolDebugOutput, ShowsTheLibraryDebuggerOutputOnStderrOnlyWhenAsked) {
                                     environment + " ASAN_OPTIONS=verify_asan_link_order=0 LD_PRELOAD=" VWIN32_PATH);
   EXPECT_EQ(preloaded.exitCode, 0);
   EXPECT_EQ(preloaded.output.rfind("Open registry key\n", 0), 0u) << preloaded.output;
-  rmdir(folder);
 }
 #endif
 
-namespace {
-
-// A folder of its own under the temporary folder, removed afterwards.
-class OutputFolder {
- public:
-  OutputFolder() {
-    char name[] = "/tmp/vantrel-imaq-out-XXXXXX";
-    path_ = mkdtemp(name) != nullptr ? name : "";
-  }
-  ~OutputFolder() {
-    std::error_code ignored;
-    if (!path_.empty()) std::filesystem::remove_all(path_, ignored);
-  }
-  const std::string& path() const { return path_; }
-  std::string file(const std::string& name) const { return path_ + "/" + name; }
-
- private:
-  std::string path_;
-};
-
-std::string readText(const std::string& file) {
-  std::ifstream in(file, std::ios::binary);
-  return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-std::vector<std::string> linesOf(const std::string& text) {
-  std::vector<std::string> lines;
-  std::istringstream in(text);
-  for (std::string line; std::getline(in, line);) lines.push_back(line);
-  return lines;
-}
-
-// The RGB pixels of a PNG file, or nothing.
-std::vector<std::uint8_t> readPng(const std::string& file, int& width, int& height) {
-  png_image image{};
-  image.version = PNG_IMAGE_VERSION;
-  if (png_image_begin_read_from_file(&image, file.c_str()) == 0) return {};
-  image.format = PNG_FORMAT_RGB;
-  std::vector<std::uint8_t> pixels(PNG_IMAGE_SIZE(image));
-  if (png_image_finish_read(&image, nullptr, pixels.data(), 0, nullptr) == 0) return {};
-  width = int(image.width);
-  height = int(image.height);
-  return pixels;
-}
-
-}  // namespace
 
 TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
   struct Case {
@@ -219,26 +265,96 @@ TEST(ToolAcquire, RidesOutAPulledCard) {
   EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 91u);
 }
 
-TEST(ToolAcquire, RefusedValuesAndMissingCardsEndWithTheEngineErrorAndExitCodeOne) {
+TEST(ToolAcquire, RefusedValuesAndMissingCardsEndWithAnErrorAndParsingErrorsBeforeAnythingStarts) {
   struct Case {
     const char* arguments;
-    const char* error;
+    int exitCode;
+    const char* error;  // how stderr begins
   };
   const Case cases[] = {
-      {"acquire --format RGB_24bit",
+      {"acquire --format RGB_24bit", 1,
        "Error imaq:host:invalidValue: \"RGB_24bit\" is not a valid value of \"Format\". Valid values: \" RGB_24bit\", "
        "\"YCrCb_20bit\".\n"},
-      {"acquire --cards 0",
+      {"acquire --cards 0", 1,
        "Error imaq:host:openFailed: The device could not be opened: there is no card, or none that opens.\n"},
-      {"status --cards 0", "vantrel-imaq: no card found, or none that opens\n"},
+      {"status --cards 0", 1, "vantrel-imaq: no card found, or none that opens\n"},
+      // Numbers refused while the command line is read (not finite, out of range).
+      {"acquire --timeout nan", 105, "--timeout: "}, {"acquire --timeout inf", 105, "--timeout: "},
+      {"acquire --timeout 1e17", 105, "--timeout: "}, {"acquire --timeout 0", 105, "--timeout: "},
+      {"acquire --remove-at nan", 105, "--remove-at: "}, {"acquire --remove-at 1e10", 105, "--remove-at: "},
+      {"acquire --remove-at 1 --insert-at inf", 105, "--insert-at: "}, {"acquire --frames 0", 105, "--frames: "},
+      {"acquire --buffer 100000", 105, "--buffer: "}, {"acquire --cards 9", 105, "--cards: "},
   };
   for (const Case& c : cases) {
     const OutputFolder out;
     const bool acquire = std::string(c.arguments).rfind("acquire", 0) == 0;
-    const ToolRun run = runTool(std::string(c.arguments) + (acquire ? " --out " + out.path() : ""), true);
-    EXPECT_EQ(run.exitCode, 1) << c.arguments;
-    EXPECT_EQ(run.output, c.error) << c.arguments;
+    const ToolRun run = runTool(std::string(c.arguments) + (acquire ? " --out " + out.file("images") : ""), true);
+    EXPECT_EQ(run.exitCode, c.exitCode) << c.arguments;
+    EXPECT_EQ(run.output.rfind(c.error, 0), 0u) << c.arguments << ": " << run.output;
+    EXPECT_TRUE(c.exitCode != 105 || !std::filesystem::exists(out.file("images"))) << c.arguments << ": started";
   }
+}
+
+TEST(ToolAcquire, AFirstStopSignalEndsTheAcquisitionCleanly) {
+  for (const int number : {SIGINT, SIGTERM}) {
+    SCOPED_TRACE(strsignal(number));
+    const OutputFolder out;
+    // A log file configured in a registry of the test's own: its closing
+    // banner shows that the module was unloaded.
+    std::filesystem::create_directories(out.file("config/vantrel"));
+    std::ofstream(out.file("config/vantrel/HKCU.reg"))
+        << "Windows Registry Editor Version 5.00\n\n[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\n"
+           "\"FileOutDetail\"=dword:00000005\n\"LogDir\"=\"" << out.path() << "/\"\n";
+    const std::string images = out.file("images");
+    Background tool("XDG_CONFIG_HOME=" + out.file("config") + " exec " VANTREL_IMAQ_PATH
+                    " acquire --mode 720p60 --frames 100000 --out " + images);
+    ASSERT_TRUE(waitForLines(images + "/frames.csv", 3)) << "two frames written";
+    kill(tool.pid, number);
+    const int status = tool.finish();
+    EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 128 + number) << status << tool.output;
+    EXPECT_NE(readText(images + "/summary.txt").find("Stopped:              interrupted"), std::string::npos);
+    const std::set<std::string> files = filesIn(images);
+    int width = 0;
+    int height = 0;
+    for (const std::string& name : files)
+      EXPECT_TRUE(name.ends_with(".csv") || name.ends_with(".txt") || !readPng(images + "/" + name, width, height).empty())
+          << name << " is no whole image";
+    EXPECT_EQ(files.size() - 2, linesOf(readText(images + "/frames.csv")).size() - 1) << "a CSV line per image";
+#if defined(VANTREL_ADAPTOR_LOGS)
+    std::string log = readText(out.file("ORNSDI.txt"));
+    std::erase(log, '\0');  // the ASCII of UTF-16LE text
+    EXPECT_NE(log.find("<<<<<<<<<<<<<<<<< Close the log channels"), std::string::npos) << log;
+#endif
+  }
+}
+
+TEST(ToolAcquire, ASecondStopSignalEndsTheToolAtOnce) {
+  const OutputFolder out;
+  // Its stdout a full pipe that nobody reads, the tool cannot finish after
+  // the first signal.
+  Background tool("cd " + out.path() + " && mkfifo stalled && exec 3<>stalled && "
+                  "dd if=/dev/zero of=stalled bs=4096 count=1024 oflag=nonblock 2>/dev/null; "
+                  "exec " VANTREL_IMAQ_PATH " acquire --out images >&3");
+  ASSERT_TRUE(waitForLines(out.file("images/frames.csv"), 1));
+  kill(tool.pid, SIGINT);
+  EXPECT_TRUE(tool.readUntil("interrupted")) << tool.output;
+  kill(tool.pid, SIGINT);
+  const int status = tool.finish();
+  EXPECT_TRUE(WIFSIGNALED(status) && WTERMSIG(status) == SIGINT) << status << tool.output;
+}
+
+TEST(ToolAcquire, AFullDiskLeavesNoPartialImageAndTheSummarySaysWhereItStopped) {
+  const OutputFolder out;
+  // Files of at most 512 KiB (or 1 MiB, by the shell's block size): the first
+  // frame's 1.8 MB of YCrCb bytes do not fit. A write past the limit then
+  // fails with EFBIG, as one on a full disk fails with ENOSPC.
+  const ToolRun run = runTool("acquire --mode 720p60 --free-running --format ycrcb --frames 3 --out " + out.path(),
+                              false, "trap '' XFSZ; ulimit -f 1024;");
+  EXPECT_EQ(run.exitCode, 1) << run.output;
+  const std::string stop = "Stopped:              frame 1 not written: cannot write " + out.file("frame_0001.yuv");
+  EXPECT_NE(readText(out.file("summary.txt")).find(stop + ": File too large\n"), std::string::npos) << run.output;
+  EXPECT_EQ(filesIn(out.path()), (std::set<std::string>{"frames.csv", "summary.txt"}));
+  EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 1u);
 }
 
 TEST(ToolStatus, ShowsTheFirstCardsCameraStatusForTheSimulatedMode) {
