@@ -45,13 +45,16 @@ class CardFixture : public ::testing::Test {
   explicit CardFixture(int cards = 1) : cards_(cards) {}
 
   void SetUp() override {
+    imaqhost::clearThreadRuleBreaches();
     sim_ = &vsim::Simulator::Start(cards_);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
     ASSERT_TRUE(module_.loaded()) << "cannot load the adaptor module";
     input_ = imaqhost::VideoInput::create(module_.entryPoints);
   }
+  // Every kit call of the adaptor came on the thread the kit allows it on.
   void TearDown() override {
     input_.reset();
+    EXPECT_EQ(imaqhost::threadRuleBreaches(), std::vector<std::string>());
     vsim::Simulator::Stop();
   }
 
