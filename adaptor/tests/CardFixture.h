@@ -39,14 +39,12 @@ inline void expectHostError(const std::function<void()>& call, const char* ident
   }
 }
 
+// One card; the camera sends 1080i25 as fast as buffers come back.
 class CardFixture : public ::testing::Test {
  protected:
-  // Cards to insert; the camera sends 1080i25 as fast as buffers come back.
-  explicit CardFixture(int cards = 1) : cards_(cards) {}
-
   void SetUp() override {
     imaqhost::clearThreadRuleBreaches();
-    sim_ = &vsim::Simulator::Start(cards_);
+    sim_ = &vsim::Simulator::Start(1);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
     ASSERT_TRUE(module_.loaded()) << "cannot load the adaptor module";
     input_ = imaqhost::VideoInput::create(module_.entryPoints);
@@ -86,6 +84,5 @@ class CardFixture : public ::testing::Test {
   std::unique_ptr<imaqhost::VideoInput> input_;
 
  private:
-  int cards_;
   vsim::Simulator* sim_ = nullptr;
 };
