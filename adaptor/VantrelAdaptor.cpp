@@ -187,7 +187,8 @@ void VantrelAdaptor::handleFrame(const ORNSDI_FrameInfo& frameInfo) {
 void VantrelAdaptor::recordMissingPixels(std::uint32_t status) {
   if (status == ORNSDI_FRAME_FORMAT_CHANGED) {
     findings.deviceError(kFormatChangedId,
-                         "The camera's video format changed and the card stopped grabbing. Start the acquisition again.");
+                         "The camera's video format changed and the card stopped grabbing. "
+                         "Start the acquisition again.");
     return;
   }
   char message[96];
