@@ -15,7 +15,6 @@ namespace {
 
 constexpr std::uint32_t kInitialFormatId = 1;  // " RGB_24bit"
 constexpr const char* kFormatChangedId = "imaq:vantrelimaq:videoFormatChanged";
-constexpr const char* kFrameLostId = "imaq:vantrelimaq:frameLost";
 constexpr const char* kNoMemoryId = "imaq:vantrelimaq:noMemory";
 constexpr const char* kDeliveryFailedId = "imaq:vantrelimaq:deliveryFailed";
 
@@ -85,15 +84,21 @@ void VantrelAdaptor::registerListeners() {
   }
 }
 
-// No card, or no signal when the adaptor was made: the card told no size,
-// so the nominal 640 x 480 of "RS170" lets the engine still build its objects.
-int VantrelAdaptor::maxFrameWidth() const { return cameraStatus.width != 0 ? cameraStatus.width : kNominalWidth; }
+// The camera's size as the card told it at construction: 0 x 0 without a
+// camera or a signal. Without a card nothing was told; the nominal 640 x 480
+// of "RS170" then gives the engine a size to show.
+int VantrelAdaptor::maxFrameWidth() const { return cardSession != nullptr ? cameraStatus.width : kNominalWidth; }
 
 int VantrelAdaptor::maxFrameHeight() const {
-  return cameraStatus.height != 0 ? cameraStatus.height : kNominalHeight;
+  return cardSession != nullptr ? cameraStatus.height : kNominalHeight;
 }
 
-int VantrelAdaptor::frameTypeCode() const { return int(frameType.load()); }
+// The engine asks on its thread, also while frames come (the stand-in engine
+// after frames are counted): what the grab thread found is reported here.
+int VantrelAdaptor::frameTypeCode() const {
+  findings.handOver(*manager());
+  return int(frameType.load());
+}
 
 int VantrelAdaptor::bandCount() const {
   const IFormatEntry* format = deviceInfo != nullptr ? deviceInfo->findFormatEntry(formatName) : nullptr;
@@ -118,6 +123,8 @@ bool VantrelAdaptor::beginCapture() {
   // While busy the record is the running grab's: it is written only now
   // that no grab reads it.
   cameraData.pixelFormat = decodeFormat;
+  // Whatever a grab that has ended left unreported belongs to no acquisition now.
+  findings.clear();
   ResetEvent(grabStarted);
   ORNSDI_StartGrab(cardSession, port, 0, &cameraData, &VantrelAdaptor::onGrabbedFrame, this);
   SetEvent(grabStarted);
@@ -125,9 +132,12 @@ bool VantrelAdaptor::beginCapture() {
 }
 
 bool VantrelAdaptor::endCapture() {
-  if (!manager()->isCaptureRunning()) return true;
-  ORNSDI_StopGrab(cardSession, port);
-  ORNSDI_ReleaseDMAAccess(cardSession, port);
+  if (manager()->isCaptureRunning()) {
+    ORNSDI_StopGrab(cardSession, port);
+    ORNSDI_ReleaseDMAAccess(cardSession, port);
+  }
+  // The grab has ended: the user hears the rest of what it found before the stop.
+  findings.handOver(*manager());
   return true;
 }
 
@@ -145,9 +155,9 @@ void VantrelAdaptor::onGrabbedFrame(void* context, ORNSDI_FrameInfo* frameInfo) 
   try {
     self->handleFrame(*frameInfo);
   } catch (const std::exception& failure) {
-    self->reportDeviceError(kDeliveryFailedId, failure.what());
+    self->findings.deviceError(kDeliveryFailedId, failure.what());
   } catch (...) {
-    self->reportDeviceError(kDeliveryFailedId, "The frame could not be handed to the engine.");
+    self->findings.deviceError(kDeliveryFailedId, "The frame could not be handed to the engine.");
   }
   // Every callback counts, delivered or not.
   self->manager()->countFrame();
@@ -157,16 +167,16 @@ void VantrelAdaptor::handleFrame(const ORNSDI_FrameInfo& frameInfo) {
   // A record without pixel data delivers no frame: there is nothing to
   // decode, and the buffer would go to the engine unwritten.
   if (frameInfo.rawFrame == nullptr || frameInfo.status != 0) {
-    reportMissingPixels(frameInfo.status);
+    recordMissingPixels(frameInfo.status);
     return;
   }
   if (!manager()->wantsFrame()) return;
   const std::uint32_t format = decodeFormat;
   const std::uint32_t type = frameType;
   if (!rawFrameFits(cameraData, frameInfo.bufferSize)) {
-    reportDeviceError(kFormatChangedId,
-                      "The card sends frames of another size than the acquisition was started with; "
-                      "the video format changed while the card was away. Start the acquisition again.");
+    findings.deviceError(kFormatChangedId,
+                         "The card sends frames of another size than the acquisition was started with; "
+                         "the video format changed while the card was away. Start the acquisition again.");
     return;
   }
   decodeAndDeliver(frameInfo.rawFrame, format, type);
@@ -174,15 +184,16 @@ void VantrelAdaptor::handleFrame(const ORNSDI_FrameInfo& frameInfo) {
 
 // A change of video format ends the grab, so it ends the acquisition for the
 // engine too; a DMA error costs one frame, and the user is told.
-void VantrelAdaptor::reportMissingPixels(std::uint32_t status) {
+void VantrelAdaptor::recordMissingPixels(std::uint32_t status) {
   if (status == ORNSDI_FRAME_FORMAT_CHANGED) {
-    reportDeviceError(kFormatChangedId,
-                      "The camera's video format changed and the card stopped grabbing. Start the acquisition again.");
+    findings.deviceError(kFormatChangedId,
+                         "The camera's video format changed and the card stopped grabbing. "
+                         "Start the acquisition again.");
     return;
   }
   char message[96];
   std::snprintf(message, sizeof(message), "A frame was lost: the card reported DMA status %u.", unsigned(status));
-  reportWarning(kFrameLostId, message);
+  findings.frameLost(message);
 }
 
 void VantrelAdaptor::decodeAndDeliver(const void* rawFrame, std::uint32_t format, std::uint32_t type) {
@@ -196,13 +207,13 @@ void VantrelAdaptor::decodeAndDeliver(const void* rawFrame, std::uint32_t format
   const std::uint32_t produced = format > cameraData.pixelFormat ? format : cameraData.pixelFormat;
   const vantrel::FormatRow* layout = vantrel::formatRowByDecodeFormat(produced);
   if (layout == nullptr || layout->frameType != type || stride <= 0) {
-    reportWarning(kFrameLostId, "A frame was skipped: the card still sends the layout of the previous \"Format\".");
+    findings.frameLost("A frame was skipped: the card still sends the layout of the previous \"Format\".");
     return;
   }
   const std::size_t size = std::size_t(height) * std::size_t(stride);
   std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[size]);
   if (!image) {
-    reportWarning(kFrameLostId, "A frame was lost: no memory to decode it.");
+    findings.frameLost("A frame was lost: no memory to decode it.");
     return;
   }
   ORNSDI_Decode(&cameraData, rawFrame, image.get(), &stride, std::int32_t(format));

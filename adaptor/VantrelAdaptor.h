@@ -1,10 +1,13 @@
 // The adaptor object the engine drives for the device: it opens a session on
 // the first card at construction, starts and stops grabbing, and turns every
 // grabbed frame into an engine frame on the grabber library's grab thread.
+// What that thread finds for the user (lost frames, a changed video format)
+// is reported on the engine thread (GrabFindings).
 #pragma once
 
 #include <windows.h>
 
+#include "GrabFindings.h"
 #include "ORNSDI.h"
 #include "imaqkit.h"
 
@@ -43,7 +46,7 @@ class VantrelAdaptor : public IAdaptor {
   // The "Format" table row of a value identifier; other identifiers change nothing.
   void applyFormat(std::int32_t valueId);
   void handleFrame(const ORNSDI_FrameInfo& frameInfo);
-  void reportMissingPixels(std::uint32_t status);
+  void recordMissingPixels(std::uint32_t status);
   void decodeAndDeliver(const void* rawFrame, std::uint32_t format, std::uint32_t type);
 
   ORNSDI_HANDLE cardSession;
@@ -58,6 +61,9 @@ class VantrelAdaptor : public IAdaptor {
   // Set while no ORNSDI_StartGrab is under way: the callback waits on it so
   // that it reads cameraData only once StartGrab has finished writing it.
   HANDLE grabStarted;
+  // Filled on the grab thread, handed over on the engine thread (also from
+  // the const frameTypeCode).
+  mutable vantrel::GrabFindings findings;
 };
 
 namespace vantrel {

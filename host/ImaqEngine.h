@@ -165,6 +165,13 @@ struct DeliveryTiming {
   double toDeliverSeconds = 0.0;
 };
 
+// The adaptor's maximum frame size, read when the video input is made; 0 x 0
+// when the device does not know it yet (a card without a camera or signal).
+struct VideoResolution {
+  int width = 0;
+  int height = 0;
+};
+
 class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
  public:
   // Like videoinput(adaptor, deviceId, format): lists the adaptor's hardware,
@@ -206,6 +213,7 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   // The first device error of the latest acquisition, as the user sees it.
   std::optional<HostError> lastError() const;
   DeliveryTiming timing() const;
+  VideoResolution videoResolution() const { return resolution_; }
 
   IAdaptor& adaptor() const { return *adaptor_; }
   AdaptorManager& manager() const { return *managerOf(*adaptor_); }
@@ -221,13 +229,14 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   // IEngine, for the adaptor.
   IEngineFrame* makeFrame(std::uint32_t frameType, int width, int height) override;
   void deliverFrame(IEngineFrame* frame) override;
-  IPropertySet* propertySet() override { return &properties_; }
-  // ManagerListener: from the adaptor's threads.
+  IPropertySet* propertySet() override;
+  // ManagerListener: reports on the engine thread, counted frames on the grab thread.
   void deviceErrorReported(const std::string& identifier, const std::string& message) override;
   void warningReported(const std::string& identifier, const std::string& message) override;
   void stopRequested() override;
   void frameTargetReached() override;
   void resumeRequested() override;
+  void frameCounted() override;
 
   void startOnEngine();
   void stopOnEngine();
@@ -245,6 +254,8 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   bool cardOpen_ = false;  // engine thread only
   std::atomic<bool> running_{false};
   std::atomic<unsigned long long> framesDelivered_{0};
+  std::atomic<bool> checkPending_{false};  // a check of the adaptor is queued
+  VideoResolution resolution_;
 
   mutable std::mutex stateLock_;  // events, error, timing, stop wake-up
   mutable std::condition_variable stopped_;

@@ -13,6 +13,7 @@
 #include <optional>
 #include <stdexcept>
 #include <string>
+#include <thread>
 #include <vector>
 
 #if defined(_MSC_VER)
@@ -42,6 +43,16 @@ IMAQKIT_API long liveAllocations();
 // After `after` more calls that succeed, the next `count` calls of
 // imaqmalloc give null, as when memory runs out.
 IMAQKIT_API void failNextAllocations(int count, int after = 0);
+
+// ---- Thread rule of the kit -------------------------------------------------------------
+// Kit calls an adaptor made on the wrong thread: on a grab thread only
+// wantsFrame, countFrame, engine, makeFrame, copyImage, setTimeStamp,
+// deliverFrame and getCurrentTime are allowed; the other calls of a video
+// input's adaptor belong on its engine thread. Each breach is named once, in
+// order ("reportWarning on a grab thread", "isAcquisitionBusy off the engine
+// thread"); the call itself still does its work.
+IMAQKIT_API std::vector<std::string> threadRuleBreaches();
+IMAQKIT_API void clearThreadRuleBreaches();
 
 // ---- Catalogue: hardware list, device and format entries ----------------------------
 class IMAQKIT_API FormatEntry final : public IFormatEntry {
@@ -167,8 +178,9 @@ class IMAQKIT_API PropertyBuilder final : public IPropertyBuilder {
 };
 
 // ---- Adaptor manager --------------------------------------------------------------------
-// What the manager passes on to the engine that drives the acquisition. Called
-// on the thread of the report: the grab thread for frames and device errors.
+// What the manager passes on to the engine that drives the acquisition, on
+// the thread of the call: the grab thread for counted frames, the engine
+// thread for reports.
 class ManagerListener {
  public:
   virtual void deviceErrorReported(const std::string& identifier, const std::string& message) = 0;
@@ -179,21 +191,24 @@ class ManagerListener {
   // The adaptor resumed; the listener ends the suspension with finishResume
   // once the new settings have reached the device.
   virtual void resumeRequested() = 0;
+  // countFrame counted a frame (on the grab thread).
+  virtual void frameCounted() {}
 
  protected:
   ~ManagerListener() = default;
 };
 
 // The engine's side of one adaptor. The engine drives the state; the adaptor
-// asks and reports. Queries and frame counting come from the grab thread too.
+// asks and reports. wantsFrame and countFrame come from the grab thread; the
+// adaptor's other calls belong on the engine thread.
 class IMAQKIT_API AdaptorManager final : public IAdaptorManager {
  public:
   AdaptorManager(IAdaptor* adaptor, IEngine* engine) : adaptor_(adaptor), engine_(engine) {}
 
   void resumeAcquisition() override;
   void suspendAcquisition() override;
-  bool isCaptureRunning() const override { return captureRunning_; }
-  bool isAcquisitionBusy() const override { return acquisitionBusy_; }
+  bool isCaptureRunning() const override;
+  bool isAcquisitionBusy() const override;
   IEngine* engine() const override { return engine_; }
   void reportDeviceError(const char* identifier, const char* message) override;
   void reportWarning(const char* identifier, const char* message) override;
@@ -205,6 +220,8 @@ class IMAQKIT_API AdaptorManager final : public IAdaptorManager {
 
   // The engine's controls and what it reads back.
   void setListener(ManagerListener* listener) { listener_ = listener; }
+  // The engine thread the adaptor's calls are checked against (threadRuleBreaches).
+  void setEngineThread(std::thread::id thread) { engineThread_ = thread; }
   void setCaptureRunning(bool running) { captureRunning_ = running; }
   void setAcquisitionBusy(bool busy) { acquisitionBusy_ = busy; }
   // A new acquisition: counting starts at 0 and wants `frames` frames (0: no limit).
@@ -232,6 +249,7 @@ class IMAQKIT_API AdaptorManager final : public IAdaptorManager {
   IAdaptor* adaptor_;
   IEngine* engine_;
   std::atomic<ManagerListener*> listener_{nullptr};
+  std::atomic<std::thread::id> engineThread_{};
   std::atomic<bool> captureRunning_{false};
   std::atomic<bool> acquisitionBusy_{false};
   std::atomic<int> suspendDepth_{0};

@@ -175,6 +175,9 @@ class IPropPostSetListener : public IMAQInterface {
   virtual void applySetting() = 0;
 };
 
+// Threads: on an adaptor's grab thread only wantsFrame, countFrame, engine,
+// the engine's makeFrame and deliverFrame, the frame's copyImage and
+// setTimeStamp, and getCurrentTime; every other kit call on the engine's thread.
 class IAdaptorManager {
  public:
   virtual ~IAdaptorManager() = default;

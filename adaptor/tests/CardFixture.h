@@ -39,19 +39,20 @@ inline void expectHostError(const std::function<void()>& call, const char* ident
   }
 }
 
+// One card; the camera sends 1080i25 as fast as buffers come back.
 class CardFixture : public ::testing::Test {
  protected:
-  // Cards to insert; the camera sends 1080i25 as fast as buffers come back.
-  explicit CardFixture(int cards = 1) : cards_(cards) {}
-
   void SetUp() override {
-    sim_ = &vsim::Simulator::Start(cards_);
+    imaqhost::clearThreadRuleBreaches();
+    sim_ = &vsim::Simulator::Start(1);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
     ASSERT_TRUE(module_.loaded()) << "cannot load the adaptor module";
     input_ = imaqhost::VideoInput::create(module_.entryPoints);
   }
+  // Every kit call of the adaptor came on the thread the kit allows it on.
   void TearDown() override {
     input_.reset();
+    EXPECT_EQ(imaqhost::threadRuleBreaches(), std::vector<std::string>());
     vsim::Simulator::Stop();
   }
 
@@ -83,6 +84,5 @@ class CardFixture : public ::testing::Test {
   std::unique_ptr<imaqhost::VideoInput> input_;
 
  private:
-  int cards_;
   vsim::Simulator* sim_ = nullptr;
 };

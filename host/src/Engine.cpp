@@ -1,5 +1,6 @@
 // The engine's side: the adaptor manager and the calls of the entry points.
 #include "ImaqHost.h"
+#include "ThreadRule.h"
 
 namespace imaqhost {
 namespace {
@@ -19,11 +20,13 @@ std::optional<HostError> callAdaptor(Call&& call) {
 }  // namespace
 
 void AdaptorManager::suspendAcquisition() {
+  checkEngineCall("suspendAcquisition", engineThread_);
   ++suspendCalls_;
   ++suspendDepth_;
 }
 
 void AdaptorManager::resumeAcquisition() {
+  checkEngineCall("resumeAcquisition", engineThread_);
   ++resumeCalls_;
   if (ManagerListener* listener = listener_.load()) {
     listener->resumeRequested();
@@ -32,16 +35,30 @@ void AdaptorManager::resumeAcquisition() {
   }
 }
 
+bool AdaptorManager::isCaptureRunning() const {
+  checkEngineCall("isCaptureRunning", engineThread_);
+  return captureRunning_;
+}
+
+bool AdaptorManager::isAcquisitionBusy() const {
+  checkEngineCall("isAcquisitionBusy", engineThread_);
+  return acquisitionBusy_;
+}
+
 bool AdaptorManager::wantsFrame() const {
+  noteGrabCall(engineThread_);
   lastFrameQuery_ = getCurrentTime();
   const unsigned long long target = frameTarget_;
   return captureRunning_ && suspendDepth_ == 0 && (target == 0 || framesCounted_ < target);
 }
 
 void AdaptorManager::countFrame() {
+  noteGrabCall(engineThread_);
   const unsigned long long counted = ++framesCounted_;
   ManagerListener* listener = listener_.load();
-  if (listener != nullptr && counted == frameTarget_) listener->frameTargetReached();
+  if (listener == nullptr) return;
+  listener->frameCounted();
+  if (counted == frameTarget_) listener->frameTargetReached();
 }
 
 void AdaptorManager::startCounting(unsigned long long frames) {
@@ -51,16 +68,19 @@ void AdaptorManager::startCounting(unsigned long long frames) {
 }
 
 void AdaptorManager::requestStop() {
+  checkEngineCall("requestStop", engineThread_);
   stopRequested_ = true;
   if (ManagerListener* listener = listener_.load()) listener->stopRequested();
 }
 
 void AdaptorManager::reportDeviceError(const char* identifier, const char* message) {
+  checkEngineCall("reportDeviceError", engineThread_);
   const Report report = addReport(true, identifier, message);
   if (ManagerListener* listener = listener_.load()) listener->deviceErrorReported(report.identifier, report.message);
 }
 
 void AdaptorManager::reportWarning(const char* identifier, const char* message) {
+  checkEngineCall("reportWarning", engineThread_);
   const Report report = addReport(false, identifier, message);
   if (ManagerListener* listener = listener_.load()) listener->warningReported(report.identifier, report.message);
 }

@@ -24,6 +24,7 @@ class EngineThread {
   // Runs a task on the thread and waits for it; its exception passes on to
   // the caller. On the engine thread itself the task runs at once.
   void call(const std::function<void()>& task);
+  std::thread::id id() const { return thread_.get_id(); }
 
  private:
   void run();

@@ -1,5 +1,6 @@
 // The five functions of the kit, and the host's accounting of kit memory.
 #include "ImaqHost.h"
+#include "ThreadRule.h"
 
 #include <atomic>
 #include <chrono>
@@ -43,6 +44,7 @@ std::string formatMessage(const char* format, va_list args) {
 }  // namespace
 
 void* imaqmalloc(std::size_t size) {
+  imaqhost::checkEngineCall("imaqmalloc");
   if (takeFailure()) return nullptr;
   void* memory = std::malloc(size == 0 ? 1 : size);
   if (memory != nullptr) ++liveBlocks;
@@ -51,6 +53,7 @@ void* imaqmalloc(std::size_t size) {
 
 void imaqfree(void* memory) {
   if (memory == nullptr) return;
+  imaqhost::checkEngineCall("imaqfree");
   --liveBlocks;
   std::free(memory);
 }
@@ -60,6 +63,7 @@ double getCurrentTime() {
 }
 
 IAdaptorManager* createAdaptorManager(IAdaptor* adaptor, IEngine* engine) {
+  imaqhost::checkEngineCall("createAdaptorManager");
   return new imaqhost::AdaptorManager(adaptor, engine);
 }
 
@@ -68,6 +72,7 @@ IAdaptorManager* createAdaptorManager(IAdaptor* adaptor, IEngine* engine) {
 // host's caller of the entry point catches it (collectHardware,
 // collectDeviceAttributes). The adaptor is not consulted.
 void adaptorError(IAdaptor* /*adaptor*/, const char* identifier, const char* format, ...) {
+  imaqhost::checkEngineCall("adaptorError");
   va_list args;
   va_start(args, format);
   std::string message = format != nullptr ? formatMessage(format, args) : std::string();

@@ -2,6 +2,7 @@
 // declared, read-only modes, and the adaptor's listeners called after a set.
 #include "ImaqEngine.h"
 #include "Misuse.h"
+#include "ThreadRule.h"
 
 #include <charconv>
 
@@ -102,13 +103,18 @@ void PropertySet::addDeclared(const PropertyBuilder& declared) {
   }
 }
 
-int PropertySet::propertyCount() const { return int(properties_.size()); }
+int PropertySet::propertyCount() const {
+  checkEngineCall("propertyCount");
+  return int(properties_.size());
+}
 
 void PropertySet::propertyNames(const char** names) const {
+  checkEngineCall("propertyNames");
   for (std::size_t i = 0; i < properties_.size(); ++i) names[i] = properties_[i]->name.c_str();
 }
 
 void PropertySet::addListener(const char* name, IPropPostSetListener* listener) {
+  checkEngineCall("addListener");
   std::unique_ptr<IPropPostSetListener> kept(listener);
   if (name == nullptr || listener == nullptr) misuse("addListener: no name or no listener");
   find(name).listeners.push_back(std::move(kept));

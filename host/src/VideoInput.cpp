@@ -3,6 +3,7 @@
 #include "EngineThread.h"
 #include "ImaqEngine.h"
 #include "Misuse.h"
+#include "ThreadRule.h"
 
 #include <cstdio>
 
@@ -54,8 +55,13 @@ VideoInput::VideoInput(const AdaptorEntryPoints& adaptor, int deviceId, const st
   properties_.addProperty(kFramesPerTrigger, PropertySet::Kind::Integer, "10", "whileRunning");
   properties_.addProperty("Tag", PropertySet::Kind::Text, "");
   properties_.addDeclared(attributes.properties);
-  engine_->call([&] { adaptor_ = adaptor.createInstance(this, device, formatName_.c_str()); });
+  engine_->call([&] {
+    adaptor_ = adaptor.createInstance(this, device, formatName_.c_str());
+    // 0 x 0 is a size the device does not know yet, not a failure.
+    if (adaptor_ != nullptr) resolution_ = {adaptor_->maxFrameWidth(), adaptor_->maxFrameHeight()};
+  });
   if (adaptor_ == nullptr) throw HostError(kNoAdaptor, "The adaptor could not create its object.");
+  manager().setEngineThread(engine_->id());
   manager().setListener(this);
 }
 
@@ -214,7 +220,13 @@ void VideoInput::postStop() {
   });
 }
 
+IPropertySet* VideoInput::propertySet() {
+  checkEngineCall("propertySet", engine_->id());
+  return &properties_;
+}
+
 IEngineFrame* VideoInput::makeFrame(std::uint32_t frameType, int width, int height) {
+  noteGrabCall(engine_->id());
   const FrameTypeInfo* type = findFrameType(frameType);
   if (type == nullptr) misuse("makeFrame: unknown frame type " + hex(frameType));
   auto* frame = new EngineFrame(*type, width, height);
@@ -224,6 +236,7 @@ IEngineFrame* VideoInput::makeFrame(std::uint32_t frameType, int width, int heig
 }
 
 void VideoInput::deliverFrame(IEngineFrame* frame) {
+  noteGrabCall(engine_->id());
   auto* made = dynamic_cast<EngineFrame*>(frame);
   if (made == nullptr) misuse("deliverFrame: a frame this engine did not make");
   std::unique_ptr<EngineFrame> kept(made);
@@ -251,6 +264,18 @@ void VideoInput::warningReported(const std::string& identifier, const std::strin
 }
 
 void VideoInput::stopRequested() { postStop(); }
+
+// The adaptor may not report from its grab thread. After frames are counted
+// the engine re-reads the adaptor's frame type on its own thread, where the
+// adaptor can hand over what its grab thread found (a changed video format
+// then ends the acquisition at once). One check is queued at a time.
+void VideoInput::frameCounted() {
+  if (checkPending_.exchange(true)) return;
+  engine_->post([this] {
+    checkPending_ = false;
+    if (running_) adaptor_->frameTypeCode();
+  });
+}
 
 void VideoInput::frameTargetReached() { postStop(); }
 

@@ -57,9 +57,12 @@ struct RecordingListener final : IPropPostSetListener {
 class Engine : public ::testing::Test {
  protected:
   void SetUp() override {
+    clearThreadRuleBreaches();
     input = VideoInput::create(module);
     adaptor = static_cast<ScriptedAdaptor*>(&input->adaptor());
   }
+  // Every call of the adaptor came on its thread.
+  void TearDown() override { EXPECT_EQ(threadRuleBreaches(), std::vector<std::string>()); }
   std::vector<std::string> callsAfterWaitingForStop() {
     EXPECT_TRUE(input->waitUntilStopped(kGuard));
     std::vector<std::string> calls;
@@ -101,19 +104,20 @@ TEST_F(Engine, AcquiresTheFramesAskedForThenStopsOnItsOwn) {
   EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Stop}));
 }
 
-TEST_F(Engine, ADeviceErrorOrAStopRequestFromTheAdaptorEndsTheAcquisition) {
+// The grab thread leaves its report; the engine's check after the counted
+// frame hands it over on the engine thread.
+TEST_F(Engine, AReportLeftByTheGrabThreadEndsTheAcquisitionFromTheEngineThread) {
   for (const bool error : {true, false}) {
     SCOPED_TRACE(error ? "device error" : "stop request");
     input->set("FramesPerTrigger", "0");
     input->start();
     std::thread grabThread([&] {
-      adaptor->grab(1);
-      if (error) {
+      adaptor->leaveReport([&] {
+        if (!error) return adaptor->requestStop();
         adaptor->reportDeviceError("test:lost", "the card went away");
         adaptor->reportDeviceError("test:again", "ignored: the first error ends the acquisition");
-      } else {
-        adaptor->requestStop();
-      }
+      });
+      adaptor->grab(1);
     });
     grabThread.join();
     EXPECT_EQ(callsAfterWaitingForStop().back(), "end");
@@ -126,6 +130,28 @@ TEST_F(Engine, ADeviceErrorOrAStopRequestFromTheAdaptorEndsTheAcquisition) {
   }
 }
 
+// Each breach is recorded, and the call still does its work.
+TEST_F(Engine, RecordsKitCallsOnTheGrabThreadOtherThanTheGrabCallsAndEngineCallsOffTheEngineThread) {
+  input->set("FramesPerTrigger", "0");
+  input->start();
+  std::thread grabThread([&] {
+    adaptor->grab(1);
+    adaptor->reportWarning("test:slow", "from the grab thread");
+    imaqfree(imaqmalloc(4));
+    adaptor->manager()->isAcquisitionBusy();
+    adaptor->manager()->engine()->propertySet();
+  });
+  grabThread.join();
+  input->manager().isCaptureRunning();
+  EXPECT_EQ(threadRuleBreaches(),
+            (std::vector<std::string>{"reportWarning on a grab thread", "imaqmalloc on a grab thread",
+                                      "imaqfree on a grab thread", "isAcquisitionBusy on a grab thread",
+                                      "propertySet on a grab thread", "isCaptureRunning off the engine thread"}));
+  clearThreadRuleBreaches();
+  input->stop();
+  EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Warning, Kind::Stop}));
+}
+
 TEST_F(Engine, AResumeWhileRunningBeginsCaptureAgainBeforeFramesAreWantedAgain) {
   input->set("FramesPerTrigger", "0");
   input->start();
@@ -135,8 +161,7 @@ TEST_F(Engine, AResumeWhileRunningBeginsCaptureAgainBeforeFramesAreWantedAgain) 
     input->manager().resumeAcquisition();
     EXPECT_FALSE(input->manager().wantsFrame()) << "wanted before capture began again";
   });
-  input->onEngineThread([] {});  // the restart task has run
-  EXPECT_TRUE(input->manager().wantsFrame());
+  input->onEngineThread([&] { EXPECT_TRUE(input->manager().wantsFrame()); });  // after the restart task
   EXPECT_EQ(adaptor->calls(), (Calls{"open", "begin", "end", "begin"}));
   input->stop();
 }
@@ -152,8 +177,10 @@ TEST_F(Engine, StartFailsWhenTheCardDoesNotOpenOrCaptureDoesNotBegin) {
     adaptor->begins = c.begins;
     EXPECT_EQ(identifierOf([&] { input->start(); }), c.identifier);
     EXPECT_FALSE(input->isRunning());
-    EXPECT_FALSE(input->manager().isCaptureRunning());
-    EXPECT_FALSE(input->manager().isAcquisitionBusy());
+    input->onEngineThread([&] {
+      EXPECT_FALSE(input->manager().isCaptureRunning());
+      EXPECT_FALSE(input->manager().isAcquisitionBusy());
+    });
     EXPECT_FALSE(input->waitForFrames(1, kGuard)) << "a waiter is not kept waiting";
   }
 }

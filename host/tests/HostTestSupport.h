@@ -27,7 +27,16 @@ class ScriptedAdaptor final : public IAdaptor {
   explicit ScriptedAdaptor(IEngine* engine) : IAdaptor(engine) {}
   int maxFrameWidth() const override { return 4; }
   int maxFrameHeight() const override { return 2; }
-  int frameTypeCode() const override { return int(imaqhost::kFrameTypeRgb24); }
+  // The engine's check on its thread: the adaptor hands over what its grab thread left.
+  int frameTypeCode() const override {
+    std::function<void()> report;
+    {
+      std::lock_guard<std::mutex> hold(lock_);
+      report.swap(leftReport_);
+    }
+    if (report) report();
+    return int(imaqhost::kFrameTypeRgb24);
+  }
   int bandCount() const override { return 3; }
   const char* driverDescription() const override { return "scripted"; }
   const char* driverVersion() const override { return "0"; }
@@ -47,6 +56,11 @@ class ScriptedAdaptor final : public IAdaptor {
     }
     manager()->countFrame();
   }
+  // A report for the engine thread, left by the grab thread.
+  void leaveReport(std::function<void()> report) {
+    std::lock_guard<std::mutex> hold(lock_);
+    leftReport_ = std::move(report);
+  }
   std::vector<std::string> calls() const {
     std::lock_guard<std::mutex> hold(lock_);
     return calls_;
@@ -63,4 +77,5 @@ class ScriptedAdaptor final : public IAdaptor {
   }
   mutable std::mutex lock_;
   std::vector<std::string> calls_;
+  mutable std::function<void()> leftReport_;
 };
