@@ -18,7 +18,7 @@ TEST_F(GrabTest, FramesArriveInPlaceAndGoBackToTheDriver) {
   // Three times the ring: the driver only refills buffers that came back.
   ASSERT_TRUE(sink.WaitFor(0, 30));
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   ASSERT_TRUE(ThreadsEnded());
   auto frames = sink.Frames();
   uint32_t previousFrame = 0;
@@ -64,7 +64,7 @@ TEST_F(GrabTest, VideoModeChangeEndsTheGrabWithOneStatus32) {
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
   ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
   ASSERT_TRUE(ThreadsEnded());
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   auto frames = sink.Frames();
   EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
   const ORNSDI_FrameInfo& last = frames.back().info;
@@ -105,7 +105,7 @@ TEST_F(GrabTest, NullCameraDataFailsTheStartWithItsReasons) {
   EXPECT_EQ(log_.One(L"Prepare Failed!").code, 1);
   EXPECT_EQ(log_.One(L"Prepare Failed!").function, "noexp_ORNSDI_GrabThread");
   EXPECT_EQ(log_.One(L"Grab not started!").code, 255);
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   EXPECT_TRUE(sink.Frames().empty());
 }
 

@@ -23,7 +23,7 @@ TEST_F(HotPlugTest, RunningGrabResumesAfterArrivalWithItsCallback) {
   ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
   ASSERT_TRUE(sink.WaitFor(0, 3));
   Remove();
-  EXPECT_EQ(session_->Channel().grabThread.load(), INVALID_HANDLE_VALUE);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Interrupted);
   size_t before = sink.Count(0);
   Insert();
   EXPECT_TRUE(session_->DeviceOpen());
@@ -45,10 +45,10 @@ TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
   Remove();
   // The stop request cannot reach a removed card, but the grab is over.
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   Insert();
   EXPECT_TRUE(session_->DeviceOpen());
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   EXPECT_EQ(session_->Channel().liveThreads.load(), 0);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);  // access is given again
 }
