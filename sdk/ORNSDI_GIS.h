@@ -88,7 +88,8 @@ class ORNSDI_Channel {
   // forgets an interrupted grab. True when a running grab was ended; then
   // *thread (if given) is a handle of the caller's own to its thread.
   bool EndGrab(GrabChannelState after, HANDLE* thread);
-  // The grab thread that ended before grabbing no longer grabs.
+  // The grab thread that ended before grabbing leaves the channel idle
+  // (unless a newer grab replaced it).
   void AbandonGrab(DWORD threadId);
   // A handle of the caller's own to the latest grab thread (null if none).
   HANDLE LatestGrabThread();

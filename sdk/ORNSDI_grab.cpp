@@ -285,9 +285,10 @@ bool ORNSDI_Channel::EndGrab(GrabChannelState after, HANDLE* thread) {
 }
 
 void ORNSDI_Channel::AbandonGrab(DWORD threadId) {
+  // Nothing to restart either: a removal meanwhile interrupted a grab that
+  // never ran.
   StateLock hold(stateLock);
-  if (grabThreadId.load() == threadId && state.load() == GrabChannelState::Grabbing)
-    state.store(GrabChannelState::Idle);
+  if (grabThreadId.load() == threadId) state.store(GrabChannelState::Idle);
 }
 
 HANDLE ORNSDI_Channel::LatestGrabThread() {

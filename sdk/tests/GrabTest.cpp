@@ -1,5 +1,5 @@
-// The grab: frames in place, DMA errors, a change of video mode, start
-// failures and the end of a session during a grab.
+// The grab: frames in place, DMA errors, start failures and the end of a
+// session during a grab (changes of video size: GrabHazardTest).
 #include <vwin32.h>
 
 #include "SdkTestSupport.h"
@@ -54,31 +54,6 @@ TEST_F(GrabTest, DmaErrorCostsOneFrameAndGrabbingGoesOn) {
     EXPECT_EQ(frame.info.driverWord0, 0u);
   }
   EXPECT_EQ(log_.One(L"ORNEXCTL_DMA_LOCK_BUFFER returns with DMA Status = 7").code, 255);
-}
-
-TEST_F(GrabTest, VideoModeChangeEndsTheGrabWithOneStatus32) {
-  FrameSink sink(&session_->Channel());
-  ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 2));
-  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
-  ASSERT_TRUE(ThreadsEnded());
-  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
-  auto frames = sink.Frames();
-  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
-  const ORNSDI_FrameInfo& last = frames.back().info;
-  EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
-  EXPECT_EQ(last.rawFrame, nullptr);
-  EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
-
-  // The caller prepares anew for the new mode.
-  FrameSink again(&session_->Channel());
-  ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
-  EXPECT_EQ(camera.status.width, 1280);
-  ASSERT_TRUE(again.WaitFor(0, 12));
-  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(GrabTest, ProgressiveVideoIsPreparedOnceAcrossStarts) {

@@ -101,6 +101,19 @@ bool OpenCardTest::ThreadsEnded() {
   return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
 }
 
+void OpenCardTest::Remove() {
+  size_t seen = log_.Count(L"OnCardStopped Leave");
+  Sim().RemoveCard(0);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", seen + 1));
+  EXPECT_FALSE(session_->DeviceOpen());
+}
+
+void OpenCardTest::Insert() {
+  size_t seen = log_.Count(L"OnCardStarted Leave");
+  Sim().InsertCard(0);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
+}
+
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);

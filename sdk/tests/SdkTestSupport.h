@@ -78,6 +78,9 @@ class OpenCardTest : public SimTest {
   void TearDown() override;
   // The grab threads have ended (they leave the channel alone from then on).
   bool ThreadsEnded();
+  // The card goes, or comes back, and the session's callback has finished.
+  void Remove();
+  void Insert();
 
   ORNSDI_GIS* session_ = nullptr;
 };
