@@ -89,6 +89,7 @@ void GrabHazardTest::FailedQueueLeavesNothingQueued() {
   ASSERT_TRUE(sink.WaitFor(0, 2));
   // During a callback no lock is pending: the ring, its descriptors and the session's wait.
   EXPECT_EQ(pending.load(), Channel().bufferCount + 2);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 void GrabHazardTest::DoneFromTheCallbackIsRefused() {
@@ -111,6 +112,7 @@ void GrabHazardTest::DoneFromTheCallbackIsRefused() {
   EXPECT_EQ(log_.One(L"ORNSDI_StartGrab refused: called from the frame callback").code, 255);
   ASSERT_TRUE(sink.WaitFor(0, 5));  // the session and its grab go on
   EXPECT_EQ(sink.Overlaps(), 0);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 void GrabHazardTest::RefusedStopLeavesTenBuffers() {
@@ -180,7 +182,7 @@ void GrabHazardTest::SignalBackInAnotherSizeEndsTheGrab() {
   ASSERT_TRUE(ThreadsEnded());
   EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
   EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
-  const ORNSDI_FrameInfo& last = sink.Frames().back().info;
+  const ORNSDI_FrameInfo last = sink.Frames().back().info;
   EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
   EXPECT_EQ(last.rawFrame, nullptr);
   EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
@@ -189,6 +191,7 @@ void GrabHazardTest::SignalBackInAnotherSizeEndsTheGrab() {
   EXPECT_EQ(camera.status.width, 1280);
   ASSERT_TRUE(again.WaitFor(0, 12));
   EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_P(GrabHazardTest, CallbackAndRingStaySafe) { (this->*GetParam().run)(); }
