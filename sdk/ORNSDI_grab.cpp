@@ -302,7 +302,7 @@ void ORNSDI_Channel::WaitLaunched() { StateLock hold(stateLock); }
 
 namespace {
 
-// The stop request alone, for a grab thread whose start failed.
+// The stop request to the driver alone; the channel's grab state is left as it is.
 DWORD SendStopRequest(ORNSDI_GIS* session, BYTE port) {
   VtxRequestHeader input{};
   VtxResult reply{};
