@@ -80,10 +80,20 @@ class ORNSDI_Channel {
   BYTE* Buffer(DWORD index) const { return bufferBlock + size_t(index) * bufferSize; }
 
   GrabChannelState State() const { return state.load(); }
-  // Starts `body` as the channel's grab thread and marks the channel
-  // grabbing; a restart (onlyIfInterrupted) starts only while the grab is
-  // still interrupted. Returns a handle of the caller's own, or null.
-  HANDLE LaunchGrab(unsigned(__stdcall* body)(void*), bool onlyIfInterrupted);
+  // What a grab is started with.
+  struct GrabRequest {
+    DWORD grabMode;
+    ORNSDI_CameraData* cameraData;
+    ORNSDI_FrameCallback callback;
+    void* context;
+    bool restart;
+  };
+  enum class Launch { Started, Busy, NotInterrupted, Failed };
+  // Takes the request and starts `body` as the channel's grab thread, marking
+  // the channel grabbing; *thread is then a handle of the caller's own. Not
+  // while another grab runs (Busy); a restart only while the grab is still
+  // interrupted (NotInterrupted).
+  Launch LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request, HANDLE* thread);
   // Ends a running grab, leaving `after`; a caller's stop (Idle) also
   // forgets an interrupted grab. True when a running grab was ended; then
   // *thread (if given) is a handle of the caller's own to its thread.

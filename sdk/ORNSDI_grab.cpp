@@ -259,17 +259,33 @@ class StateLock {
 
 }  // namespace
 
-HANDLE ORNSDI_Channel::LaunchGrab(unsigned(__stdcall* body)(void*), bool onlyIfInterrupted) {
+ORNSDI_Channel::Launch ORNSDI_Channel::LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request,
+                                                  HANDLE* thread) {
   StateLock hold(stateLock);
-  if (onlyIfInterrupted && state.load() != GrabChannelState::Interrupted) return nullptr;
+  GrabChannelState now = state.load();
+  if (now == GrabChannelState::Grabbing) return Launch::Busy;
+  if (request.restart && now != GrabChannelState::Interrupted) return Launch::NotInterrupted;
+  grabMode = request.grabMode;
+  cameraData = request.cameraData;
+  frameCallback = request.callback;
+  callbackContext = request.context;
+  restarting = request.restart;
+  ResetEvent(stopEvent);
+  ResetEvent(cameraEvent);
+  ResetEvent(startedEvent);
+  liveThreads.fetch_add(1);
   unsigned threadId = 0;
-  auto thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, this, 0, &threadId));
-  if (!thread) return nullptr;
+  auto started = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, this, 0, &threadId));
+  if (!started) {
+    liveThreads.fetch_sub(1);
+    return Launch::Failed;
+  }
   CloseIfSet(grabThread);
-  grabThread = thread;
+  grabThread = started;
   grabThreadId.store(DWORD(threadId));
   state.store(GrabChannelState::Grabbing);
-  return DuplicateOwn(thread);
+  *thread = DuplicateOwn(started);
+  return Launch::Started;
 }
 
 bool ORNSDI_Channel::EndGrab(GrabChannelState after, HANDLE* thread) {
@@ -689,22 +705,19 @@ bool WaitForStart(ORNSDI_Channel& channel, HANDLE thread) {
 uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode, ORNSDI_CameraData* pCameraData,
                                   ORNSDI_FrameCallback callback, void* context, bool restart) {
   ORNSDI_Channel& channel = session->Channel();
-  // A second start ends the running grab first, as a stop would.
-  if (channel.State() == GrabChannelState::Grabbing) noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);
-  WaitForEarlierGrab(channel);
-  channel.grabMode = grabMode;
-  channel.cameraData = pCameraData;
-  channel.frameCallback = callback;
-  channel.callbackContext = context;
-  channel.restarting = restart;
-  ResetEvent(channel.stopEvent);
-  ResetEvent(channel.cameraEvent);
-  ResetEvent(channel.startedEvent);
-  channel.liveThreads.fetch_add(1);
-  HANDLE thread = channel.LaunchGrab(noexp_ORNSDI_GrabThread, restart);
-  if (!thread) {
-    channel.liveThreads.fetch_sub(1);
-    if (restart) return ORNSDI_ERR_FAILED;  // stopped by the caller meanwhile
+  const ORNSDI_Channel::GrabRequest request{grabMode, pCameraData, callback, context, restart};
+  HANDLE thread = nullptr;
+  ORNSDI_Channel::Launch launch;
+  // A second start ends the running grab first, as a stop would, and waits
+  // for its thread. A restart has waited already and never ends a grab.
+  if (!restart) WaitForEarlierGrab(channel);
+  while ((launch = channel.LaunchGrab(noexp_ORNSDI_GrabThread, request, &thread)) == ORNSDI_Channel::Launch::Busy) {
+    if (restart) return ORNSDI_ERR_FAILED;
+    noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);
+    WaitForEarlierGrab(channel);
+  }
+  if (launch == ORNSDI_Channel::Launch::NotInterrupted) return ORNSDI_ERR_FAILED;  // stopped meanwhile
+  if (launch == ORNSDI_Channel::Launch::Failed) {
     ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"Grabbing thread not started!");
     return ORNSDI_ERR_FAILED;
   }
@@ -741,7 +754,8 @@ void noexp_ORNSDI_RestartGrab(ORNSDI_GIS* session) {
   // The saved record is taken only once the interrupted grab's thread has
   // ended: until then it may still read it.
   WaitForEarlierGrab(channel);
-  if (!channel.savedCameraData) return;
+  // Meanwhile the caller may have stopped the grab or started another.
+  if (channel.State() != GrabChannelState::Interrupted || !channel.savedCameraData) return;
   // The grab prepares anew: no saved record exists once it is taken here.
   channel.restartCameraData = *channel.savedCameraData;
   delete channel.savedCameraData;
