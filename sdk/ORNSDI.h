@@ -68,6 +68,9 @@ typedef struct ORNSDI_FrameInfo {
   uint32_t status;      /* 0 frame; ORNSDI_FRAME_FORMAT_CHANGED; other: DMA error */
 } ORNSDI_FrameInfo;
 
+/* Called on the library's grab thread, one call at a time per session; the
+ * buffer stays the caller's until the call returns. ORNSDI_Done and
+ * ORNSDI_StartGrab called from it are refused with ORNSDI_ERR_FAILED. */
 typedef void (*ORNSDI_FrameCallback)(void* context, ORNSDI_FrameInfo* frameInfo);
 
 typedef struct ORNSDI_GrabStat {

@@ -60,6 +60,11 @@ using LockRequest = AsyncRequest<VtxRequestHeader, VtxLockBufferOut>;
 
 class ORNSDI_GIS;
 
+// What a channel's grab is doing. Removal turns a grab into an interrupted
+// one, which the card's arrival restarts; a caller's stop, a release of the
+// last DMA access, a change of video size or a failed start leave it idle.
+enum class GrabChannelState : LONG { Idle, Grabbing, Interrupted };
+
 // One DMA channel of a session: the ring of frame buffers, their
 // descriptors, the grab thread and what it was started with.
 class ORNSDI_Channel {
@@ -74,6 +79,34 @@ class ORNSDI_Channel {
   void AllocateBuffers(DWORD count, DWORD size);
   BYTE* Buffer(DWORD index) const { return bufferBlock + size_t(index) * bufferSize; }
 
+  GrabChannelState State() const { return state.load(); }
+  // What a grab is started with.
+  struct GrabRequest {
+    DWORD grabMode;
+    ORNSDI_CameraData* cameraData;
+    ORNSDI_FrameCallback callback;
+    void* context;
+    bool restart;
+  };
+  enum class Launch { Started, Busy, NotInterrupted, Failed };
+  // Takes the request and starts `body` as the channel's grab thread, marking
+  // the channel grabbing; *thread is then a handle of the caller's own. Not
+  // while another grab runs (Busy); a restart only while the grab is still
+  // interrupted (NotInterrupted).
+  Launch LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request, HANDLE* thread);
+  // Ends a running grab, leaving `after`; a caller's stop (Idle) also
+  // forgets an interrupted grab. True when a running grab was ended; then
+  // *thread (if given) is a handle of the caller's own to its thread.
+  bool EndGrab(GrabChannelState after, HANDLE* thread);
+  // The grab thread that ended before grabbing leaves the channel idle
+  // (unless a newer grab replaced it).
+  void AbandonGrab(DWORD threadId);
+  // A handle of the caller's own to the latest grab thread (null if none).
+  HANDLE LatestGrabThread();
+  // Waits until the grab thread that launched this thread is recorded.
+  void WaitLaunched();
+  bool IsGrabThread() const { return State() == GrabChannelState::Grabbing && grabThreadId.load() == GetCurrentThreadId(); }
+
   BYTE* bufferBlock = nullptr;
   OVERLAPPED* bufferRequests = nullptr;  // one per buffer
   VtxDmaBufferData* descriptors = nullptr;
@@ -82,17 +115,24 @@ class ORNSDI_Channel {
   DWORD bufferSize = 0;
   OVERLAPPED descriptorRequest{};  // its event is descriptorEvent
   BYTE buffersQueued = 0;
+  // The driver may still hold requests for the queued ring that nobody
+  // waits for (a failed queue, a lock dropped while pending): the next
+  // start prepares from scratch, which makes the driver give them back.
+  std::atomic<bool> ringStale{false};
   HANDLE stopEvent = nullptr;
   HANDLE startedEvent = nullptr;
-  // 0: not grabbing; a real handle: grabbing; INVALID_HANDLE_VALUE: grab
-  // interrupted by card removal, to be restarted on arrival.
-  std::atomic<HANDLE> grabThread{nullptr};
   std::atomic<DWORD> grabThreadId{0};
+  // The thread inside the frame callback, 0 when none is.
+  std::atomic<DWORD> callbackThread{0};
   ORNSDI_FrameCallback frameCallback = nullptr;
   void* callbackContext = nullptr;
   DWORD grabMode = 0;
-  ORNSDI_CameraData* cameraData = nullptr;  // the caller's record of the last start
+  ORNSDI_CameraData* cameraData = nullptr;  // the record the grab thread prepares with
   ORNSDI_CameraData* savedCameraData = nullptr;
+  // What the caller's record was given at its last start: a restart after
+  // arrival must deliver frames of this size.
+  ORNSDI_CameraData grantedCameraData{};
+  bool restarting = false;  // the grab thread restarts an interrupted grab
   HANDLE cameraEvent = nullptr;
   ORNSDI_GIS* owner = nullptr;
   BYTE number = 0;
@@ -113,6 +153,14 @@ class ORNSDI_Channel {
   std::atomic<ParkedLock*> parkedLocks{nullptr};
   void ParkLock(LockRequest* request);
   void FreeParkedLocks();
+
+ private:
+  // The state and the latest grab thread change together under this mutex
+  // (held only for the change, never while waiting for a thread): the
+  // caller, the grab thread and the hot-plug callbacks all change them.
+  HANDLE stateLock = nullptr;
+  std::atomic<GrabChannelState> state{GrabChannelState::Idle};
+  HANDLE grabThread = nullptr;  // kept after the thread ends, until the next grab
 };
 
 // A session on one opened card.
@@ -155,6 +203,9 @@ class ORNSDI_GIS {
   HANDLE ioctlEmptyEvent = nullptr;  // "IOCTLEmpty"
   SessionRequest sessionRequest;     // its event is "session"
   std::atomic<HANDLE> hDevice{INVALID_HANDLE_VALUE};
+  // Counts the devices opened: a buffer locked on a device since closed is
+  // not given back to its successor.
+  std::atomic<DWORD> deviceGeneration{0};
   std::atomic<DWORD> sessionId{VTX_NO_SESSION};
   wchar_t devicePath[MAX_PATH] = {};
   std::atomic<DWORD> accessMask{0};
@@ -186,14 +237,21 @@ class ORNSDI_GIS {
   // Stops a running grab, gives the channel's DMA access back, keeps new
   // requests out and closes the device. Removal leaves the grab marked for
   // a restart.
-  void CloseDevice(HANDLE grabStateAfterStop);
+  void CloseDevice(GrabChannelState grabStateAfterStop);
   void OnStopped();
   void OnStarted();
 };
 
-// Ends a running grab thread and leaves grabThread as `stateAfter` (0 for a
-// caller's stop, INVALID_HANDLE_VALUE for a removal). Sends the stop request.
-DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, HANDLE stateAfter);
+// Ends a running grab and leaves the channel `after` (Idle for a caller's
+// stop, Interrupted for a removal); sends the stop request and waits a
+// bounded time for the grab thread unless called on it.
+DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, GrabChannelState after);
+// Starts a grab; a restart starts only while the grab is interrupted and
+// ends with status 32 when the video size differs from the caller's record.
+uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode, ORNSDI_CameraData* pCameraData,
+                                  ORNSDI_FrameCallback callback, void* context, bool restart);
+// The arrival's restart of an interrupted grab.
+void noexp_ORNSDI_RestartGrab(ORNSDI_GIS* session);
 DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData* pCameraData);
 unsigned __stdcall noexp_ORNSDI_GrabThread(void* channel);
 DWORD noexp_ORNSDI_ReadI2C(ORNSDI_HANDLE hGrabber, BYTE port, BYTE reg, WORD* pValue);

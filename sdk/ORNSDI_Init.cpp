@@ -102,6 +102,7 @@ DWORD ORNSDI_GIS::OpenCard() {
   // A newly opened device starts a new driver session.
   sessionId.store(VTX_NO_SESSION);
   hDevice.store(device);
+  deviceGeneration.fetch_add(1);
   VtxRequestHeader openIn{};
   VtxOpenSessionOut openOut{};
   DWORD status = Request(VTXCTL_OPEN_SESSION, 0, openIn, openOut);
@@ -128,9 +129,8 @@ DWORD ORNSDI_GIS::OpenCard() {
   return 0;
 }
 
-void ORNSDI_GIS::CloseDevice(HANDLE grabStateAfterStop) {
-  HANDLE thread = Channel().grabThread.load();
-  if (thread != nullptr && thread != INVALID_HANDLE_VALUE) noexp_ORNSDI_StopGrabAs(this, 0, grabStateAfterStop);
+void ORNSDI_GIS::CloseDevice(GrabChannelState grabStateAfterStop) {
+  if (Channel().State() == GrabChannelState::Grabbing) noexp_ORNSDI_StopGrabAs(this, 0, grabStateAfterStop);
   if (DeviceOpen()) {
     // The access release goes out before new requests are refused, so the
     // driver really gives the channel free.
@@ -164,7 +164,7 @@ void ORNSDI_GIS::WaitForHotPlugCallbacks() {
 
 ORNSDI_GIS::~ORNSDI_GIS() {
   WaitForHotPlugCallbacks();
-  if (stopCardEvent && ioctlEmptyEvent) CloseDevice(nullptr);
+  if (stopCardEvent && ioctlEmptyEvent) CloseDevice(GrabChannelState::Idle);
   // A grab thread that outlived the bounded stop ends once its callback
   // returns and its requests were cancelled; it must end before the memory
   // it uses goes away.
@@ -205,7 +205,7 @@ void CALLBACK ORNSDI_GIS::OnCardStarted(PVOID context, BOOLEAN) {
 
 void ORNSDI_GIS::OnStopped() {
   ORNSDI_LOG(kStopped, LOG_NOTICE, 0, L"OnCardStopped Enter");
-  CloseDevice(INVALID_HANDLE_VALUE);
+  CloseDevice(GrabChannelState::Interrupted);
   HandOver(removedWait, &addedWait, addedEvent, OnCardStarted);
   ORNSDI_LOG(kStopped, LOG_NOTICE, 0, L"OnCardStopped Leave");
 }
@@ -231,16 +231,7 @@ void ORNSDI_GIS::OnStarted() {
   accessIn.accessMask = accessMask.load();
   VtxResult accessOut{};
   Request(VTXCTL_SET_DMA_ACCESS, 0, accessIn, accessOut);
-  ORNSDI_Channel& channel = Channel();
-  if ((accessMask.load() & AccessBit(0)) && channel.savedCameraData &&
-      channel.grabThread.load() == INVALID_HANDLE_VALUE) {
-    // The grab prepares anew: no saved record exists once it is taken here.
-    channel.restartCameraData = *channel.savedCameraData;
-    delete channel.savedCameraData;
-    channel.savedCameraData = nullptr;
-    ORNSDI_StartGrab(this, 0, channel.grabMode, &channel.restartCameraData, channel.frameCallback,
-                     channel.callbackContext);
-  }
+  noexp_ORNSDI_RestartGrab(this);
   HandOver(addedWait, &removedWait, removedEvent, OnCardStopped);
   ORNSDI_LOG(kStarted, LOG_NOTICE, 0, L"OnCardStarted Leave");
 }
@@ -267,6 +258,13 @@ ORNSDI_HANDLE ORNSDI_InitByHandle(const void* detailBlock) {
 
 uint32_t ORNSDI_Done(ORNSDI_HANDLE hGrabber) {
   ORNSDI_REQUIRE(kDone, hGrabber, L"hGrabber is NULL");
-  delete static_cast<ORNSDI_GIS*>(hGrabber);
+  auto* session = static_cast<ORNSDI_GIS*>(hGrabber);
+  // Ending the session waits for its grab thread, which is the caller here:
+  // refused rather than a hang. The caller ends it after the callback.
+  if (session->Channel().callbackThread.load() == GetCurrentThreadId()) {
+    ORNSDI_LOG(kDone, LOG_ERROR, ORNSDI_ERR_FAILED, L"ORNSDI_Done refused: called from the frame callback");
+    return ORNSDI_ERR_FAILED;
+  }
+  delete session;
   return ORNSDI_OK;
 }

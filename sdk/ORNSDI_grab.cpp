@@ -145,6 +145,13 @@ uint32_t ORNSDI_ReleaseDMAAccess(ORNSDI_HANDLE hGrabber, uint8_t port) {
     return ORNSDI_OK;
   }
   if (session->accessCount[port].fetch_sub(1) > 1) return ORNSDI_OK;
+  // The last access ends the channel's grab first, as ORNSDI_StopGrab
+  // would: without access the driver refuses every lock, and a caller's
+  // stop would be refused with 253.
+  if (session->Channel().State() == GrabChannelState::Grabbing)
+    noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);
+  else
+    session->Channel().EndGrab(GrabChannelState::Idle, nullptr);  // forgets an interrupted grab
   VtxSetDmaAccessIn input{};
   input.accessMask = session->accessMask.fetch_and(~AccessBit(port)) & ~AccessBit(port);
   VtxResult reply{};
@@ -154,6 +161,7 @@ uint32_t ORNSDI_ReleaseDMAAccess(ORNSDI_HANDLE hGrabber, uint8_t port) {
 // ---- The channel and its ring of buffers --------------------------------------------------
 
 ORNSDI_Channel::ORNSDI_Channel() {
+  stateLock = CreateMutexW(nullptr, FALSE, nullptr);
   descriptorRequest.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
@@ -169,6 +177,8 @@ ORNSDI_Channel::~ORNSDI_Channel() {
   delete savedCameraData;
   CloseIfSet(cameraEvent);
   FreeParkedLocks();
+  CloseIfSet(grabThread);
+  CloseIfSet(stateLock);
 }
 
 void ORNSDI_Channel::AllocateBuffers(DWORD count, DWORD size) {
@@ -224,9 +234,96 @@ void ORNSDI_Channel::FreeParkedLocks() {
   }
 }
 
+// ---- The channel's grab state ---------------------------------------------------------
+
+namespace {
+
+HANDLE DuplicateOwn(HANDLE source) {
+  HANDLE copy = nullptr;
+  if (!source || !DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE,
+                                  DUPLICATE_SAME_ACCESS))
+    return nullptr;
+  return copy;
+}
+
+class StateLock {
+ public:
+  explicit StateLock(HANDLE mutex) : mutex_(mutex) { WaitForSingleObject(mutex_, INFINITE); }
+  ~StateLock() { ReleaseMutex(mutex_); }
+  StateLock(const StateLock&) = delete;
+  StateLock& operator=(const StateLock&) = delete;
+
+ private:
+  HANDLE mutex_;
+};
+
+}  // namespace
+
+ORNSDI_Channel::Launch ORNSDI_Channel::LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request,
+                                                  HANDLE* thread) {
+  StateLock hold(stateLock);
+  GrabChannelState now = state.load();
+  if (now == GrabChannelState::Grabbing) return Launch::Busy;
+  if (request.restart && now != GrabChannelState::Interrupted) return Launch::NotInterrupted;
+  grabMode = request.grabMode;
+  cameraData = request.cameraData;
+  frameCallback = request.callback;
+  callbackContext = request.context;
+  restarting = request.restart;
+  ResetEvent(stopEvent);
+  ResetEvent(cameraEvent);
+  ResetEvent(startedEvent);
+  liveThreads.fetch_add(1);
+  unsigned threadId = 0;
+  auto started = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, this, 0, &threadId));
+  if (!started) {
+    liveThreads.fetch_sub(1);
+    return Launch::Failed;
+  }
+  CloseIfSet(grabThread);
+  grabThread = started;
+  grabThreadId.store(DWORD(threadId));
+  state.store(GrabChannelState::Grabbing);
+  *thread = DuplicateOwn(started);
+  return Launch::Started;
+}
+
+bool ORNSDI_Channel::EndGrab(GrabChannelState after, HANDLE* thread) {
+  StateLock hold(stateLock);
+  GrabChannelState now = state.load();
+  if (now != GrabChannelState::Grabbing) {
+    if (after == GrabChannelState::Idle) state.store(GrabChannelState::Idle);
+    return false;
+  }
+  state.store(after);
+  if (thread) *thread = DuplicateOwn(grabThread);
+  return true;
+}
+
+void ORNSDI_Channel::AbandonGrab(DWORD threadId) {
+  // Nothing to restart either: a removal meanwhile interrupted a grab that
+  // never ran.
+  StateLock hold(stateLock);
+  if (grabThreadId.load() == threadId) state.store(GrabChannelState::Idle);
+}
+
+HANDLE ORNSDI_Channel::LatestGrabThread() {
+  StateLock hold(stateLock);
+  return DuplicateOwn(grabThread);
+}
+
+void ORNSDI_Channel::WaitLaunched() { StateLock hold(stateLock); }
+
 // ---- Preparing the card ---------------------------------------------------------------------
 
 namespace {
+
+// The stop request to the driver alone; the channel's grab state is left as it is.
+DWORD SendStopRequest(ORNSDI_GIS* session, BYTE port) {
+  VtxRequestHeader input{};
+  VtxResult reply{};
+  return session->Request(VTXCTL_DMA_STOP_GRABBING, port, input, reply);
+}
 
 // The grab can go on with the buffers already queued when the request is
 // unchanged. The field mode is compared as it takes effect (0 for
@@ -253,6 +350,8 @@ DWORD PrepareRing(ORNSDI_GIS* session, ORNSDI_Channel& channel, BYTE port, const
   VtxDmaPrepareOut reply{};
   DWORD status = session->Request(VTXCTL_DMA_PREPARE, port, input, reply);
   if (IoFailureFlag(status) == 0) {
+    // The driver has given back every request of the previous ring.
+    channel.ringStale.store(false);
     channel.AllocateBuffers(channel.requestedBuffers, reply.bufferSize);
     if (channel.bufferBlock) return ORNSDI_OK;
   }
@@ -262,24 +361,27 @@ DWORD PrepareRing(ORNSDI_GIS* session, ORNSDI_Channel& channel, BYTE port, const
   return IoFailureFlag(status) != 0 ? IoFailureFlag(status) : ORNSDI_ERR_MEMORY;
 }
 
+// A queue request that failed leaves the buffers queued before it with the
+// driver: the ring is marked stale, so the next start prepares from scratch
+// instead of queueing them a second time.
+DWORD QueueFailed(ORNSDI_GIS* session, ORNSDI_Channel& channel, BYTE port, DWORD status) {
+  channel.ringStale.store(true);
+  SendStopRequest(session, port);
+  return IoFailureFlag(status);
+}
+
 // Hands every buffer and then the descriptor array to the driver.
 DWORD QueueRing(ORNSDI_GIS* session, ORNSDI_Channel& channel, BYTE port) {
   for (DWORD i = 0; i < channel.bufferCount; ++i) {
     DWORD status = session->IOCtlRaw(VTXCTL_DMA_QUEUE_BUFFER + 4 * port, nullptr, 0, channel.Buffer(i),
                                      channel.bufferSize, &channel.bufferRequests[i], true);
-    if (IoFailureFlag(status) != 0) {
-      noexp_ORNSDI_StopGrabAs(session, port, nullptr);
-      return IoFailureFlag(status);
-    }
+    if (IoFailureFlag(status) != 0) return QueueFailed(session, channel, port, status);
   }
   DWORD status = session->IOCtlRaw(VTXCTL_DMA_QUEUE_BUFFER_DATA + 4 * port, nullptr, 0, channel.descriptors,
                                    channel.bufferCount * DWORD(sizeof(VtxDmaBufferData)),
                                    &channel.descriptorRequest, true);
   ORNSDI_LOG(kPrepare, LOG_NOTICE, 0, L"Sizeof(VtxDmaBufferData)=%d", int(sizeof(VtxDmaBufferData)));
-  if (IoFailureFlag(status) != 0) {
-    noexp_ORNSDI_StopGrabAs(session, port, nullptr);
-    return IoFailureFlag(status);
-  }
+  if (IoFailureFlag(status) != 0) return QueueFailed(session, channel, port, status);
   channel.buffersQueued = 1;
   return ORNSDI_OK;
 }
@@ -293,7 +395,7 @@ DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData*
   if (!HasAccess(session, port)) return ORNSDI_ERR_NO_DMA_ACCESS;
   ORNSDI_Channel& channel = session->Channel();
   DWORD statusResult = ORNSDI_GetCameraStatus(hGrabber, port, &pCameraData->status);
-  if (!channel.savedCameraData || !SameRequest(*channel.savedCameraData, *pCameraData)) {
+  if (!channel.savedCameraData || channel.ringStale.load() || !SameRequest(*channel.savedCameraData, *pCameraData)) {
     DWORD result = PrepareRing(session, channel, port, *pCameraData);
     if (result != ORNSDI_OK) return result;
   }
@@ -307,51 +409,37 @@ DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData*
 
 // ---- Stopping ------------------------------------------------------------------------
 
-namespace {
-
-// Takes the running grab thread's handle and leaves `stateAfter` in its
-// place. A grab marked as interrupted is forgotten by a caller's stop
-// (stateAfter 0) and kept by a removal (INVALID_HANDLE_VALUE).
-HANDLE TakeGrabThread(ORNSDI_Channel& channel, HANDLE stateAfter) {
-  HANDLE current = channel.grabThread.load();
-  for (;;) {
-    bool running = current != nullptr && current != INVALID_HANDLE_VALUE;
-    HANDLE next = running || stateAfter == nullptr ? stateAfter : current;
-    if (next == current) return nullptr;
-    if (channel.grabThread.compare_exchange_weak(current, next)) return running ? current : nullptr;
-  }
-}
-
-}  // namespace
-
-DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, HANDLE stateAfter) {
+DWORD noexp_ORNSDI_StopGrabAs(ORNSDI_GIS* session, BYTE port, GrabChannelState after) {
   ORNSDI_Channel& channel = session->Channel();
-  HANDLE thread = TakeGrabThread(channel, stateAfter);
-  bool onGrabThread = channel.grabThreadId.load() == GetCurrentThreadId();
-  // The thread learns first that it is no longer the grab thread: the lock
-  // request that the stop request cancels then ends its loop quietly, and a
-  // thread that misses the stop signal leaves at its next completed lock.
-  if (thread) channel.grabThreadId.store(0);
-  VtxRequestHeader input{};
-  VtxResult reply{};
-  DWORD status = session->Request(VTXCTL_DMA_STOP_GRABBING, port, input, reply);
-  if (thread) {
+  HANDLE thread = nullptr;
+  // The thread learns first that it no longer grabs: the lock request that
+  // the stop request cancels then ends its loop quietly, and a thread that
+  // misses the stop signal leaves at its next completed lock.
+  bool ended = channel.EndGrab(after, &thread);
+  DWORD status = SendStopRequest(session, port);
+  if (ended) {
     SetEvent(channel.stopEvent);
-    if (!onGrabThread) WaitForSingleObject(thread, ORNSDI_STOP_TIMEOUT_MS);
-    CloseHandle(thread);
+    if (thread && channel.grabThreadId.load() != GetCurrentThreadId())
+      WaitForSingleObject(thread, ORNSDI_STOP_TIMEOUT_MS);
   }
+  CloseIfSet(thread);
   return IoFailureFlag(status);
 }
 
 uint32_t ORNSDI_StopGrab(ORNSDI_HANDLE hGrabber, uint8_t port) {
   ORNSDI_REQUIRE_CHANNEL(kStopGrab, port, hGrabber);
   if (!HasAccess(Session(hGrabber), port)) return ORNSDI_ERR_NO_DMA_ACCESS;
-  return noexp_ORNSDI_StopGrabAs(Session(hGrabber), port, nullptr);
+  return noexp_ORNSDI_StopGrabAs(Session(hGrabber), port, GrabChannelState::Idle);
 }
 
 // ---- The grab thread -------------------------------------------------------------------
 
 namespace {
+
+// A failed lock is tried again after this pause (the stop and camera events
+// are still watched meanwhile), so a driver that keeps refusing locks does
+// not make the thread spin and flood the log.
+constexpr DWORD kLockRetryMs = 100;
 
 // What one grab thread works with.
 struct GrabState {
@@ -361,15 +449,48 @@ struct GrabState {
   HANDLE stop;
   HANDLE camera;
   DWORD issueStatus;  // status word of the last lock request as issued
+  DWORD generation;   // the device the last lock request went to
   bool outstanding;   // a lock was issued and its completion not yet handled
+  bool dropNext;      // the frame of the pending lock came across a camera change
 };
 
-bool IsGrabThread(const GrabState& state) { return state.channel.grabThreadId.load() == GetCurrentThreadId(); }
+enum class Step { Next, Retry, End };
 
+bool IsGrabThread(const GrabState& state) { return state.channel.IsGrabThread(); }
+
+void Deliver(ORNSDI_Channel& channel, ORNSDI_FrameInfo& info) {
+  if (!channel.frameCallback) return;
+  channel.callbackThread.store(GetCurrentThreadId());
+  channel.frameCallback(channel.callbackContext, &info);
+  channel.callbackThread.store(0);
+}
+
+// The one callback with status 32 that ends a grab whose video size changed;
+// nothing is said when the grab was stopped meanwhile.
+void EndWithFormatChange(ORNSDI_Channel& channel) {
+  if (!channel.EndGrab(GrabChannelState::Idle, nullptr)) return;
+  SendStopRequest(channel.owner, channel.number);
+  ORNSDI_FrameInfo info{};
+  info.status = ORNSDI_FRAME_FORMAT_CHANGED;
+  Deliver(channel, info);
+}
+
+bool SameSize(const ORNSDI_CameraData& a, const ORNSDI_CameraData& b) {
+  return a.status.width == b.status.width && a.status.height == b.status.height;
+}
+
+// Prepares and starts grabbing; false ends the thread before it grabs.
 bool StartGrabbing(ORNSDI_Channel& channel) {
   DWORD result = noexp_ORNSDI_Prepare(channel.owner, channel.number, channel.cameraData);
   if (result != ORNSDI_OK) {
     ORNSDI_LOG(kGrabThread, LOG_ERROR, int(result), L"Prepare Failed!");
+    return false;
+  }
+  // A restart whose video has another size than the caller's record would
+  // hand the caller frames it cannot read: the grab ends as for a change of
+  // size while the card was present.
+  if (channel.restarting && !SameSize(*channel.savedCameraData, channel.grantedCameraData)) {
+    EndWithFormatChange(channel);
     return false;
   }
   VtxStartGrabbingIn input{};
@@ -378,7 +499,7 @@ bool StartGrabbing(ORNSDI_Channel& channel) {
   DWORD status = channel.owner->Request(VTXCTL_DMA_START_GRABBING, channel.number, input, reply);
   if (IoFailureFlag(status) != 0) {
     ORNSDI_LOG(kGrabThread, LOG_ERROR, ORNSDI_ERR_FAILED, L"VTXCTL_DMA_START_GRABBING failed!");
-    noexp_ORNSDI_StopGrabAs(channel.owner, channel.number, nullptr);
+    SendStopRequest(channel.owner, channel.number);
     return false;
   }
   SetEvent(channel.startedEvent);
@@ -388,6 +509,7 @@ bool StartGrabbing(ORNSDI_Channel& channel) {
 void IssueLock(GrabState& state) {
   LockRequest& lock = *state.lock;
   lock.device = state.session->hDevice.load();
+  state.generation = state.session->deviceGeneration.load();
   ResetEvent(lock.overlapped.hEvent);
   state.outstanding = true;
   state.issueStatus = state.session->IOCtl(VTXCTL_DMA_LOCK_BUFFER, state.channel.number, &lock.input,
@@ -408,6 +530,8 @@ DWORD CollectLock(GrabState& state) {
 }
 
 void Unlock(GrabState& state, DWORD bufferIndex) {
+  // A buffer locked on a device that has since been closed went with it.
+  if (state.session->deviceGeneration.load() != state.generation) return;
   VtxUnlockBufferIn input{};
   input.bufferIndex = bufferIndex;
   VtxResult reply{};
@@ -420,21 +544,22 @@ void DropLocked(GrabState& state) {
   if (CollectLock(state) == 0) Unlock(state, state.lock->reply.buffer.bufferIndex);
 }
 
-void Deliver(ORNSDI_Channel& channel, ORNSDI_FrameInfo& info) {
-  if (channel.frameCallback) channel.frameCallback(channel.callbackContext, &info);
-}
-
-// A completed lock: one callback, then the buffer goes back. False ends the grab.
-bool OnLockCompleted(GrabState& state) {
-  // A newer grab took over (or the grab was stopped): the frame this thread
-  // still took goes back when the thread finishes.
-  if (!IsGrabThread(state)) return false;
+// A completed lock: one callback, then the buffer goes back.
+Step OnLockCompleted(GrabState& state) {
+  // The grab was stopped (or interrupted): the frame this thread still
+  // took goes back when the thread finishes.
+  if (!IsGrabThread(state)) return Step::End;
+  if (state.dropNext) {
+    state.dropNext = false;
+    DropLocked(state);
+    return Step::Next;
+  }
   state.outstanding = false;
   DWORD error = CollectLock(state);
   if (error != 0) {
     ORNSDI_LOG(kGrabThread, LOG_ERROR, int(error), L"VTXCTL_DMA_LOCK_BUFFER failed: ErrorCode=%d(0x%08X)", error,
                error);
-    return true;
+    return Step::Retry;
   }
   VtxDmaBufferData buffer = state.lock->reply.buffer;
   ORNSDI_FrameInfo info{};
@@ -450,7 +575,7 @@ bool OnLockCompleted(GrabState& state) {
   }
   Deliver(state.channel, info);
   Unlock(state, buffer.bufferIndex);
-  return true;
+  return Step::Next;
 }
 
 // Whether the video format differs from the prepared one. *stopped tells
@@ -476,42 +601,51 @@ bool FormatChanged(GrabState& state, bool* stopped) {
          now.signalPresent != saved->status.signalPresent;
 }
 
-// The camera or the video may have changed. False ends the grab.
-bool OnCameraEvent(GrabState& state) {
+// The camera or the video may have changed.
+Step OnCameraEvent(GrabState& state) {
   ResetEvent(state.camera);
   bool stopped = false;
   if (FormatChanged(state, &stopped)) {
-    noexp_ORNSDI_StopGrabAs(state.session, state.channel.number, nullptr);
-    ORNSDI_FrameInfo info{};
-    info.status = ORNSDI_FRAME_FORMAT_CHANGED;
-    Deliver(state.channel, info);
-    return false;
+    EndWithFormatChange(state.channel);
+    return Step::End;
   }
-  if (stopped) return false;
-  // The frame of the pending lock is dropped. The wait also watches the
-  // stop event, so a grab whose video went away can still be stopped.
-  HANDLE waits[2] = {state.stop, state.lock->overlapped.hEvent};
-  if (WaitForMultipleObjects(2, waits, FALSE, INFINITE) != WAIT_OBJECT_0 + 1) return false;
-  DropLocked(state);
-  return true;
+  if (stopped) return Step::End;
+  // The frame of the pending lock is dropped when it arrives. The thread
+  // does not wait for it here: with the signal gone it may never come, and
+  // the next camera event (the signal back, perhaps in another size) must
+  // still be seen.
+  state.dropNext = state.outstanding;
+  return Step::Next;
 }
 
-HANDLE DuplicateOwn(HANDLE source) {
-  HANDLE copy = nullptr;
-  if (!DuplicateHandle(GetCurrentProcess(), source, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS))
-    return nullptr;
-  return copy;
+// The pause after a failed lock; a stop or a camera event ends it early.
+Step PauseAfterFailure(GrabState& state) {
+  HANDLE waits[2] = {state.stop, state.camera};
+  DWORD woken = WaitForMultipleObjects(2, waits, FALSE, kLockRetryMs);
+  if (woken == WAIT_TIMEOUT) return Step::Next;
+  return woken == WAIT_OBJECT_0 + 1 ? OnCameraEvent(state) : Step::End;
 }
 
 // Gives back a buffer the last lock may still hold, and frees the lock
 // request unless the driver still owns it.
 void FinishLock(GrabState& state) {
   if (state.outstanding && RequestPending(state.lock->overlapped)) {
+    // The driver would fill a buffer for this request that nobody gives
+    // back (a stop it refused): the next start prepares the ring afresh.
+    if (state.session->deviceGeneration.load() == state.generation) state.channel.ringStale.store(true);
     state.channel.ParkLock(state.lock);
     return;
   }
   if (state.outstanding) DropLocked(state);
   delete state.lock;
+}
+
+Step WaitForWork(GrabState& state) {
+  HANDLE waits[3] = {state.stop, state.camera, state.lock->overlapped.hEvent};
+  DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
+  if (woken == WAIT_OBJECT_0 + 2) return OnLockCompleted(state);
+  if (woken == WAIT_OBJECT_0 + 1) return OnCameraEvent(state);
+  return Step::End;  // stop, or a failed wait
 }
 
 void GrabLoop(ORNSDI_Channel& channel) {
@@ -521,18 +655,13 @@ void GrabLoop(ORNSDI_Channel& channel) {
     return;
   }
   GrabState state{channel, channel.owner, lock, DuplicateOwn(channel.stopEvent), DuplicateOwn(channel.cameraEvent),
-                  0, false};
-  HANDLE waits[3] = {state.stop, state.camera, lock->overlapped.hEvent};
+                  0, 0, false, false};
   // A stopped thread (no longer the grab thread) issues no further lock.
-  for (bool grabbing = true; grabbing && IsGrabThread(state);) {
-    IssueLock(state);
-    DWORD woken = WaitForMultipleObjects(3, waits, FALSE, INFINITE);
-    if (woken == WAIT_OBJECT_0 + 2)
-      grabbing = OnLockCompleted(state);
-    else if (woken == WAIT_OBJECT_0 + 1)
-      grabbing = OnCameraEvent(state);
-    else
-      grabbing = false;  // stop, or a failed wait
+  // Exactly one lock is in flight: a camera event leaves it pending.
+  for (Step step = Step::Next; step != Step::End && IsGrabThread(state);) {
+    if (!state.outstanding) IssueLock(state);
+    step = WaitForWork(state);
+    if (step == Step::Retry) step = PauseAfterFailure(state);
   }
   CloseIfSet(state.stop);
   CloseIfSet(state.camera);
@@ -543,13 +672,65 @@ void GrabLoop(ORNSDI_Channel& channel) {
 
 unsigned __stdcall noexp_ORNSDI_GrabThread(void* parameter) {
   auto& channel = *static_cast<ORNSDI_Channel*>(parameter);
-  channel.grabThreadId.store(GetCurrentThreadId());
+  channel.WaitLaunched();
   if (StartGrabbing(channel)) GrabLoop(channel);
   channel.liveThreads.fetch_sub(1);  // the channel is not touched after this
   return 0;
 }
 
 // ---- Starting ----------------------------------------------------------------------------
+
+namespace {
+
+// A grab thread of an earlier grab may still be inside the callback (a stop
+// waits for it only a bounded time). The ring is not replaced under that
+// callback and callbacks never overlap, so a new grab waits for it to end.
+void WaitForEarlierGrab(ORNSDI_Channel& channel) {
+  HANDLE earlier = channel.LatestGrabThread();
+  if (!earlier) return;
+  WaitForSingleObject(earlier, INFINITE);
+  CloseHandle(earlier);
+}
+
+// Waits until the thread started grabbing (true) or ended before it.
+bool WaitForStart(ORNSDI_Channel& channel, HANDLE thread) {
+  HANDLE waits[2] = {channel.startedEvent, thread};
+  DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  CloseHandle(thread);
+  return woken == WAIT_OBJECT_0;
+}
+
+}  // namespace
+
+uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode, ORNSDI_CameraData* pCameraData,
+                                  ORNSDI_FrameCallback callback, void* context, bool restart) {
+  ORNSDI_Channel& channel = session->Channel();
+  const ORNSDI_Channel::GrabRequest request{grabMode, pCameraData, callback, context, restart};
+  HANDLE thread = nullptr;
+  ORNSDI_Channel::Launch launch;
+  // A second start ends the running grab first, as a stop would, and waits
+  // for its thread. A restart has waited already and never ends a grab.
+  if (!restart) WaitForEarlierGrab(channel);
+  while ((launch = channel.LaunchGrab(noexp_ORNSDI_GrabThread, request, &thread)) == ORNSDI_Channel::Launch::Busy) {
+    if (restart) return ORNSDI_ERR_FAILED;
+    noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);
+    WaitForEarlierGrab(channel);
+  }
+  if (launch == ORNSDI_Channel::Launch::NotInterrupted) return ORNSDI_ERR_FAILED;  // stopped meanwhile
+  if (launch == ORNSDI_Channel::Launch::Failed) {
+    ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"Grabbing thread not started!");
+    return ORNSDI_ERR_FAILED;
+  }
+  DWORD threadId = channel.grabThreadId.load();
+  if (WaitForStart(channel, thread)) {
+    if (pCameraData && channel.savedCameraData) *pCameraData = *channel.savedCameraData;
+    if (!restart && channel.savedCameraData) channel.grantedCameraData = *channel.savedCameraData;
+    return ORNSDI_OK;
+  }
+  channel.AbandonGrab(threadId);
+  ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"Grab not started!");
+  return ORNSDI_ERR_FAILED;
+}
 
 uint32_t ORNSDI_StartGrab(ORNSDI_HANDLE hGrabber, uint8_t port, uint32_t grabMode, ORNSDI_CameraData* pCameraData,
                           ORNSDI_FrameCallback callback, void* context) {
@@ -559,38 +740,26 @@ uint32_t ORNSDI_StartGrab(ORNSDI_HANDLE hGrabber, uint8_t port, uint32_t grabMod
     ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_NO_DMA_ACCESS, L"No DMA Access!");
     return ORNSDI_ERR_NO_DMA_ACCESS;
   }
-  ORNSDI_Channel& channel = session->Channel();
-  channel.grabMode = grabMode;
-  channel.cameraData = pCameraData;
-  channel.frameCallback = callback;
-  channel.callbackContext = context;
-  ResetEvent(channel.stopEvent);
-  ResetEvent(channel.cameraEvent);
-  ResetEvent(channel.startedEvent);
-  channel.liveThreads.fetch_add(1);
-  unsigned threadId = 0;
-  auto thread = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, noexp_ORNSDI_GrabThread, &channel, 0, &threadId));
-  if (!thread) {
-    channel.liveThreads.fetch_sub(1);
-    ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"Grabbing thread not started!");
+  // From the callback a new grab would wait for the callback to return.
+  if (session->Channel().callbackThread.load() == GetCurrentThreadId()) {
+    ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"ORNSDI_StartGrab refused: called from the frame callback");
     return ORNSDI_ERR_FAILED;
   }
-  // A handle of our own to wait on: a thread that fails to start grabbing
-  // stops itself and closes the channel's handle while we wait.
-  HANDLE waitThread = DuplicateOwn(thread);
-  channel.grabThreadId.store(DWORD(threadId));
-  HANDLE previous = channel.grabThread.exchange(thread);
-  if (previous != nullptr && previous != INVALID_HANDLE_VALUE) CloseHandle(previous);
-  HANDLE waits[2] = {channel.startedEvent, waitThread ? waitThread : thread};
-  DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
-  if (waitThread) CloseHandle(waitThread);
-  if (woken == WAIT_OBJECT_0) {
-    if (pCameraData && channel.savedCameraData) *pCameraData = *channel.savedCameraData;
-    return ORNSDI_OK;
-  }
-  // The thread ended before grabbing: it is no longer the channel's grab.
-  HANDLE expected = thread;
-  if (channel.grabThread.compare_exchange_strong(expected, nullptr)) CloseHandle(thread);
-  ORNSDI_LOG(kStartGrab, LOG_ERROR, ORNSDI_ERR_FAILED, L"Grab not started!");
-  return ORNSDI_ERR_FAILED;
+  return noexp_ORNSDI_StartGrabAs(session, port, grabMode, pCameraData, callback, context, false);
+}
+
+void noexp_ORNSDI_RestartGrab(ORNSDI_GIS* session) {
+  ORNSDI_Channel& channel = session->Channel();
+  if (!HasAccess(session, 0) || channel.State() != GrabChannelState::Interrupted) return;
+  // The saved record is taken only once the interrupted grab's thread has
+  // ended: until then it may still read it.
+  WaitForEarlierGrab(channel);
+  // Meanwhile the caller may have stopped the grab or started another.
+  if (channel.State() != GrabChannelState::Interrupted || !channel.savedCameraData) return;
+  // The grab prepares anew: no saved record exists once it is taken here.
+  channel.restartCameraData = *channel.savedCameraData;
+  delete channel.savedCameraData;
+  channel.savedCameraData = nullptr;
+  noexp_ORNSDI_StartGrabAs(session, 0, channel.grabMode, &channel.restartCameraData, channel.frameCallback,
+                           channel.callbackContext, true);
 }

@@ -1,5 +1,5 @@
-// The grab: frames in place, DMA errors, a change of video mode, start
-// failures and the end of a session during a grab.
+// The grab: frames in place, DMA errors, start failures and the end of a
+// session during a grab (changes of video size: GrabHazardTest).
 #include <vwin32.h>
 
 #include "SdkTestSupport.h"
@@ -18,7 +18,7 @@ TEST_F(GrabTest, FramesArriveInPlaceAndGoBackToTheDriver) {
   // Three times the ring: the driver only refills buffers that came back.
   ASSERT_TRUE(sink.WaitFor(0, 30));
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   ASSERT_TRUE(ThreadsEnded());
   auto frames = sink.Frames();
   uint32_t previousFrame = 0;
@@ -56,31 +56,6 @@ TEST_F(GrabTest, DmaErrorCostsOneFrameAndGrabbingGoesOn) {
   EXPECT_EQ(log_.One(L"ORNEXCTL_DMA_LOCK_BUFFER returns with DMA Status = 7").code, 255);
 }
 
-TEST_F(GrabTest, VideoModeChangeEndsTheGrabWithOneStatus32) {
-  FrameSink sink(&session_->Channel());
-  ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 2));
-  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
-  ASSERT_TRUE(ThreadsEnded());
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
-  auto frames = sink.Frames();
-  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
-  const ORNSDI_FrameInfo& last = frames.back().info;
-  EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
-  EXPECT_EQ(last.rawFrame, nullptr);
-  EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
-
-  // The caller prepares anew for the new mode.
-  FrameSink again(&session_->Channel());
-  ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
-  EXPECT_EQ(camera.status.width, 1280);
-  ASSERT_TRUE(again.WaitFor(0, 12));
-  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
-}
-
 TEST_F(GrabTest, ProgressiveVideoIsPreparedOnceAcrossStarts) {
   Sim().SetVideoMode(vsim::VideoMode::HD1080p25);
   for (int start = 0; start < 2; ++start) {
@@ -105,7 +80,7 @@ TEST_F(GrabTest, NullCameraDataFailsTheStartWithItsReasons) {
   EXPECT_EQ(log_.One(L"Prepare Failed!").code, 1);
   EXPECT_EQ(log_.One(L"Prepare Failed!").function, "noexp_ORNSDI_GrabThread");
   EXPECT_EQ(log_.One(L"Grab not started!").code, 255);
-  EXPECT_EQ(session_->Channel().grabThread.load(), nullptr);
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   EXPECT_TRUE(sink.Frames().empty());
 }
 

@@ -101,14 +101,32 @@ bool OpenCardTest::ThreadsEnded() {
   return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
 }
 
+void OpenCardTest::Remove() {
+  size_t seen = log_.Count(L"OnCardStopped Leave");
+  Sim().RemoveCard(0);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", seen + 1));
+  EXPECT_FALSE(session_->DeviceOpen());
+}
+
+void OpenCardTest::Insert() {
+  size_t seen = log_.Count(L"OnCardStarted Leave");
+  Sim().InsertCard(0);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
+}
+
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
+  if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);
   const ORNSDI_Channel& ring = *sink->channel_;
   bool inRing = false;
   for (DWORD i = 0; i < ring.bufferCount; ++i) inRing |= info->rawFrame == ring.Buffer(i);
-  std::lock_guard<std::mutex> hold(sink->lock_);
-  sink->frames_.push_back({*info, inRing, context == sink->self_});
-  sink->changed_.notify_all();
+  {
+    std::lock_guard<std::mutex> hold(sink->lock_);
+    sink->frames_.push_back({*info, inRing, context == sink->self_});
+    sink->changed_.notify_all();
+  }
+  if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
+  sink->inside_.fetch_sub(1);
 }
 
 bool FrameSink::WaitFor(uint32_t status, size_t count) {
@@ -137,8 +155,8 @@ uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* came
   return ORNSDI_StartGrab(session, 0, 0, camera ? camera : &local, FrameSink::Callback, &sink);
 }
 
-bool WaitUntil(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + kGuard;
+bool WaitUntil(const std::function<bool()>& condition, std::chrono::milliseconds guard) {
+  const auto end = std::chrono::steady_clock::now() + guard;
   while (!condition()) {
     if (std::chrono::steady_clock::now() > end) return false;
     Sleep(5);

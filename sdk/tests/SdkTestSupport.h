@@ -6,6 +6,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <chrono>
 #include <condition_variable>
 #include <functional>
 #include <map>
@@ -76,6 +78,9 @@ class OpenCardTest : public SimTest {
   void TearDown() override;
   // The grab threads have ended (they leave the channel alone from then on).
   bool ThreadsEnded();
+  // The card goes, or comes back, and the session's callback has finished.
+  void Remove();
+  void Insert();
 
   ORNSDI_GIS* session_ = nullptr;
 };
@@ -88,8 +93,9 @@ struct SessionGuard {
   }
 };
 
-// A frame callback that records every call and checks that each frame lies
-// in the channel's ring.
+// A frame callback that records every call, checks that each frame lies in
+// the channel's ring and counts calls that overlap another call. A test may
+// give it something to do inside the first callback.
 class FrameSink {
  public:
   struct Frame {
@@ -103,6 +109,8 @@ class FrameSink {
   bool WaitFor(uint32_t status, size_t count);
   std::vector<Frame> Frames() const;
   size_t Count(uint32_t status) const;
+  int Overlaps() const { return overlaps_.load(); }
+  std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
 
  private:
   const ORNSDI_Channel* channel_;
@@ -110,10 +118,13 @@ class FrameSink {
   std::condition_variable changed_;
   std::vector<Frame> frames_;
   void* self_ = this;
+  std::atomic<int> inside_{0}, overlaps_{0};
+  std::atomic<bool> first_{true};
 };
 
-// Polls until `condition` holds; false if it never does (a hang).
-bool WaitUntil(const std::function<bool()>& condition);
+// Polls until `condition` holds; false if it never does within `guard` (a hang).
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds guard = std::chrono::seconds(60));
 
 // Starts a grab on an opened session with DMA access; returns its status.
 uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* camera = nullptr);

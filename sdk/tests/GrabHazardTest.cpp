@@ -1,0 +1,208 @@
+// Hazards of the grab, one case each: a callback that holds its buffer
+// across removal and arrival, driver requests that fail, a call back into the
+// library from the callback, access released under a running grab, and video
+// whose size changes while the card is away or the signal is gone.
+#include <set>
+
+#include "SdkTestSupport.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+class GrabHazardTest;
+struct Hazard {
+  const char* name;
+  void (GrabHazardTest::*run)();
+};
+void PrintTo(const Hazard& hazard, std::ostream* out) { *out << hazard.name; }
+
+class GrabHazardTest : public OpenCardTest, public testing::WithParamInterface<Hazard> {
+ public:
+  void HeldBufferOutlivesRemovalAndArrival();
+  void FailedQueueLeavesNothingQueued();
+  void DoneFromTheCallbackIsRefused();
+  void RefusedStopLeavesTenBuffers();
+  void ReleasingAccessEndsTheGrab();
+  void SizeChangedWhileAwayEndsTheGrab();
+  void SignalBackInAnotherSizeEndsTheGrab();
+
+ protected:
+  ORNSDI_Channel& Channel() { return session_->Channel(); }
+  // The grab thread waits on a lock the driver holds (no signal, no frame):
+  // the ring, its descriptors, the session's wait and the lock.
+  bool LockPending() {
+    return WaitUntil([this] { return Sim().GetCounters().pendingRequests == Channel().bufferCount + 3; });
+  }
+};
+
+uint64_t Checksum(const ORNSDI_FrameInfo& frame) {
+  uint64_t sum = 1469598103934665603ull;
+  const auto* bytes = static_cast<const uint8_t*>(frame.rawFrame);
+  for (uint32_t i = 0; i < frame.bufferSize; ++i) sum = (sum ^ bytes[i]) * 1099511628211ull;
+  return sum;
+}
+
+void GrabHazardTest::HeldBufferOutlivesRemovalAndArrival() {
+  Sim().SetVideoMode(vsim::VideoMode::HD720p60);
+  FrameSink sink(&Channel());
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> holding{false}, unchanged{false};
+  sink.onFirstFrame = [&](const ORNSDI_FrameInfo& frame) {
+    uint64_t before = Checksum(frame);
+    holding = true;
+    WaitForSingleObject(release, 60000);
+    // Another callback meanwhile means the ring may be gone: not read then.
+    unchanged = sink.Overlaps() == 0 && Checksum(frame) == before;
+  };
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
+  Remove();
+  EXPECT_EQ(Channel().State(), GrabChannelState::Interrupted);
+  Sim().InsertCard(0);
+  ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
+  // A restart that does not wait for the held buffer delivers within this.
+  WaitUntil([&] { return sink.Overlaps() > 0; }, 1500ms);
+  SetEvent(release);
+  ASSERT_TRUE(sink.WaitFor(0, 12));  // the same callback and context again
+  EXPECT_EQ(sink.Overlaps(), 0);
+  EXPECT_TRUE(unchanged);
+  for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.ownContext);
+  EXPECT_EQ(session_->accessCount[0].load(), 1u);
+  EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
+  LogEntry enter = log_.One(L"OnCardStopped Enter");
+  EXPECT_EQ(enter.severity, DWORD(LOG_NOTICE));
+  EXPECT_EQ(enter.function, "ORNSDI_GIS::OnCardStopped");
+  EXPECT_EQ(enter.source, L".\\ORNSDI_Init");
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  CloseHandle(release);
+}
+
+void GrabHazardTest::FailedQueueLeavesNothingQueued() {
+  FrameSink failed(&Channel()), sink(&Channel());
+  Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 1);
+  EXPECT_EQ(StartGrab(session_, failed), ORNSDI_ERR_FAILED);
+  Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 0);
+  std::atomic<uint32_t> pending{0};
+  sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) { pending = Sim().GetCounters().pendingRequests; };
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 2));
+  // During a callback no lock is pending: the ring, its descriptors and the session's wait.
+  EXPECT_EQ(pending.load(), Channel().bufferCount + 2);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+void GrabHazardTest::DoneFromTheCallbackIsRefused() {
+  FrameSink sink(&Channel());
+  std::atomic<bool> returned{false};
+  std::atomic<uint32_t> done{0}, start{0};
+  sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) {
+    done = ORNSDI_Done(session_);
+    start = StartGrab(session_, sink);
+    returned = true;
+  };
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  if (!WaitUntil([&] { return returned.load(); }, 10s)) {
+    session_ = nullptr;  // left to the thread that never returned
+    FAIL() << "a call from the frame callback did not return";
+  }
+  EXPECT_EQ(done.load(), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(start.load(), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(log_.One(L"ORNSDI_Done refused: called from the frame callback").code, 255);
+  EXPECT_EQ(log_.One(L"ORNSDI_StartGrab refused: called from the frame callback").code, 255);
+  ASSERT_TRUE(sink.WaitFor(0, 5));  // the session and its grab go on
+  EXPECT_EQ(sink.Overlaps(), 0);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+void GrabHazardTest::RefusedStopLeavesTenBuffers() {
+  FrameSink first(&Channel()), second(&Channel());
+  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
+  ASSERT_TRUE(first.WaitFor(0, 3));
+  Sim().SetSignalPresent(false);
+  ASSERT_TRUE(LockPending());
+  Sim().FailRequest(VTXCTL_DMA_STOP_GRABBING, 5);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
+  Sim().FailRequest(VTXCTL_DMA_STOP_GRABBING, 0);
+  ASSERT_TRUE(ThreadsEnded());
+  Sim().SetSignalPresent(true);  // the card fills the dropped lock's buffer
+  ASSERT_EQ(StartGrab(session_, second), ORNSDI_OK);
+  ASSERT_TRUE(second.WaitFor(0, 40));
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  std::set<const void*> buffers;
+  for (const auto& frame : second.Frames()) buffers.insert(frame.info.rawFrame);
+  EXPECT_EQ(buffers.size(), 10u);
+}
+
+void GrabHazardTest::ReleasingAccessEndsTheGrab() {
+  FrameSink sink(&Channel());
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  log_.Clear();
+  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
+  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_TRUE(log_.Messages().empty());  // no refused lock, logged or retried
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
+}
+
+void GrabHazardTest::SizeChangedWhileAwayEndsTheGrab() {
+  FrameSink sink(&Channel());
+  ORNSDI_CameraData camera{};
+  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  const uint32_t size = sink.Frames().front().info.bufferSize;
+  Remove();
+  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
+  Insert();
+  auto otherSize = [&] {
+    for (const auto& frame : sink.Frames())
+      if (frame.info.status == 0 && frame.info.bufferSize != size) return true;
+    return false;
+  };
+  ASSERT_TRUE(WaitUntil([&] { return sink.Count(ORNSDI_FRAME_FORMAT_CHANGED) > 0 || otherSize(); }));
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
+  EXPECT_FALSE(otherSize());
+  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
+  EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
+}
+
+void GrabHazardTest::SignalBackInAnotherSizeEndsTheGrab() {
+  FrameSink sink(&Channel()), again(&Channel());
+  ORNSDI_CameraData camera{};
+  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
+  ASSERT_TRUE(sink.WaitFor(0, 3));
+  Sim().SetSignalPresent(false);
+  ASSERT_TRUE(LockPending());
+  Sleep(200);  // lets the grab thread see the signal gone before it returns
+  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
+  Sim().SetSignalPresent(true);
+  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
+  ASSERT_TRUE(ThreadsEnded());
+  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
+  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
+  const ORNSDI_FrameInfo last = sink.Frames().back().info;
+  EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
+  EXPECT_EQ(last.rawFrame, nullptr);
+  EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
+  // The caller prepares anew for the new size.
+  ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
+  EXPECT_EQ(camera.status.width, 1280);
+  ASSERT_TRUE(again.WaitFor(0, 12));
+  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+TEST_P(GrabHazardTest, CallbackAndRingStaySafe) { (this->*GetParam().run)(); }
+
+#define HAZARD(name) Hazard{#name, &GrabHazardTest::name}
+INSTANTIATE_TEST_SUITE_P(Grab, GrabHazardTest,
+                         testing::Values(HAZARD(HeldBufferOutlivesRemovalAndArrival),
+                                         HAZARD(FailedQueueLeavesNothingQueued),
+                                         HAZARD(DoneFromTheCallbackIsRefused), HAZARD(RefusedStopLeavesTenBuffers),
+                                         HAZARD(ReleasingAccessEndsTheGrab), HAZARD(SizeChangedWhileAwayEndsTheGrab),
+                                         HAZARD(SignalBackInAnotherSizeEndsTheGrab)),
+                         [](const testing::TestParamInfo<Hazard>& info) { return std::string(info.param.name); });
+
+}  // namespace
