@@ -63,8 +63,6 @@ Async::~Async() {
   CloseHandle(ov_.hEvent);
 }
 
-bool Async::Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
-
 DWORD Async::Wait(DWORD* bytes) {
   if (bytes) *bytes = 0;
   if (!started_) return startError_;
@@ -97,16 +95,12 @@ Session::Session(int index) {
 }
 
 Session::~Session() {
-  CancelAll();
-  if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
-  FreeRing();
-}
-
-void Session::CancelAll() {
   CancelIo(device_);
   sessionWait.reset();
   buffers.clear();
   descriptorRequest.reset();
+  if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
+  FreeRing();
 }
 
 uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size) {
@@ -136,10 +130,10 @@ void Session::QueueRing(int count) {
                                                static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
 }
 
-bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count) {
-  if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode, nullptr) != 0) return false;
+bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count, bool start) {
+  if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode) != 0) return false;
   QueueRing(count);
-  return static_cast<int>(buffers.size()) == count;
+  return static_cast<int>(buffers.size()) == count && (!start || Start() == 0);
 }
 
 void Session::FreeRing() {
@@ -155,9 +149,7 @@ std::unique_ptr<Async> Session::LockAsync(VtxLockBufferOut* out) {
 DWORD Session::LockFrame(VtxLockBufferOut* out) {
   DWORD bytes = 0;
   const DWORD error = LockAsync(out)->Wait(&bytes);
-  if (!error) {
-    EXPECT_EQ(bytes, sizeof *out);
-  }
+  EXPECT_EQ(error ? sizeof *out : bytes, sizeof *out);
   return error;
 }
 
