@@ -69,7 +69,7 @@ TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   EXPECT_EQ(std::make_tuple(+out.driverResult, +out.connected), std::make_tuple(uint32_t(vsim::kResultNoSession), 0));
   ASSERT_EQ(a.Request(VTXCTL_IS_CAMERA_CONNECTED, &out), 0u);
   EXPECT_EQ(out.connected, 1);
-  // Cancelling ends the wait with "aborted".
+  // Cancelling one handle ends its wait with "aborted", and no other.
   EXPECT_TRUE(a.sessionWait->Pending());
   CancelIo(a.device());
   EXPECT_EQ(a.sessionWait->Wait(), DWORD(ERROR_OPERATION_ABORTED));
