@@ -100,30 +100,25 @@ Session::~Session() {
   buffers.clear();
   descriptorRequest.reset();
   if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
-  FreeRing();
 }
 
-uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size) {
+uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode) {
   const uint8_t in[9] = {pixelFormat, interlaced, fieldMode, 0, 0, 1, 0, 0, 0};
   VtxDmaPrepareOut out;
   const uint32_t result = Request(VTXCTL_DMA_PREPARE, &out, in, sizeof in);
-  if (size) *size = out.bufferSize;
   if (result == 0) bufferSize_ = out.bufferSize;
   return result;
 }
 
 void Session::QueueRing(int count) {
-  buffers.clear();
+  buffers.clear();  // the earlier ring's requests are complete: waits for nothing
   descriptorRequest.reset();
-  FreeRing();
-  block_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(count) * bufferSize_,
-                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  ASSERT_NE(block_, nullptr);
+  block_.assign(static_cast<size_t>(count) * bufferSize_, 0);
   descriptors_.assign(count, VtxDmaBufferData{});
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
     buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
-                                               block_ + static_cast<size_t>(i) * bufferSize_, bufferSize_));
+                                               block_.data() + static_cast<size_t>(i) * bufferSize_, bufferSize_));
   }
   descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
                                                descriptors_.data(),
@@ -134,11 +129,6 @@ bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, 
   if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode) != 0) return false;
   QueueRing(count);
   return static_cast<int>(buffers.size()) == count && (!start || Start() == 0);
-}
-
-void Session::FreeRing() {
-  if (block_) VirtualFree(block_, 0, MEM_RELEASE);
-  block_ = nullptr;
 }
 
 std::unique_ptr<Async> Session::LockAsync(VtxLockBufferOut* out) {

@@ -90,7 +90,7 @@ class Session {
   }
 
   uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, mask); }
-  uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size = nullptr);
+  uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode);
   // A ring of `count` buffers of the prepared size, and its descriptor array.
   void QueueRing(int count);
   uint32_t Start() { return Simple(VTXCTL_DMA_START_GRABBING, uint32_t(0)); }
@@ -103,7 +103,7 @@ class Session {
   // Locks one frame (waits); returns the Win32 error.
   DWORD LockFrame(VtxLockBufferOut* out);
 
-  const uint8_t* Buffer(int i) const { return block_ + static_cast<size_t>(i) * bufferSize_; }
+  const uint8_t* Buffer(int i) const { return block_.data() + static_cast<size_t>(i) * bufferSize_; }
   uint32_t BufferSize() const { return bufferSize_; }
   const VtxDmaBufferData& Descriptor(int i) const { return descriptors_[i]; }
 
@@ -112,12 +112,11 @@ class Session {
   std::unique_ptr<Async> descriptorRequest, sessionWait;
 
  private:
-  void FreeRing();
   HANDLE device_ = INVALID_HANDLE_VALUE;
   uint32_t id_ = VTX_NO_SESSION;
   DWORD lastError_ = 0;
   uint32_t bufferSize_ = 0;
-  uint8_t* block_ = nullptr;
+  std::vector<uint8_t> block_;  // the ring's buffers
   std::vector<VtxDmaBufferData> descriptors_;
   VtxResult waitReply_{}, stopReply_{};
 };
