@@ -39,6 +39,21 @@ class Canvas {
   uint8_t* image_;
 };
 
+// `bytes` of read-write memory between two pages that cannot be accessed at
+// all, flush against the one after (atEnd) or the one before.
+class GuardedBuffer {
+ public:
+  GuardedBuffer(size_t bytes, bool atEnd);
+  ~GuardedBuffer();
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+  uint8_t* Data() { return data_; }
+
+ private:
+  uint8_t* base_;
+  uint8_t* data_;
+};
+
 // The frame decoded by the scalar row code into a fresh canvas: the bytes
 // every other set of row code must give.
 Canvas ScalarDecode(const ORNSDI_CameraData& record, const uint8_t* raw, int32_t stride, int32_t format);

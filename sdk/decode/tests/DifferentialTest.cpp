@@ -1,6 +1,6 @@
 // The vector row code against the scalar loops at every width, and the
 // scalar conversion against the formula, on random data and parameters.
-// (Whole frames of every set: GuardPageTest.)
+// (Whole frames of every set against the scalar set: decode_fuzz.)
 #include <gtest/gtest.h>
 
 #include <cstring>
