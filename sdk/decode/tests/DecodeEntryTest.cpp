@@ -10,56 +10,45 @@
 
 namespace {
 
-TEST(DecodeEntry, StrideQueryReportsTheMinimumForTheEffectiveFormat) {
-  struct Case {
-    uint32_t layout;
-    uint16_t width;
-    int32_t format;
-    int32_t stride;
-  } cases[] = {{0, 1920, 2, 5760}, {0, 1920, 1, 3840}, {0, 1920, 0, 7680}, {2, 1281, 2, 3844},
-               {1, 1920, 0, 3840},  // never richer than the frame: 8-bit stays 8-bit
-               {2, 1920, 0, 5760},  {1, 1, 1, 4},    {0, 0, 2, 0}};
-  for (const Case& c : cases) {
-    const ORNSDI_CameraData record = MakeRecord(c.layout, c.width, 4);
-    const uint8_t raw[8] = {};
-    int32_t stride = 0;
-    EXPECT_EQ(ORNSDI_Decode(&record, raw, nullptr, &stride, c.format), ORNSDI_ERR_ARGUMENT);
-    EXPECT_EQ(stride, c.stride) << c.layout << " " << c.width << " " << c.format;
-  }
-  EXPECT_EQ((std::vector<size_t>{RawRowPitch(0, 1920), RawRowPitch(0, 1280), RawRowPitch(1, 3), RawRowPitch(2, 5)}),
-            (std::vector<size_t>{5120, 3416, 8, 16}));  // 1280: 427 words, 4 samples of the last used
-}
-
-// Every refusal leaves the image untouched; the stride comes back as noted.
-TEST(DecodeEntry, ChecksArgumentsBeforeTouchingTheImage) {
-  const ORNSDI_CameraData record = MakeRecord(2, 8, 2), empty = MakeRecord(2, 0, 2), flat = MakeRecord(0, 8, 0);
-  ORNSDI_CameraData unknown = record;
-  unknown.pixelFormat = 3;
-  const std::vector<uint8_t> raw(RawFrameBytes(record), 7);
+// A call without an image is a stride query: it reports the minimum stride
+// of the effective format (never richer than the frame). Every refusal leaves
+// the image untouched; the stride comes back as noted.
+TEST(DecodeEntry, StrideQueriesAndRefusals) {
+  enum { kNoRecord = 1, kNoRaw = 2, kNoImage = 4, kNoStride = 8 };
   const struct {
-    const ORNSDI_CameraData* record;
-    bool raw, strideGiven;
+    uint32_t layout;
+    uint16_t width, height;
+    int missing;
     int32_t stride, format;
     uint32_t status;
     int32_t strideAfter;
   } cases[] = {
-      {nullptr, true, true, 24, 2, ORNSDI_ERR_ARGUMENT, 24},   {&record, true, false, 0, 2, ORNSDI_ERR_ARGUMENT, 0},
-      {&record, true, true, 23, 2, ORNSDI_ERR_ARGUMENT, 24},   // too small: the minimum comes back
-      {&record, false, true, 1 << 20, 2, ORNSDI_ERR_ARGUMENT, 24},  // no raw frame: the minimum, however large
-      {&unknown, true, true, 24, 2, ORNSDI_ERR_RAW_FORMAT, 24}, {&record, true, true, 24, 3, ORNSDI_ERR_ARGUMENT, 0},
-      {&empty, false, true, 0, 2, ORNSDI_ERR_ARGUMENT, 0},     {&empty, true, true, 0, 2, ORNSDI_OK, 0},
-      {&flat, true, true, 32, 2, ORNSDI_OK, 32},  // nothing to decode
+      {0, 1920, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 5760},  {0, 1920, 4, kNoImage, 0, 1, ORNSDI_ERR_ARGUMENT, 3840},
+      {0, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 7680},  {2, 1281, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 3844},
+      {1, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 3840},  {2, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 5760},
+      {1, 1, 4, kNoImage, 0, 1, ORNSDI_ERR_ARGUMENT, 4},        {0, 0, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 0},
+      {2, 8, 2, kNoRecord, 24, 2, ORNSDI_ERR_ARGUMENT, 24},     {2, 8, 2, kNoStride, 24, 2, ORNSDI_ERR_ARGUMENT, 24},
+      {2, 8, 2, 0, 23, 2, ORNSDI_ERR_ARGUMENT, 24},             // too small: the minimum comes back
+      {2, 8, 2, kNoRaw, 1 << 20, 2, ORNSDI_ERR_ARGUMENT, 24},   // no raw frame: the minimum, however large
+      {3, 8, 2, 0, 24, 2, ORNSDI_ERR_RAW_FORMAT, 24},           {2, 8, 2, 0, 24, 3, ORNSDI_ERR_ARGUMENT, 0},
+      {2, 0, 2, kNoRaw, 0, 2, ORNSDI_ERR_ARGUMENT, 0},          {2, 0, 2, 0, 0, 2, ORNSDI_OK, 0},
+      {0, 8, 0, 0, 32, 2, ORNSDI_OK, 32},                       // nothing to decode
   };
+  const uint8_t raw[64] = {7};
   for (const auto& c : cases) {
+    const ORNSDI_CameraData record = MakeRecord(c.layout, c.width, c.height);
     Canvas canvas(2, 24);
     int32_t stride = c.stride;
-    EXPECT_EQ(ORNSDI_Decode(c.record, c.raw ? raw.data() : nullptr, canvas.Image(), c.strideGiven ? &stride : nullptr,
+    EXPECT_EQ(ORNSDI_Decode(c.missing & kNoRecord ? nullptr : &record, c.missing & kNoRaw ? nullptr : raw,
+                            c.missing & kNoImage ? nullptr : canvas.Image(), c.missing & kNoStride ? nullptr : &stride,
                             c.format),
               c.status)
         << &c - cases;
     EXPECT_EQ(stride, c.strideAfter) << &c - cases;
     EXPECT_TRUE(canvas.Untouched()) << &c - cases;
   }
+  EXPECT_EQ((std::vector<size_t>{RawRowPitch(0, 1920), RawRowPitch(0, 1280), RawRowPitch(1, 3), RawRowPitch(2, 5)}),
+            (std::vector<size_t>{5120, 3416, 8, 16}));  // 1280: 427 words, 4 samples of the last used
 }
 
 // Every 10-bit sample, six to a word with the spare bits set: format 0 gives

@@ -10,27 +10,26 @@
 
 namespace {
 
+// The region (2 x 2 in an image of 3 values per row) is shifted, or the
+// arguments are refused (pointer, then step, then region) and nothing changes.
 TEST(PixelKernels, ShiftLeft16ShiftsTheRegionOnly) {
   const struct {
     uint32_t shift;
+    int32_t step;
+    PixelKernelRegion region;
+    PixelKernelStatus status;
     uint16_t in, out;
-  } cases[] = {{6, 1023, 65472}, {6, 1, 64}, {3, 0xFFFF, 0xFFF8}, {0, 1234, 1234}, {16, 0xFFFF, 0}, {40, 1, 0}};
+  } cases[] = {{6, 6, {2, 2}, kPixelKernelOk, 1023, 65472},      {6, 6, {2, 2}, kPixelKernelOk, 1, 64},
+               {3, 6, {2, 2}, kPixelKernelOk, 0xFFFF, 0xFFF8},   {0, 6, {2, 2}, kPixelKernelOk, 1234, 1234},
+               {16, 6, {2, 2}, kPixelKernelOk, 0xFFFF, 0},       {40, 6, {2, 2}, kPixelKernelOk, 1, 0},
+               {6, 0, {0, 1}, kPixelKernelStepError, 9, 9},      {6, -8, {2, 1}, kPixelKernelStepError, 9, 9},
+               {6, 8, {0, 1}, kPixelKernelSizeError, 9, 9},      {6, 8, {2, -1}, kPixelKernelSizeError, 9, 9}};
   for (const auto& c : cases) {
-    // Region 2 x 2 in an image of 3 values per row.
     std::vector<uint16_t> image(6, c.in);
-    EXPECT_EQ(ShiftLeft16(c.shift, image.data(), 6, {2, 2}), kPixelKernelOk);
-    EXPECT_EQ(image, (std::vector<uint16_t>{c.out, c.out, c.in, c.out, c.out, c.in})) << c.shift << " " << c.in;
+    EXPECT_EQ(ShiftLeft16(c.shift, image.data(), c.step, c.region), c.status) << &c - cases;
+    EXPECT_EQ(image, (std::vector<uint16_t>{c.out, c.out, c.in, c.out, c.out, c.in})) << &c - cases;
   }
-}
-
-TEST(PixelKernels, ShiftLeft16ChecksPointerThenStepThenRegion) {
-  std::vector<uint16_t> image(4, 9);
   EXPECT_EQ(ShiftLeft16(6, nullptr, 0, {0, 0}), kPixelKernelNullError);
-  EXPECT_EQ(ShiftLeft16(6, image.data(), 0, {0, 1}), kPixelKernelStepError);
-  EXPECT_EQ(ShiftLeft16(6, image.data(), -8, {2, 1}), kPixelKernelStepError);
-  EXPECT_EQ(ShiftLeft16(6, image.data(), 8, {0, 1}), kPixelKernelSizeError);
-  EXPECT_EQ(ShiftLeft16(6, image.data(), 8, {2, -1}), kPixelKernelSizeError);
-  EXPECT_EQ(image, std::vector<uint16_t>(4, 9));
 }
 
 TEST(PixelKernels, ReduceBits16To8RoundsToTheNearestLevel) {
