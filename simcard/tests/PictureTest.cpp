@@ -19,7 +19,8 @@ TEST(RawLayout, RowPitchesRoundUp) {
 }
 
 TEST(RawLayout, SamplesAsTheEightAndTwentyFourBitLayoutsCarryThem) {
-  const std::pair<uint16_t, uint8_t> reduced[] = {{0, 0}, {2, 0}, {3, 1}, {64, 16}, {512, 128}, {940, 234}, {1023, 255}};
+  const std::pair<uint16_t, uint8_t> reduced[] = {{0, 0},     {2, 0},     {3, 1},    {64, 16},
+                                                  {512, 128}, {940, 234}, {1023, 255}};
   for (auto [in, out] : reduced) EXPECT_EQ(ReduceTo8(in), out) << in;
   struct Case { uint16_t y, cb, cr; uint8_t b, g, r; };
   const Case converted[] = {
@@ -101,10 +102,8 @@ TEST_P(FrameMakerTest, RowsCarryThePatternOfTheirLines) {
   maker.Render(buffer.data(), 5, true);
   maker.Render(buffer.data(), 77, false);
   const uint32_t pitch = RawRowPitch(static_cast<int>(c.layout), info.width);
-  const PatternGeometry g(info.width, info.height);
   const int rows = static_cast<int>(buffer.size() / pitch), half = info.height / 2;
-  for (int row : {0, 1, g.bandTop / 2, g.bandTop / 2 + 1, half - 1, half, g.bandTop, g.bandTop + 3, rows - 1}) {
-    if (row >= rows) continue;
+  for (int row = 0; row < rows; ++row) {
     const int line = c.singleField ? 2 * row : !c.interlaced ? row : row < half ? 2 * row : 2 * (row - half) + 1;
     const uint8_t* r = buffer.data() + static_cast<size_t>(row) * pitch;
     for (int pair = 0; pair < info.width / 2; pair += 7) {
