@@ -27,7 +27,6 @@ class Canvas {
   static constexpr uint8_t kSentinel = 0xA5;
   Canvas(int32_t rows, int32_t stride);
   uint8_t* Image() { return image_; }
-  int32_t Stride() const { return stride_; }
   const uint8_t* Row(int32_t n) const { return image_ + static_cast<ptrdiff_t>(n) * stride_; }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
   // True when no byte of the buffer was written.
