@@ -63,8 +63,6 @@ Async::~Async() {
   CloseHandle(ov_.hEvent);
 }
 
-bool Async::Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
-
 DWORD Async::Wait(DWORD* bytes) {
   if (bytes) *bytes = 0;
   if (!started_) return startError_;
@@ -97,54 +95,40 @@ Session::Session(int index) {
 }
 
 Session::~Session() {
-  CancelAll();
-  if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
-  FreeRing();
-}
-
-void Session::CancelAll() {
   CancelIo(device_);
   sessionWait.reset();
   buffers.clear();
   descriptorRequest.reset();
+  if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
 }
 
-uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size) {
+uint32_t Session::Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode) {
   const uint8_t in[9] = {pixelFormat, interlaced, fieldMode, 0, 0, 1, 0, 0, 0};
   VtxDmaPrepareOut out;
   const uint32_t result = Request(VTXCTL_DMA_PREPARE, &out, in, sizeof in);
-  if (size) *size = out.bufferSize;
   if (result == 0) bufferSize_ = out.bufferSize;
   return result;
 }
 
 void Session::QueueRing(int count) {
-  buffers.clear();
+  buffers.clear();  // the earlier ring's requests are complete: waits for nothing
   descriptorRequest.reset();
-  FreeRing();
-  block_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, static_cast<SIZE_T>(count) * bufferSize_,
-                                              MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
-  ASSERT_NE(block_, nullptr);
+  block_.assign(static_cast<size_t>(count) * bufferSize_, 0);
   descriptors_.assign(count, VtxDmaBufferData{});
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
     buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
-                                               block_ + static_cast<size_t>(i) * bufferSize_, bufferSize_));
+                                               block_.data() + static_cast<size_t>(i) * bufferSize_, bufferSize_));
   }
   descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
                                                descriptors_.data(),
                                                static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
 }
 
-bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count) {
-  if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode, nullptr) != 0) return false;
+bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count, bool start) {
+  if (TakeAccess() != 0 || Prepare(pixelFormat, interlaced, fieldMode) != 0) return false;
   QueueRing(count);
-  return static_cast<int>(buffers.size()) == count;
-}
-
-void Session::FreeRing() {
-  if (block_) VirtualFree(block_, 0, MEM_RELEASE);
-  block_ = nullptr;
+  return static_cast<int>(buffers.size()) == count && (!start || Start() == 0);
 }
 
 std::unique_ptr<Async> Session::LockAsync(VtxLockBufferOut* out) {
@@ -155,9 +139,7 @@ std::unique_ptr<Async> Session::LockAsync(VtxLockBufferOut* out) {
 DWORD Session::LockFrame(VtxLockBufferOut* out) {
   DWORD bytes = 0;
   const DWORD error = LockAsync(out)->Wait(&bytes);
-  if (!error) {
-    EXPECT_EQ(bytes, sizeof *out);
-  }
+  EXPECT_EQ(error ? sizeof *out : bytes, sizeof *out);
   return error;
 }
 

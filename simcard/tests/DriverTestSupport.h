@@ -11,6 +11,7 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -40,7 +41,7 @@ class Async {
   ~Async();  // waits for a pending request: cancel it first
   Async(const Async&) = delete;
   Async& operator=(const Async&) = delete;
-  bool Pending() const;
+  bool Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
   // Waits for completion; returns the Win32 error (0 = success).
   DWORD Wait(DWORD* bytes = nullptr);
 
@@ -59,7 +60,8 @@ std::vector<uint8_t> Header(uint32_t sessionId, const void* extra = nullptr, siz
 DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
            DWORD* bytes = nullptr);
 
-// An open session on card `index` with the requests of a grab.
+// An open session on card `index`, with its session wait pending, and the
+// requests of a grab.
 class Session {
  public:
   explicit Session(int index = 0);
@@ -81,61 +83,49 @@ class Session {
     return result;
   }
   DWORD lastError() const { return lastError_; }
-  uint32_t Simple(DWORD code, const void* extra = nullptr, size_t extraSize = 0) {
+  template <typename In>
+  uint32_t Simple(DWORD code, const In& in) {
     VtxResult r;
-    return Request(code, &r, extra, extraSize);
+    return Request(code, &r, &in, sizeof in);
   }
 
-  // The grab sequence: access, prepare (buffer size out), ring of `count`
-  // buffers and its descriptor array, start.
-  uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, &mask, sizeof mask); }
-  uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, uint32_t* size);
+  uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, mask); }
+  uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode);
+  // A ring of `count` buffers of the prepared size, and its descriptor array.
   void QueueRing(int count);
-  uint32_t Start() {
-    const uint32_t mode = 0;
-    return Simple(VTXCTL_DMA_START_GRABBING, &mode, sizeof mode);
-  }
-  uint32_t Stop() { return Simple(VTXCTL_DMA_STOP_GRABBING); }
-  // Access, prepare and a ring of `buffers`; and then start. True if all went well.
-  bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count);
-  bool Grabbing(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count) {
-    return Ready(pixelFormat, interlaced, fieldMode, count) && Start() == 0;
-  }
-  uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, &index, sizeof index); }
+  uint32_t Start() { return Simple(VTXCTL_DMA_START_GRABBING, uint32_t(0)); }
+  uint32_t Stop() { return Request(VTXCTL_DMA_STOP_GRABBING, &stopReply_); }
+  // Access, prepare and a ring of `count` buffers, then start if asked. True if all went well.
+  bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count, bool start = true);
+  uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, index); }
   // Starts a lock request; its reply lands in *out.
   std::unique_ptr<Async> LockAsync(VtxLockBufferOut* out);
   // Locks one frame (waits); returns the Win32 error.
   DWORD LockFrame(VtxLockBufferOut* out);
 
-  const uint8_t* Buffer(int i) const { return block_ + static_cast<size_t>(i) * bufferSize_; }
+  const uint8_t* Buffer(int i) const { return block_.data() + static_cast<size_t>(i) * bufferSize_; }
   uint32_t BufferSize() const { return bufferSize_; }
   const VtxDmaBufferData& Descriptor(int i) const { return descriptors_[i]; }
-  // Cancels everything pending and waits for it.
-  void CancelAll();
 
   // The pending requests: the ring's buffers, its descriptor array, the session wait.
   std::vector<std::unique_ptr<Async>> buffers;
   std::unique_ptr<Async> descriptorRequest, sessionWait;
 
  private:
-  void FreeRing();
   HANDLE device_ = INVALID_HANDLE_VALUE;
   uint32_t id_ = VTX_NO_SESSION;
   DWORD lastError_ = 0;
   uint32_t bufferSize_ = 0;
-  uint8_t* block_ = nullptr;
+  std::vector<uint8_t> block_;  // the ring's buffers
   std::vector<VtxDmaBufferData> descriptors_;
-  VtxResult waitReply_{};
+  VtxResult waitReply_{}, stopReply_{};
 };
 
 // Waits until `condition` holds, at most `seconds`; the caller asserts on
 // the result (how long it took is never checked).
 template <typename Condition>
 bool Eventually(Condition condition, int seconds = 20) {
-  for (int i = 0; i < seconds * 100; ++i) {
-    if (condition()) return true;
-    Sleep(10);
-  }
+  for (int i = 0; i < seconds * 100 && !condition(); ++i) Sleep(10);
   return condition();
 }
 

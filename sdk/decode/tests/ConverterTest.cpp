@@ -1,57 +1,27 @@
-// The colour-space converter through its launchers, with every set of row
-// code this processor runs.
+// The colour conversion with the default parameters: known colours on both
+// conversion routes of the decoder (10-bit through the unpack, 8-bit through
+// the converter) and through the 10-bit launcher, with every set of row code.
 #include <gtest/gtest.h>
 
 #include <cstring>
 
-#include "DecodeRows.h"
 #include "DecodeTestSupport.h"
+#include "ORNSDI_unpack.h"
 
 namespace {
 
-ORNSDI_CSC_PARAMS Defaults() {
+TEST(Converter, DefaultParametersAreStudioRangeBt601) {
+  static const ORNSDI_CSC_PARAMS expected = {64, 512, 512, 1.164f, 1.596f, 0.813f, 0.392f, 2.017f, 0, 255,
+                                             0,  255, 0,   255,    0,      0,      0,      1.0f,   1.0f,   1.0f};
   ORNSDI_CSC_PARAMS p;
-  EXPECT_EQ(ORNSDI_GetDefaultColorSpaceConverterParams(&p), ORNSDI_OK);
-  return p;
+  std::memset(&p, 0, sizeof p);
+  ASSERT_EQ(ORNSDI_GetDefaultColorSpaceConverterParams(&p), ORNSDI_OK);
+  EXPECT_EQ(std::memcmp(&p, &expected, sizeof p), 0);
 }
 
-// A frame of `width` x `height` pixels all of one colour, converted by the
-// launcher of its bit depth into a canvas.
-Canvas ConvertUniform(const DecodeRowKernels& rows, const ORNSDI_CSC_PARAMS& params, bool tenBit, int y, int cb,
-                      int cr, uint16_t width = 40, uint16_t height = 1, bool interlaced = false) {
-  const size_t pitch = size_t(width) * (tenBit ? 4 : 2);
-  std::vector<uint8_t> source(pitch * height);
-  for (size_t i = 0; i < source.size() / (tenBit ? 2 : 1); ++i) {
-    const uint16_t v = uint16_t(i % 4 == 1 ? cb : i % 4 == 3 ? cr : y);
-    if (tenBit) {
-      std::memcpy(&source[2 * i], &v, 2);
-    } else {
-      source[i] = uint8_t(v);
-    }
-  }
-  const ORNSDI_CameraData frame = MakeRecord(tenBit ? 0 : 1, width, height, interlaced);
-  Canvas canvas(height, 3 * width);
-  (tenBit ? CscConvert10With : CscConvert8With)(rows, params, frame, source.data(), int32_t(pitch),
-                                                canvas.Image(), 3 * width);
-  return canvas;
-}
-
-TEST(Converter, DefaultParametersAndTheirFixedForm) {
-  const ORNSDI_CSC_PARAMS p = Defaults();
-  EXPECT_EQ(ORNSDI_GetDefaultColorSpaceConverterParams(nullptr), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(p.yOffset, 64);
-  EXPECT_EQ(p.crOffset, 512);
-  EXPECT_EQ(p.cbOffset, 512);
-  EXPECT_EQ(p.yGain, 1.164f);
-  EXPECT_EQ(p.cbToB, 2.017f);
-  EXPECT_EQ(p.rMax + p.gMax + p.bMax, 765);
-  EXPECT_EQ(p.rMin + p.gMin + p.bMin + p.rBias + p.gBias + p.bBias, 0);
-  const CscFixed c = MakeCscFixed(p);
-  EXPECT_EQ((std::vector<int32_t>{c.yGain, c.crToR, c.crToG, c.cbToG, c.cbToB, c.rGain, c.gGain, c.bGain}),
-            (std::vector<int32_t>{297, 408, 208, 100, 516, 256, 256, 256}));
-}
-
-TEST(Converter, ColourTableInBothLoops) {
+// A row of 33 pixels of one colour, converted to blue, green, red: the first
+// 32 pixels carry the colour, the odd last pixel is left unwritten.
+TEST(Converter, KnownColoursOnEveryPathAndEverySet) {
   const struct {
     bool tenBit;
     int y, cb, cr;
@@ -62,36 +32,31 @@ TEST(Converter, ColourTableInBothLoops) {
                {true, 0, 0, 0, {0, 135, 0}},           {false, 16, 128, 128, {0, 0, 0}},
                {false, 235, 128, 128, {254, 254, 254}}, {false, 16, 128, 240, {0, 0, 178}},
                {false, 16, 240, 128, {225, 0, 0}}};
+  const uint16_t width = 33;
+  const int32_t stride = MinimumStrideOf(width, 2);
+  ORNSDI_CSC_PARAMS defaults;
+  ORNSDI_GetDefaultColorSpaceConverterParams(&defaults);
   for (const DecodeRowKernels* const* rows = RunnableRowKernels(); *rows != nullptr; ++rows) {
     for (const auto& c : cases) {
-      const Canvas canvas = ConvertUniform(**rows, Defaults(), c.tenBit, c.y, c.cb, c.cr);
-      for (int x = 0; x < 40; ++x) {
-        const uint8_t* px = canvas.Row(0) + 3 * x;
-        ASSERT_EQ((Bgr{px[0], px[1], px[2]}), c.bgr) << (*rows)->name << " " << c.y << " " << c.cb << " " << c.cr;
-      }
-    }
-  }
-}
-
-TEST(Converter, ClampsGainsAndOddWidths) {
-  for (const DecodeRowKernels* const* rows = RunnableRowKernels(); *rows != nullptr; ++rows) {
-    ORNSDI_CSC_PARAMS clamp = Defaults();
-    clamp.gMin = 200;
-    clamp.gMax = 100;
-    EXPECT_EQ(ConvertUniform(**rows, clamp, true, 700, 300, 800).Row(0)[3 * 21 + 1], 200) << (*rows)->name;
-    EXPECT_EQ(ConvertUniform(**rows, clamp, false, 16, 128, 128).Row(0)[3 * 30 + 1], 200) << (*rows)->name;
-    // Gain 2.0: twice the unit-gain value (8-bit Y 70 gives 62).
-    ORNSDI_CSC_PARAMS gain = Defaults();
-    gain.rGain = 2.0f;
-    const Canvas doubled = ConvertUniform(**rows, gain, false, 70, 128, 128);
-    EXPECT_EQ(doubled.Row(0)[3 * 17 + 2], 124) << (*rows)->name;
-    EXPECT_EQ(doubled.Row(0)[3 * 17 + 1], 62) << (*rows)->name;
-    // Odd widths leave the last pixel of a row unwritten; width 1 writes
-    // nothing.
-    for (uint16_t width : {1, 17, 33}) {
-      const Canvas odd = ConvertUniform(**rows, Defaults(), true, 502, 512, 512, width);
-      for (int i = 0; i < 3 * width; ++i) {
-        EXPECT_EQ(odd.Row(0)[i], i < 3 * (width - 1) ? 127 : Canvas::kSentinel) << (*rows)->name << " " << i;
+      std::vector<uint16_t> samples(2 * width);
+      for (size_t i = 0; i < samples.size(); ++i) samples[i] = uint16_t(i % 4 == 1 ? c.cb : i % 4 == 3 ? c.cr : c.y);
+      const ORNSDI_CameraData record = MakeRecord(c.tenBit ? 0 : 1, width, 1);
+      std::vector<uint8_t> raw = c.tenBit ? PackSamples(samples) : std::vector<uint8_t>(samples.begin(), samples.end());
+      raw.resize(RawFrameBytes(record));
+      for (int path = 0; path < (c.tenBit ? 2 : 1); ++path) {
+        Canvas canvas(1, stride);
+        int32_t s = stride;
+        if (path == 0) {
+          ASSERT_EQ(DecodeWithRows(**rows, &record, raw.data(), canvas.Image(), &s, 2), ORNSDI_OK);
+        } else {
+          CscConvert10With(**rows, defaults, record, samples.data(), 4 * width, canvas.Image(), stride);
+        }
+        for (int x = 0; x < width; ++x) {
+          const uint8_t* px = canvas.Row(0) + 3 * x;
+          const Bgr expected = x < width - 1 ? c.bgr : Bgr{Canvas::kSentinel, Canvas::kSentinel, Canvas::kSentinel};
+          ASSERT_EQ((Bgr{px[0], px[1], px[2]}), expected)
+              << (*rows)->name << " path " << path << " " << c.y << " " << c.cb << " " << c.cr << " pixel " << x;
+        }
       }
     }
   }

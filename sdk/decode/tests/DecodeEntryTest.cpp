@@ -1,7 +1,8 @@
-// ORNSDI_Decode as its callers see it: checks, stride queries, the choice of
-// route, field placement.
+// ORNSDI_Decode as its callers see it: checks, stride queries, the samples
+// of the 10-bit routes, and where each raw row lands on every route.
 #include <gtest/gtest.h>
 
+#include <cstdlib>
 #include <cstring>
 
 #include "DecodeTestSupport.h"
@@ -9,144 +10,108 @@
 
 namespace {
 
-std::vector<uint8_t> RandomFrame(const ORNSDI_CameraData& record, uint64_t seed) {
-  std::mt19937_64 random(seed);
-  return RandomBytes(RawFrameBytes(record), random);
-}
-
-TEST(DecodeEntry, StrideQueryReportsTheMinimumForTheEffectiveFormat) {
-  struct Case {
+// A call without an image is a stride query: it reports the minimum stride
+// of the effective format (never richer than the frame). Every refusal leaves
+// the image untouched; the stride comes back as noted.
+TEST(DecodeEntry, StrideQueriesAndRefusals) {
+  enum { kNoRecord = 1, kNoRaw = 2, kNoImage = 4, kNoStride = 8 };
+  const struct {
     uint32_t layout;
-    uint16_t width;
-    int32_t format;
-    int32_t stride;
-  } cases[] = {{0, 1920, 2, 5760}, {0, 1920, 1, 3840}, {0, 1920, 0, 7680}, {2, 1281, 2, 3844},
-               {1, 1920, 0, 3840},  // never richer than the frame: 8-bit stays 8-bit
-               {2, 1920, 0, 5760},  {1, 1, 1, 4},    {0, 0, 2, 0}};
-  for (const Case& c : cases) {
-    const ORNSDI_CameraData record = MakeRecord(c.layout, c.width, 4);
-    const uint8_t raw[8] = {};
-    int32_t stride = 0;
-    EXPECT_EQ(ORNSDI_Decode(&record, raw, nullptr, &stride, c.format), ORNSDI_ERR_ARGUMENT);
-    EXPECT_EQ(stride, c.stride) << c.layout << " " << c.width << " " << c.format;
+    uint16_t width, height;
+    int missing;
+    int32_t stride, format;
+    uint32_t status;
+    int32_t strideAfter;
+  } cases[] = {
+      {0, 1920, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 5760},  {0, 1920, 4, kNoImage, 0, 1, ORNSDI_ERR_ARGUMENT, 3840},
+      {0, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 7680},  {2, 1281, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 3844},
+      {1, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 3840},  {2, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 5760},
+      {1, 1, 4, kNoImage, 0, 1, ORNSDI_ERR_ARGUMENT, 4},        {0, 0, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 0},
+      {2, 8, 2, kNoRecord, 24, 2, ORNSDI_ERR_ARGUMENT, 24},     {2, 8, 2, kNoStride, 24, 2, ORNSDI_ERR_ARGUMENT, 24},
+      {2, 8, 2, 0, 23, 2, ORNSDI_ERR_ARGUMENT, 24},             // too small: the minimum comes back
+      {2, 8, 2, kNoRaw, 1 << 20, 2, ORNSDI_ERR_ARGUMENT, 24},   // no raw frame: the minimum, however large
+      {3, 8, 2, 0, 24, 2, ORNSDI_ERR_RAW_FORMAT, 24},           {2, 8, 2, 0, 24, 3, ORNSDI_ERR_ARGUMENT, 0},
+      {2, 0, 2, kNoRaw, 0, 2, ORNSDI_ERR_ARGUMENT, 0},          {2, 0, 2, 0, 0, 2, ORNSDI_OK, 0},
+      {0, 8, 0, 0, 32, 2, ORNSDI_OK, 32},                       // nothing to decode
+  };
+  const uint8_t raw[64] = {7};
+  for (const auto& c : cases) {
+    const ORNSDI_CameraData record = MakeRecord(c.layout, c.width, c.height);
+    Canvas canvas(2, 24);
+    int32_t stride = c.stride;
+    EXPECT_EQ(ORNSDI_Decode(c.missing & kNoRecord ? nullptr : &record, c.missing & kNoRaw ? nullptr : raw,
+                            c.missing & kNoImage ? nullptr : canvas.Image(), c.missing & kNoStride ? nullptr : &stride,
+                            c.format),
+              c.status)
+        << &c - cases;
+    EXPECT_EQ(stride, c.strideAfter) << &c - cases;
+    EXPECT_TRUE(canvas.Untouched()) << &c - cases;
   }
+  EXPECT_EQ((std::vector<size_t>{RawRowPitch(0, 1920), RawRowPitch(0, 1280), RawRowPitch(1, 3), RawRowPitch(2, 5)}),
+            (std::vector<size_t>{5120, 3416, 8, 16}));  // 1280: 427 words, 4 samples of the last used
 }
 
-TEST(DecodeEntry, ChecksArgumentsBeforeTouchingTheImage) {
-  const ORNSDI_CameraData record = MakeRecord(2, 8, 2);
-  std::vector<uint8_t> raw(RawFrameBytes(record), 7);
-  Canvas canvas(2, 24);
-  int32_t stride = 24;
-  EXPECT_EQ(ORNSDI_Decode(nullptr, raw.data(), canvas.Image(), &stride, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(stride, 24);
-  EXPECT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), nullptr, 2), ORNSDI_ERR_ARGUMENT);
-  stride = 23;  // too small
-  EXPECT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &stride, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(stride, 24);
-  stride = 1 << 20;  // no raw frame: the stride is the minimum, however large it was
-  EXPECT_EQ(ORNSDI_Decode(&record, nullptr, canvas.Image(), &stride, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(stride, 24);
-  ORNSDI_CameraData unknown = record;
-  unknown.pixelFormat = 3;
-  stride = 24;
-  EXPECT_EQ(ORNSDI_Decode(&unknown, raw.data(), canvas.Image(), &stride, 2), ORNSDI_ERR_RAW_FORMAT);
-  EXPECT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &stride, 3), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(stride, 0);  // no output format 3, so no stride
-  EXPECT_TRUE(canvas.Untouched());
-  // Width 0: the stride query gives 0; without a raw frame it is an error,
-  // with one there is nothing to decode.
-  const ORNSDI_CameraData empty = MakeRecord(2, 0, 2);
-  stride = 0;
-  EXPECT_EQ(ORNSDI_Decode(&empty, nullptr, canvas.Image(), &stride, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(ORNSDI_Decode(&empty, raw.data(), canvas.Image(), &stride, 2), ORNSDI_OK);
-  const ORNSDI_CameraData flat = MakeRecord(0, 8, 0);
-  stride = 32;
-  EXPECT_EQ(ORNSDI_Decode(&flat, raw.data(), canvas.Image(), &stride, 2), ORNSDI_OK);
-  EXPECT_TRUE(canvas.Untouched());
-}
-
-TEST(DecodeEntry, UnpacksSixSamplesFromEachWord) {
-  const ORNSDI_CameraData record = MakeRecord(0, 3, 1);
-  const uint8_t raw[8] = {0x01, 0x08, 0x30, 0x00, 0x01, 0x05, 0x18, 0x00};
-  uint16_t out[6] = {};
-  int32_t stride = 12;
-  ASSERT_EQ(ORNSDI_Decode(&record, raw, out, &stride, 0), ORNSDI_OK);
-  EXPECT_EQ(std::vector<uint16_t>(out, out + 6), (std::vector<uint16_t>{1, 2, 3, 4, 5, 6}));
-}
-
-TEST(DecodeEntry, ReducesEveryTenBitSampleToItsByte) {
-  // s becomes floor((64 s + 128) / 257): 1023 -> 255, 3 -> 1, 2 -> 0.
+// Every 10-bit sample, six to a word with the spare bits set: format 0 gives
+// it back in 16 bits, format 1 as floor((64 s + 128) / 257).
+TEST(DecodeEntry, UnpacksAndReducesEveryTenBitSample) {
   std::vector<uint16_t> samples(1024);
   for (int s = 0; s < 1024; ++s) samples[s] = uint16_t(s);
   const std::vector<uint8_t> raw = PackSamples(samples, 15);
   const ORNSDI_CameraData record = MakeRecord(0, 512, 1);
-  uint8_t out[1024] = {};
-  int32_t stride = 1024;
-  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), out, &stride, 1), ORNSDI_OK);
-  for (int s = 0; s < 1024; ++s) ASSERT_EQ(out[s], (64 * s + 128) / 257) << s;
-  EXPECT_EQ((std::vector<int>{out[1023], out[3], out[2]}), (std::vector<int>{255, 1, 0}));
+  std::vector<uint16_t> values(1024);
+  std::vector<uint8_t> bytes(1024);
+  int32_t stride = 2048;
+  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), values.data(), &stride, 0), ORNSDI_OK);
+  EXPECT_EQ(values, samples);
+  stride = 1024;
+  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), bytes.data(), &stride, 1), ORNSDI_OK);
+  for (int s = 0; s < 1024; ++s) ASSERT_EQ(bytes[s], (64 * s + 128) / 257) << s;
 }
 
-TEST(DecodeEntry, RawRowsHaveTheirPitch) {
-  EXPECT_EQ(RawRowPitch(0, 1920), 5120u);  // 640 words
-  EXPECT_EQ(RawRowPitch(0, 1280), 3416u);  // 427 words, 4 samples of the last used
-  EXPECT_EQ(RawRowPitch(1, 3), 8u);
-  EXPECT_EQ(RawRowPitch(2, 3), 12u);
-  EXPECT_EQ(RawRowPitch(2, 5), 16u);
-}
-
-// Every route puts field 1 in even rows and field 2 in odd rows: each output
-// row equals the one-row progressive decode of its raw row. An odd height
-// drops the last raw row and leaves the last output row unwritten.
-TEST(DecodeEntry, InterleavesFieldsOnEveryRoute) {
+// Where each raw row lands: progressive rows in order; field 1 in even rows
+// and field 2 in odd rows, an odd height dropping the last raw row and
+// leaving the last output row unwritten; single-field mode (interlaced only)
+// field 1 alone as a progressive image of half the rows; a negative stride
+// runs the image upwards. Each output row must equal the one-row decode of
+// its raw row; on the copy routes, the raw row's pixels with the padding
+// after them untouched.
+TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
   const struct {
     uint32_t layout;
     int32_t format;
   } routes[] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
-  const int sourceOf[6] = {0, 3, 1, 4, 2, 5};
+  const struct {
+    bool interlaced;
+    uint32_t fieldMode;
+    int32_t sign;
+    std::vector<int> source;  // raw row of each output row; -1: unwritten
+  } placements[] = {{false, 1, 1, {0, 1, 2, 3, 4}},        {false, 0, -1, {0, 1, 2, 3, 4, 5, 6}},
+                    {true, 0, 1, {0, 3, 1, 4, 2, 5}},      {true, 0, -1, {0, 3, 1, 4, 2, 5, -1}},
+                    {true, 1, 1, {0, 1, 2, -1, -1, -1, -1}}};
+  std::mt19937_64 random(6);
   for (const auto& route : routes) {
-    for (uint16_t height : {6, 7}) {
-      const uint16_t width = 37;
-      const ORNSDI_CameraData record = MakeRecord(route.layout, width, height, true);
-      const std::vector<uint8_t> raw = RandomFrame(record, height);
-      const int32_t stride = MinimumStrideOf(width, route.format) + 4;
+    for (const auto& p : placements) {
+      const uint16_t width = 37, height = uint16_t(p.source.size());
+      const ORNSDI_CameraData record = MakeRecord(route.layout, width, height, p.interlaced, p.fieldMode);
+      const std::vector<uint8_t> raw = RandomBytes(RawFrameBytes(record), random);
+      const int32_t stride = p.sign * (MinimumStrideOf(width, route.format) + 4);
       Canvas canvas(height, stride);
       int32_t s = stride;
       ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &s, route.format), ORNSDI_OK);
       const ORNSDI_CameraData one = MakeRecord(route.layout, width, 1);
-      const size_t pitch = RawFrameBytes(one);
-      for (int n = 0; n < 6; ++n) {
+      const size_t pitch = RawFrameBytes(one), bytes = size_t(std::abs(stride));
+      const bool copy = route.layout != 0 && route.layout == uint32_t(route.format);
+      for (int n = 0; n < height; ++n) {
         Canvas expected(1, stride);
-        ASSERT_EQ(ORNSDI_Decode(&one, raw.data() + sourceOf[n] * pitch, expected.Image(), &s, route.format), 0u);
-        EXPECT_EQ(0, std::memcmp(canvas.Row(n), expected.Row(0), size_t(stride)))
-            << route.layout << "/" << route.format << " row " << n;
-      }
-      if (height == 7) {
-        const uint8_t* last = canvas.Row(6);
-        EXPECT_TRUE(std::all_of(last, last + stride, [](uint8_t b) { return b == Canvas::kSentinel; }));
+        const int r = p.source[n];
+        if (r >= 0 && copy) std::memcpy(expected.Image(), &raw[r * pitch], size_t(width) * (route.layout == 1 ? 2 : 3));
+        if (r >= 0 && !copy) {
+          ASSERT_EQ(ORNSDI_Decode(&one, &raw[r * pitch], expected.Image(), &s, route.format), ORNSDI_OK);
+        }
+        EXPECT_EQ(0, std::memcmp(canvas.Row(n), expected.Row(0), bytes))
+            << route.layout << "/" << route.format << " " << &p - placements << " row " << n;
       }
     }
-  }
-}
-
-TEST(DecodeEntry, SingleFieldModeDecodesHalfTheRowsProgressively) {
-  const ORNSDI_CameraData record = MakeRecord(2, 4, 1080, true, 1);
-  const std::vector<uint8_t> raw = RandomFrame(record, 3);
-  Canvas canvas(1080, 12);
-  int32_t stride = 12;
-  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &stride, 2), ORNSDI_OK);
-  EXPECT_EQ(0, std::memcmp(canvas.Image(), raw.data(), 540 * 12));
-  EXPECT_TRUE(std::all_of(canvas.Row(540), canvas.Row(540) + 540 * 12, [](uint8_t b) { return b == 0xA5; }));
-}
-
-TEST(DecodeEntry, NegativeStrideRunsTheImageUpwards) {
-  const ORNSDI_CameraData record = MakeRecord(1, 6, 3);
-  const std::vector<uint8_t> raw = RandomFrame(record, 5);
-  Canvas canvas(3, -12);
-  int32_t stride = -12;
-  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &stride, 0), ORNSDI_OK);
-  for (int n = 0; n < 3; ++n) {
-    EXPECT_EQ(0, std::memcmp(canvas.Bytes().data() + (2 - n) * 12, raw.data() + n * 12, 12)) << n;
   }
 }
 

@@ -1,6 +1,9 @@
 #include "DecodeTestSupport.h"
 
+#include <windows.h>
+
 #include <algorithm>
+#include <cstdlib>
 #include <cstring>
 
 #include "ORNSDI_unpack.h"
@@ -29,7 +32,10 @@ size_t RawFrameBytes(const ORNSDI_CameraData& record) {
 
 std::vector<uint8_t> RandomBytes(size_t count, std::mt19937_64& random) {
   std::vector<uint8_t> bytes(count);
-  for (auto& b : bytes) b = uint8_t(random());
+  for (size_t i = 0; i < count; i += 8) {
+    const uint64_t v = random();
+    std::memcpy(&bytes[i], &v, std::min<size_t>(8, count - i));
+  }
   return bytes;
 }
 
@@ -53,6 +59,20 @@ Canvas::Canvas(int32_t rows, int32_t stride) : stride_(stride) {
 bool Canvas::Untouched() const {
   return std::all_of(bytes_.begin(), bytes_.end(), [](uint8_t b) { return b == kSentinel; });
 }
+
+GuardedBuffer::GuardedBuffer(size_t bytes, bool atEnd) {
+  constexpr size_t kPage = 4096;
+  const size_t pages = (bytes + kPage - 1) / kPage;
+  base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, (pages + 2) * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD old = 0;
+  if (base_ == nullptr || !VirtualProtect(base_, kPage, PAGE_NOACCESS, &old) ||
+      !VirtualProtect(base_ + (pages + 1) * kPage, kPage, PAGE_NOACCESS, &old)) {
+    std::abort();  // no guard pages: nothing the caller checks would mean anything
+  }
+  data_ = atEnd ? base_ + (pages + 1) * kPage - bytes : base_ + kPage;
+}
+
+GuardedBuffer::~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
 
 Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& p) {
   auto fixed = [](float f) { return int64_t(f * 256.0f); };

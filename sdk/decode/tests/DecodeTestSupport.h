@@ -27,7 +27,6 @@ class Canvas {
   static constexpr uint8_t kSentinel = 0xA5;
   Canvas(int32_t rows, int32_t stride);
   uint8_t* Image() { return image_; }
-  int32_t Stride() const { return stride_; }
   const uint8_t* Row(int32_t n) const { return image_ + static_cast<ptrdiff_t>(n) * stride_; }
   const std::vector<uint8_t>& Bytes() const { return bytes_; }
   // True when no byte of the buffer was written.
@@ -37,6 +36,21 @@ class Canvas {
   std::vector<uint8_t> bytes_;
   int32_t stride_;
   uint8_t* image_;
+};
+
+// `bytes` of read-write memory between two pages that cannot be accessed at
+// all, flush against the one after (atEnd) or the one before.
+class GuardedBuffer {
+ public:
+  GuardedBuffer(size_t bytes, bool atEnd);
+  ~GuardedBuffer();
+  GuardedBuffer(const GuardedBuffer&) = delete;
+  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
+  uint8_t* Data() { return data_; }
+
+ private:
+  uint8_t* base_;
+  uint8_t* data_;
 };
 
 // The frame decoded by the scalar row code into a fresh canvas: the bytes
