@@ -31,8 +31,8 @@ using Clock = std::chrono::steady_clock;
 const wchar_t* const kLogKey = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
 const char* const kHeader = "Windows Registry Editor Version 5.00\r\n\r\n";
 const char* const kLogSection = "[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n";
-// A child process's time for one case; the code before issue 9 needs far
-// longer for the large files, or crashes.
+// A child process's time for one case: generous, so that only a hang
+// (or a parse that grows with the square of the file) runs into it.
 constexpr auto kChildDeadline = std::chrono::seconds(60);
 
 // ---- File content -------------------------------------------------------------------
