@@ -38,7 +38,6 @@ TEST(SimCardVariable, ABadValueSaysWhyAndStartsNoCard) {
       {"cards=0", "cards must be a number from 1 to 8, not \"0\""},
       {"cards=9", "cards must be a number from 1 to 8"},
       {"cards=2x", "cards must be a number from 1 to 8, not \"2x\""},
-      {"cards=-1", "cards must be a number from 1 to 8"},
       {"pacing=fast", "pacing must be realtime or free, not \"fast\""},
       {"camera=yes", "camera must be on or off"},
       {"colour=bars", "unknown item \"colour\""},
