@@ -84,17 +84,21 @@ ORNSDI_GIS* SimTest::Open() {
   return static_cast<ORNSDI_GIS*>(session);
 }
 
-void OpenCardTest::SetUp() {
+void SessionOpenTest::SetUp() {
   SimTest::SetUp();
-  Sim().SetPacing(vsim::Pacing::FreeRunning);
   session_ = Open();
   ASSERT_NE(session_, nullptr);
-  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
 }
 
-void OpenCardTest::TearDown() {
+void SessionOpenTest::TearDown() {
   if (session_) ORNSDI_Done(session_);
   SimTest::TearDown();
+}
+
+void OpenCardTest::SetUp() {
+  SessionOpenTest::SetUp();
+  Sim().SetPacing(vsim::Pacing::FreeRunning);
+  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
 }
 
 bool OpenCardTest::ThreadsEnded() {

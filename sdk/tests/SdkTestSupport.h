@@ -71,18 +71,24 @@ class SimTest : public ::testing::Test {
   vsim::Simulator* sim_ = nullptr;
 };
 
-// A free-running card, opened with DMA access taken; ended after the test.
-class OpenCardTest : public SimTest {
+// A session on the card, ended after the test.
+class SessionOpenTest : public SimTest {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  ORNSDI_GIS* session_ = nullptr;
+};
+
+// A free-running card, opened with DMA access taken; ended after the test.
+class OpenCardTest : public SessionOpenTest {
+ protected:
+  void SetUp() override;
   // The grab threads have ended (they leave the channel alone from then on).
   bool ThreadsEnded();
   // The card goes, or comes back, and the session's callback has finished.
   void Remove();
   void Insert();
-
-  ORNSDI_GIS* session_ = nullptr;
 };
 
 // Ends a session at the end of a scope.
