@@ -17,42 +17,10 @@
 #include <vector>
 
 #include "Log.h"
+#include "LogCapture.h"
 #include "ORNSDI.h"
 #include "ORNSDI_GIS.h"
 #include "SimCard.h"
-
-struct LogEntry {
-  std::string module, library, function;
-  std::wstring source, message;
-  DWORD severity;
-  int code;
-};
-
-// Every record the library writes under "ORNX", at every severity, while it
-// lives (it registers the engine with a capturing output and releases it).
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  // The one record with this message (a failure if there is not exactly one).
-  LogEntry One(const std::wstring& message) const;
-  size_t Count(const std::wstring& message) const;
-  std::vector<std::wstring> Messages() const;
-  // Waits until `count` records carry this message; false if that never
-  // happens (the guard is long: it only turns a hang into a failure).
-  bool WaitFor(const std::wstring& message, size_t count = 1);
-  void Clear();
-
-  struct Shared {
-    mutable std::mutex lock;
-    std::condition_variable changed;
-    std::vector<LogEntry> entries;
-    std::map<std::wstring, size_t> counts;  // records per message
-  };
-
- private:
-  std::shared_ptr<Shared> shared_;
-};
 
 // The simulated card (one unless a test asks for more) and the log capture.
 class SimTest : public ::testing::Test {
