@@ -7,12 +7,6 @@ namespace {
 constexpr auto kGuard = std::chrono::seconds(60);
 }  // namespace
 
-ORNSDI_GIS* SimTest::Open() {
-  ORNSDI_HANDLE session = ORNSDI_Init();
-  EXPECT_NE(session, nullptr) << "no card opened";
-  return static_cast<ORNSDI_GIS*>(session);
-}
-
 void SessionOpenTest::SetUp() {
   SimTest::SetUp();
   session_ = Open();
@@ -28,10 +22,6 @@ void OpenCardTest::SetUp() {
   SessionOpenTest::SetUp();
   Sim().SetPacing(vsim::Pacing::FreeRunning);
   ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
-}
-
-bool OpenCardTest::ThreadsEnded() {
-  return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
 }
 
 void OpenCardTest::Remove() {
@@ -69,11 +59,6 @@ bool FrameSink::WaitFor(uint32_t status, size_t count) {
     for (const Frame& f : frames_) n += f.info.status == status;
     return n >= count;
   });
-}
-
-std::vector<FrameSink::Frame> FrameSink::Frames() const {
-  std::lock_guard<std::mutex> hold(lock_);
-  return frames_;
 }
 
 size_t FrameSink::Count(uint32_t status) const {

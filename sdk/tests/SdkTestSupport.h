@@ -22,6 +22,10 @@
 #include "ORNSDI_GIS.h"
 #include "SimCard.h"
 
+// Polls until `condition` holds; false if it never does within `guard` (a hang).
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds guard = std::chrono::seconds(60));
+
 // The simulated card (one unless a test asks for more) and the log capture.
 class SimTest : public ::testing::Test {
  protected:
@@ -30,7 +34,11 @@ class SimTest : public ::testing::Test {
   void TearDown() override { vsim::Simulator::Stop(); }
   vsim::Simulator& Sim() { return *sim_; }
   // Opens the first card; the test fails when none opens.
-  ORNSDI_GIS* Open();
+  ORNSDI_GIS* Open() {
+    ORNSDI_HANDLE session = ORNSDI_Init();
+    EXPECT_NE(session, nullptr) << "no card opened";
+    return static_cast<ORNSDI_GIS*>(session);
+  }
 
   LogCapture log_;
 
@@ -53,7 +61,9 @@ class OpenCardTest : public SessionOpenTest {
  protected:
   void SetUp() override;
   // The grab threads have ended (they leave the channel alone from then on).
-  bool ThreadsEnded();
+  bool ThreadsEnded() {
+    return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
+  }
   // The card goes, or comes back, and the session's callback has finished.
   void Remove();
   void Insert();
@@ -81,7 +91,10 @@ class FrameSink {
   static void Callback(void* context, ORNSDI_FrameInfo* info);
   // Waits until `count` calls with this status arrived (see LogCapture::WaitFor).
   bool WaitFor(uint32_t status, size_t count);
-  std::vector<Frame> Frames() const;
+  std::vector<Frame> Frames() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return frames_;
+  }
   size_t Count(uint32_t status) const;
   int Overlaps() const { return overlaps_.load(); }
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
@@ -95,10 +108,6 @@ class FrameSink {
   std::atomic<int> inside_{0}, overlaps_{0};
   std::atomic<bool> first_{true};
 };
-
-// Polls until `condition` holds; false if it never does within `guard` (a hang).
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds guard = std::chrono::seconds(60));
 
 // Starts a grab on an opened session with DMA access; returns its status.
 uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* camera = nullptr);
