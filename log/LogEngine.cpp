@@ -40,6 +40,16 @@ const wchar_t* ShownSourceFile(const wchar_t* path) {
   return path;
 }
 
+// The command line as the banners show it: CR and LF become spaces, so that an
+// argument holding a line end cannot start a line of its own in the log. Only
+// as much is kept as a message can hold.
+void ShownCommandLine(wchar_t (&shown)[512]) {
+  const wchar_t* line = GetCommandLineW();
+  size_t i = 0;
+  for (; line && line[i] && i < 511; ++i) shown[i] = (line[i] == L'\r' || line[i] == L'\n') ? L' ' : line[i];
+  shown[i] = L'\0';
+}
+
 // Writes the engine's own record straight to the engine, past LogIsEnabled.
 void WriteOwnRecord(LogEngine* engine, const LogSite& site, int line, const wchar_t* format, ...) {
   va_list args;
@@ -136,7 +146,9 @@ void LogEngine::WriteBanner(const char* functionName, int line, const wchar_t* f
   wchar_t list[256];
   OutputList(list);
   const LogSite site = {"LogEngine", "( )", L".\\LogEngine", functionName};
-  WriteOwnRecord(this, site, line, format, list, GetCommandLineW());
+  wchar_t commandLine[512];
+  ShownCommandLine(commandLine);
+  WriteOwnRecord(this, site, line, format, list, commandLine);
 }
 
 void LogEngine::Close() {
