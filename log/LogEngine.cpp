@@ -40,13 +40,18 @@ const wchar_t* ShownSourceFile(const wchar_t* path) {
   return path;
 }
 
+// A banner's message holds at most 511 units, so no more of the command line
+// can show.
+constexpr size_t kShownCommandLine = 511;
+
 // The command line as the banners show it: CR and LF become spaces, so that an
-// argument holding a line end cannot start a line of its own in the log. Only
-// as much is kept as a message can hold.
-void ShownCommandLine(wchar_t (&shown)[512]) {
+// argument holding a line end cannot start a line of its own in the log.
+void ShownCommandLine(wchar_t (&shown)[kShownCommandLine + 1]) {
   const wchar_t* line = GetCommandLineW();
   size_t i = 0;
-  for (; line && line[i] && i < 511; ++i) shown[i] = (line[i] == L'\r' || line[i] == L'\n') ? L' ' : line[i];
+  for (; line && line[i] && i < kShownCommandLine; ++i) {
+    shown[i] = (line[i] == L'\r' || line[i] == L'\n') ? L' ' : line[i];
+  }
   shown[i] = L'\0';
 }
 
@@ -146,7 +151,7 @@ void LogEngine::WriteBanner(const char* functionName, int line, const wchar_t* f
   wchar_t list[256];
   OutputList(list);
   const LogSite site = {"LogEngine", "( )", L".\\LogEngine", functionName};
-  wchar_t commandLine[512];
+  wchar_t commandLine[kShownCommandLine + 1];
   ShownCommandLine(commandLine);
   WriteOwnRecord(this, site, line, format, list, commandLine);
 }
