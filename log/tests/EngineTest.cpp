@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
-#include <latch>
+#include <condition_variable>
+#include <mutex>
 #include <thread>
 
 #include "LogEngine.h"
@@ -9,6 +10,24 @@
 namespace {
 
 constexpr DWORD kHandle = LogFourCC("TEST");
+
+// A one-shot gate for a fixed number of threads. Not std::latch: in the
+// MinGW build under Wine it hung now and then, while the plain mutex and
+// condition variable do not depend on the runtime's atomic waits.
+class Gate {
+ public:
+  explicit Gate(int count) : left_(count) {}
+  void ArriveAndWait() {
+    std::unique_lock<std::mutex> hold(mutex_);
+    if (--left_ == 0) opened_.notify_all();
+    opened_.wait(hold, [this] { return left_ == 0; });
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable opened_;
+  int left_;
+};
 
 class Engine : public ::testing::Test {
  protected:
@@ -117,13 +136,13 @@ TEST_F(Engine, EachOpenNeedsItsReleaseAndTheLastWritesTheClosingBanner) {
 TEST_F(Engine, ThreadsWritingTheirFirstRecordsAtOnceEachGetOneContext) {
   auto lines = Attach(5, 0);
   // All start together; none ends (giving its thread id back) before all have written.
-  std::latch start(8), done(8);
+  Gate start(8), done(8);
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
-      start.arrive_and_wait();
+      start.ArriveAndWait();
       for (int i = 0; i < 50; ++i) LogReport(kHandle, kGrabSite, 54, LOG_ERROR, 1, L"record %d", i);
-      done.arrive_and_wait();
+      done.ArriveAndWait();
     });
   }
   for (auto& thread : threads) thread.join();
