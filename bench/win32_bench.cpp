@@ -1,10 +1,18 @@
-// Costs of the Win32 layer's busiest calls.
+// Costs of the Win32 layer's busiest calls, and of the log's registry
+// start-up in large registry files.
 #include <benchmark/benchmark.h>
 #include <process.h>
 #include <vwin32.h>
 #include <windows.h>
 
+#include <unistd.h>
+
+#include <cstdio>
+#include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <fstream>
+#include <map>
 #include <string>
 
 namespace {
@@ -86,6 +94,95 @@ void FormatLogLine(benchmark::State& state) {
   }
 }
 BENCHMARK(FormatLogLine);
+
+// ---- Registry: the log's start-up in a large registry file ----------------------------------
+// A flat file of `keys` keys (each "[HKEY_CURRENT_USER\Software\Vantrel\Flat\K<n>]" with a
+// DWORD and a text, about 190 bytes: 20,000 keys make 3.7 MB, 300,000 make 56 MB), the log's
+// key last. One iteration is what the logging library does when it loads:
+// RegOpenCurrentUser, RegOpenKeyExW of its key, a value read, both keys closed.
+// First: the layer has not read the file yet (as in a new process). Repeated:
+// the file is unchanged since the last open.
+class RegistryFiles {
+ public:
+  ~RegistryFiles() {
+    vw32::SetRegistryFolder(nullptr);
+    for (auto& [keys, folder] : folders_) std::filesystem::remove_all(folder);
+  }
+  // The folder of the file with that many keys; 0: a folder with no file.
+  std::string Folder(long keys) {
+    auto found = folders_.find(keys);
+    if (found != folders_.end()) return found->second;
+    char pattern[] = "/tmp/vw32_bench_registry_XXXXXX";
+    if (!mkdtemp(pattern)) std::abort();
+    const std::string folder = pattern;
+    folders_[keys] = folder;
+    if (keys == 0) return folder;
+    std::string text = "Windows Registry Editor Version 5.00\r\n\r\n";
+    char line[160];
+    for (long i = 0; i < keys; ++i) {
+      std::snprintf(line, sizeof line,
+                    "[HKEY_CURRENT_USER\\Software\\Vantrel\\Flat\\K%06ld]\r\n\"n\"=dword:%08lx\r\n"
+                    "\"Text\"=\"value text\"\r\n\r\n",
+                    i, i);
+      text += line;
+    }
+    text += "[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n\"LogDir\"=\"/logs/\"\r\n";
+    std::string bytes = "\xFF\xFE";
+    bytes.reserve(2 + text.size() * 2);
+    for (char c : text) bytes += {c, '\0'};
+    std::ofstream(folder + "/HKCU.reg", std::ios::binary).write(bytes.data(), std::streamsize(bytes.size()));
+    return folder;
+  }
+
+ private:
+  std::map<long, std::string> folders_;
+};
+RegistryFiles& Files() {
+  static RegistryFiles files;
+  return files;
+}
+
+bool OpenLogKey() {
+  HKEY user = nullptr, key = nullptr;
+  if (RegOpenCurrentUser(KEY_READ, &user) != ERROR_SUCCESS) return false;
+  LSTATUS status = RegOpenKeyExW(user, L"Software\\Teskar\\ORNSDI\\SDK\\Log", 0, KEY_READ, &key);
+  RegCloseKey(user);
+  if (status != ERROR_SUCCESS) return false;
+  wchar_t dir[260];
+  DWORD type = 0, size = sizeof dir;
+  status = RegQueryValueExW(key, L"LogDir", nullptr, &type, reinterpret_cast<BYTE*>(dir), &size);
+  RegCloseKey(key);
+  return status == ERROR_SUCCESS && type == REG_SZ;
+}
+
+void RegistryFirstOpen(benchmark::State& state) {
+  const std::string folder = Files().Folder(long(state.range(0)));
+  const std::string empty = Files().Folder(0);
+  for (auto _ : state) {
+    state.PauseTiming();
+    // The tree read last is dropped first (a new process has none), and the
+    // file is forgotten.
+    vw32::SetRegistryFolder(empty.c_str());
+    OpenLogKey();
+    vw32::SetRegistryFolder(folder.c_str());
+    state.ResumeTiming();
+    if (!OpenLogKey()) state.SkipWithError("the log key is not read");
+  }
+  state.counters["file_MB"] = double(std::filesystem::file_size(folder + "/HKCU.reg")) / 1e6;
+  vw32::SetRegistryFolder(nullptr);
+}
+BENCHMARK(RegistryFirstOpen)->ArgName("keys")->Arg(20000)->Arg(300000)->Unit(benchmark::kMillisecond);
+
+void RegistryRepeatedOpen(benchmark::State& state) {
+  const std::string folder = Files().Folder(long(state.range(0)));
+  vw32::SetRegistryFolder(folder.c_str());
+  if (!OpenLogKey()) state.SkipWithError("the log key is not read");
+  for (auto _ : state) {
+    if (!OpenLogKey()) state.SkipWithError("the log key is not read");
+  }
+  vw32::SetRegistryFolder(nullptr);
+}
+BENCHMARK(RegistryRepeatedOpen)->ArgName("keys")->Arg(20000)->Arg(300000)->Unit(benchmark::kMicrosecond);
 
 }  // namespace
 

@@ -77,7 +77,11 @@ VW32_EXT void RemoveDeviceInterface(const GUID& interfaceClass, const wchar_t* d
 
 // ---- Test seams ---------------------------------------------------------------------
 // Folder of the current user's registry file; default $XDG_CONFIG_HOME/vantrel
-// (or ~/.config/vantrel). Tests point it at a folder of their own.
+// (or ~/.config/vantrel). Tests point it at a folder of their own. Setting it
+// also forgets the registry read so far: the next call reads the file.
 VW32_EXT void SetRegistryFolder(const char* folder);
+// How many times this process has parsed the registry file read from disk
+// (it does so only when the file changed since it last read it).
+VW32_EXT unsigned long long RegistryFileParses();
 
 }  // namespace vw32

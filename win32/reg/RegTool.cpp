@@ -261,6 +261,7 @@ std::wstring Show(DWORD type, const std::vector<BYTE>& data) {
 int Failure(LSTATUS status) {
   if (status == ERROR_FILE_NOT_FOUND) return Error(L"The system was unable to find the specified registry key or value.");
   if (status == ERROR_ACCESS_DENIED) return Error(L"Access is denied.");
+  if (status == ERROR_BADDB) return Error(L"The configuration registry database is corrupt.");
   wchar_t text[64];
   _snwprintf_s(text, 64, _TRUNCATE, L"The operation failed (error %d).", int(status));
   return Error(text);
@@ -303,13 +304,25 @@ bool ReadValue(HKEY key, const std::wstring& name, DWORD* type, std::vector<BYTE
   return RegQueryValueExW(key, name.c_str(), nullptr, type, data->data(), &size) == ERROR_SUCCESS;
 }
 
+// Names longer than Windows allows (255 for keys, 16,383 for values) come
+// from a file written by hand: the buffer grows up to this many characters,
+// and a longer name is passed over.
+constexpr size_t kLongestName = size_t(1) << 24;
+
 std::vector<std::wstring> Subkeys(HKEY key) {
   std::vector<std::wstring> names;
-  wchar_t name[256];
+  std::vector<wchar_t> name(256);
   for (DWORD i = 0;; ++i) {
-    DWORD size = 256;
-    if (RegEnumKeyExW(key, i, name, &size, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-    names.push_back(name);
+    DWORD size = DWORD(name.size());
+    LSTATUS status = RegEnumKeyExW(key, i, name.data(), &size, nullptr, nullptr, nullptr, nullptr);
+    if (status == ERROR_MORE_DATA && name.size() < kLongestName) {
+      name.resize(name.size() * 4);
+      --i;
+      continue;
+    }
+    if (status == ERROR_MORE_DATA) continue;
+    if (status != ERROR_SUCCESS) break;
+    names.emplace_back(name.data());
   }
   return names;
 }
@@ -317,17 +330,24 @@ std::vector<std::wstring> Subkeys(HKEY key) {
 // The values of one key; returns how many.
 int ShowValues(HKEY key) {
   int shown = 0;
-  wchar_t name[16384];
+  std::vector<wchar_t> name(16384);
   std::vector<BYTE> data(65536);
   for (DWORD i = 0;;) {
-    DWORD nameSize = 16384, type, size = DWORD(data.size());
-    LSTATUS status = RegEnumValueW(key, i, name, &nameSize, nullptr, &type, data.data(), &size);
+    DWORD nameSize = DWORD(name.size()), type, size = DWORD(data.size());
+    LSTATUS status = RegEnumValueW(key, i, name.data(), &nameSize, nullptr, &type, data.data(), &size);
     if (status == ERROR_MORE_DATA) {
-      data.resize(size);
+      // The data's size is told; a name too long for its buffer is not.
+      if (size > data.size()) {
+        data.resize(size);
+      } else if (name.size() < kLongestName) {
+        name.resize(name.size() * 4);
+      } else {
+        ++i;
+      }
       continue;
     }
     if (status != ERROR_SUCCESS) break;
-    PrintValue(name, type, std::vector<BYTE>(data.begin(), data.begin() + size));
+    PrintValue(name.data(), type, std::vector<BYTE>(data.begin(), data.begin() + size));
     ++shown;
     ++i;
   }
@@ -351,15 +371,35 @@ void ShowKey(HKEY key, const std::wstring& path) {
   for (auto& sub : subkeys) Print(path + L"\\" + sub + L"\n");
 }
 
-// reg query /s: every key below with its values; returns the matches.
-int ShowTree(HKEY key, const std::wstring& path) {
-  Print(L"\n" + path + L"\n");
-  int matches = 1 + ShowValues(key);
-  for (auto& sub : Subkeys(key)) {
+// reg query /s: every key below with its values, each key before its
+// subkeys; returns the matches. A loop with a stack of its own, whatever the
+// depth.
+int ShowTree(HKEY top, const std::wstring& topPath) {
+  struct Level {
+    HKEY key;
+    std::wstring path;
+    std::vector<std::wstring> subkeys;
+    size_t next = 0;
+  };
+  std::vector<Level> stack;
+  int matches = 0;
+  auto enter = [&](HKEY key, std::wstring path) {
+    Print(L"\n" + path + L"\n");
+    matches += 1 + ShowValues(key);
+    stack.push_back({key, std::move(path), Subkeys(key)});
+  };
+  enter(top, topPath);
+  while (!stack.empty()) {
+    Level& level = stack.back();
+    if (level.next == level.subkeys.size()) {
+      if (level.key != top) RegCloseKey(level.key);
+      stack.pop_back();
+      continue;
+    }
+    const std::wstring& sub = level.subkeys[level.next++];
     HKEY child;
-    if (RegOpenKeyExW(key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
-    matches += ShowTree(child, path + L"\\" + sub);
-    RegCloseKey(child);
+    if (RegOpenKeyExW(level.key, sub.c_str(), 0, KEY_READ, &child) != ERROR_SUCCESS) continue;
+    enter(child, level.path + L"\\" + sub);
   }
   return matches;
 }

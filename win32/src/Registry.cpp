@@ -1,11 +1,15 @@
 // The current user's registry, kept in a .reg file of the user's
-// configuration folder: read when a key is opened, rewritten whole (temporary
-// file, then rename) by every call that changes it, under a file lock so
+// configuration folder. The layer keeps the tree it last read and reads the
+// file again only when it changed: opening a key compares the file's
+// identity (device, inode, size, modification and change times) with the
+// one read, which costs a stat. Each call that changes the registry
+// rewrites the file whole (temporary file, then rename) under a file lock so
 // processes do not lose each other's changes.
 #include <fcntl.h>
 #include <pwd.h>
 #include <sys/file.h>
 #include <sys/stat.h>
+#include <time.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -15,6 +19,7 @@
 #include <functional>
 #include <mutex>
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include <vwin32.h>
@@ -29,6 +34,9 @@ using namespace vw32::detail;
 namespace {
 
 constexpr const wchar_t* kCurrentUser = L"HKEY_CURRENT_USER";
+// A larger file is not read (ERROR_BADDB): Windows refuses hives of more
+// than 2 GB, and a user's registry is a few megabytes.
+constexpr off_t kMaxFileSize = off_t(256) << 20;
 using Path = std::vector<std::wstring>;
 
 class KeyObj : public Object {
@@ -37,16 +45,71 @@ class KeyObj : public Object {
   const Path path;  // from the hive's name down
 };
 
+// What tells whether the file changed since it was read.
+struct FileStamp {
+  bool exists = false;
+  dev_t device = 0;
+  ino_t inode = 0;
+  off_t size = 0;
+  timespec modified{}, changed{};
+
+  bool operator==(const FileStamp& o) const {
+    return exists == o.exists && device == o.device && inode == o.inode && size == o.size &&
+           modified.tv_sec == o.modified.tv_sec && modified.tv_nsec == o.modified.tv_nsec &&
+           changed.tv_sec == o.changed.tv_sec && changed.tv_nsec == o.changed.tv_nsec;
+  }
+};
+
+FileStamp StampOf(const struct stat& st) {
+  return {true, st.st_dev, st.st_ino, st.st_size, st.st_mtim, st.st_ctim};
+}
+
+bool Before(const timespec& a, const timespec& b) {
+  return a.tv_sec < b.tv_sec || (a.tv_sec == b.tv_sec && a.tv_nsec < b.tv_nsec);
+}
+
+// The clock the kernel stamps files with.
+timespec FileClock() {
+  timespec now{};
+  clock_gettime(CLOCK_REALTIME_COARSE, &now);
+  return now;
+}
+
+// Whether any change of the file after `start` must alter its stamp: true
+// when both of its times are before start, since a later write stamps a time
+// at or after it. A file changed in the same clock tick as the reading began
+// could be changed again within that tick, same inode and size, with the
+// same times: its content is compared at the next open instead. Times
+// without nanoseconds come from a file system that keeps whole (or even)
+// seconds: a margin of two seconds.
+bool Settled(const FileStamp& stamp, const timespec& start) {
+  timespec latest = Before(stamp.modified, stamp.changed) ? stamp.changed : stamp.modified;
+  if (stamp.modified.tv_nsec == 0 && stamp.changed.tv_nsec == 0) latest.tv_sec += 2;
+  return Before(latest, start);
+}
+
+size_t HashOf(const std::vector<uint8_t>& bytes) {
+  return std::hash<std::string_view>()(std::string_view(reinterpret_cast<const char*>(bytes.data()), bytes.size()));
+}
+
 struct Hive {
   std::mutex mutex;
   std::string folder;  // empty: the default folder
   RegKey root;         // as last read
   bool readable = true;
+  // What root was read from, while root is known to be its content.
+  bool cached = false;
+  std::string cachedPath;
+  FileStamp stamp;
+  size_t hash = 0;       // of the file's bytes
+  bool settled = false;  // the stamp alone tells a change (see Settled)
 };
 Hive& TheHive() {
   static auto* hive = new Hive;
   return *hive;
 }
+
+std::atomic<unsigned long long> fileParses{0};
 
 std::string DefaultFolder() {
   const char* config = std::getenv("XDG_CONFIG_HOME");
@@ -62,22 +125,73 @@ std::string DefaultFolder() {
 std::string Folder(const Hive& hive) { return hive.folder.empty() ? DefaultFolder() : hive.folder; }
 std::string FilePath(const Hive& hive) { return Folder(hive) + "/HKCU.reg"; }
 
-// Under the hive's lock: the file's content, or an empty hive when there is
-// no file yet.
-void Load(Hive& hive) {
-  hive.root = RegKey{};
-  hive.readable = true;
-  int fd = open(FilePath(hive).c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd >= 0) {
-    std::vector<uint8_t> bytes;
-    uint8_t chunk[16384];
-    ssize_t n;
-    while ((n = read(fd, chunk, sizeof chunk)) > 0) bytes.insert(bytes.end(), chunk, chunk + n);
-    close(fd);
-    hive.readable = ParseRegFile(bytes, hive.root);
-    if (!hive.readable) hive.root = RegKey{};
-  }
+// The hive's tree from bytes (an empty hive when they are not a registry
+// file), kept as the content of the file with that stamp.
+void Take(Hive& hive, const std::vector<uint8_t>& bytes, const std::string& path, const FileStamp& stamp,
+          const timespec& start) {
+  RegKey root;
+  hive.readable = ParseRegFile(bytes.data(), bytes.size(), root);
+  hive.root = hive.readable ? std::move(root) : RegKey{};
   hive.root.Add(kCurrentUser);
+  hive.cached = true;
+  hive.cachedPath = path;
+  hive.stamp = stamp;
+  hive.settled = Settled(stamp, start);
+  hive.hash = hive.settled ? 0 : HashOf(bytes);  // needed only to compare the content again
+}
+
+// An empty hive, readable (no file yet) or not (a file that cannot be read);
+// not kept, unless it stands for a missing file.
+void Empty(Hive& hive, bool readable, const std::string& path) {
+  hive.root = RegKey{};
+  hive.root.Add(kCurrentUser);
+  hive.readable = readable;
+  hive.cached = readable;
+  hive.cachedPath = path;
+  hive.stamp = FileStamp{};
+  hive.settled = true;  // a file that appears changes the stamp
+}
+
+// Under the hive's lock: the file's content, or an empty hive when there is
+// no file yet. Read again only when the file changed since the last time.
+void Load(Hive& hive) {
+  const std::string path = FilePath(hive);
+  const bool samePath = hive.cached && hive.cachedPath == path;
+  const timespec start = FileClock();
+  int fd = open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) {
+    if (errno != ENOENT) return Empty(hive, false, path);
+    if (!(samePath && !hive.stamp.exists)) Empty(hive, true, path);
+    return;
+  }
+  struct stat st {};
+  if (fstat(fd, &st) != 0 || !S_ISREG(st.st_mode) || st.st_size > kMaxFileSize) {
+    close(fd);
+    return Empty(hive, false, path);
+  }
+  const FileStamp stamp = StampOf(st);
+  if (samePath && hive.settled && stamp == hive.stamp) {
+    close(fd);
+    return;
+  }
+  std::vector<uint8_t> bytes;
+  bytes.reserve(size_t(st.st_size));
+  uint8_t chunk[65536];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0 && off_t(bytes.size()) <= kMaxFileSize) {
+    bytes.insert(bytes.end(), chunk, chunk + n);
+  }
+  const bool whole = n == 0 && fstat(fd, &st) == 0 && StampOf(st) == stamp;
+  close(fd);
+  if (n < 0 || off_t(bytes.size()) > kMaxFileSize) return Empty(hive, false, path);
+  if (samePath && stamp == hive.stamp && !hive.settled && HashOf(bytes) == hive.hash) {
+    hive.settled = Settled(stamp, start);  // the same content, read at a later time
+    return;
+  }
+  ++fileParses;
+  Take(hive, bytes, path, stamp, start);
+  // Changed while it was read: read again next time.
+  if (!whole) hive.cached = false;
 }
 
 DWORD MakeFolders(const std::string& folder) {
@@ -87,18 +201,29 @@ DWORD MakeFolders(const std::string& folder) {
   return ERROR_SUCCESS;
 }
 
+// Writes the hive's tree, which then becomes what was read from the new
+// file (texts as the file holds them).
 DWORD Save(Hive& hive) {
   static std::atomic<unsigned> counter{0};
   const std::string path = FilePath(hive);
   const std::string temp = path + ".new." + std::to_string(getpid()) + "." + std::to_string(counter++);
+  const timespec start = FileClock();
   const auto bytes = FormatRegFile(hive.root);
+  hive.cached = false;  // until the file holds the tree
   int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
   if (fd < 0) return Win32FromErrno(errno);
   bool ok = write(fd, bytes.data(), bytes.size()) == ssize_t(bytes.size()) && fsync(fd) == 0;
   int error = errno;
-  close(fd);
-  if (ok && rename(temp.c_str(), path.c_str()) == 0) return ERROR_SUCCESS;
+  if (ok && rename(temp.c_str(), path.c_str()) == 0) {
+    struct stat st {};
+    const bool known = fstat(fd, &st) == 0;  // after the rename, which changes the change time
+    close(fd);
+    Take(hive, bytes, path, StampOf(st), start);
+    hive.cached = known;
+    return ERROR_SUCCESS;
+  }
   error = ok ? errno : error;
+  close(fd);
   unlink(temp.c_str());
   return Win32FromErrno(error);
 }
@@ -117,7 +242,11 @@ LSTATUS Modify(const std::function<LSTATUS(RegKey& root, bool* changed)>& change
   bool changed = false;
   // A file that is not a registry file is never overwritten.
   LSTATUS result = hive.readable ? change(hive.root, &changed) : LSTATUS(ERROR_BADDB);
-  if (result == ERROR_SUCCESS && changed) result = LSTATUS(Save(hive));
+  if (result == ERROR_SUCCESS && changed) {
+    result = LSTATUS(Save(hive));
+  } else if (changed) {
+    hive.cached = false;  // the tree may hold part of a change the file lacks
+  }
   close(lockFd);
   return result;
 }
@@ -167,6 +296,10 @@ bool Writable(const Path& path) { return EqualNoCase(path[0], kCurrentUser); }
 
 HKEY NewKey(const Path& path) { return reinterpret_cast<HKEY>(InsertHandle(std::make_shared<KeyObj>(path))); }
 
+// An unreadable file leaves no key of the current user but the hive itself,
+// which opens as a predefined key does; reading from it answers ERROR_BADDB too.
+bool Unreadable(const Hive& hive, const Path& path) { return !hive.readable && Writable(path); }
+
 // Reading calls work on the content read when the key was opened.
 template <class Body>
 LSTATUS ReadKey(HKEY hKey, Body body) {
@@ -175,6 +308,7 @@ LSTATUS ReadKey(HKEY hKey, Body body) {
   Hive& hive = TheHive();
   std::lock_guard lock(hive.mutex);
   if (IsPredefined(hKey)) Load(hive);  // a predefined key is opened by each use
+  if (Unreadable(hive, path)) return ERROR_BADDB;
   RegKey* key = Find(hive.root, path);
   return key ? body(*key) : LSTATUS(ERROR_KEY_DELETED);
 }
@@ -214,6 +348,7 @@ VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM
   Hive& hive = TheHive();
   std::lock_guard lock(hive.mutex);
   Load(hive);
+  if (Unreadable(hive, path) && path.size() > 1) return ERROR_BADDB;
   if (!Find(hive.root, path)) return ERROR_FILE_NOT_FOUND;
   *phkResult = NewKey(path);
   return ERROR_SUCCESS;
@@ -235,18 +370,19 @@ VW32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD
 VW32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
                                       LPDWORD lpType, LPBYTE lpData, LPDWORD lpcbData) {
   return ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
-    if (dwIndex >= key.values.size()) return ERROR_NO_MORE_ITEMS;
-    const RegValue& value = key.values[dwIndex];
-    if (LSTATUS error = CopyName(value.name, lpValueName, lpcchValueName)) return error;
-    return CopyData(value, lpType, lpData, lpcbData);
+    const RegValue* value = key.ValueAt(dwIndex);
+    if (!value) return ERROR_NO_MORE_ITEMS;
+    if (LSTATUS error = CopyName(value->name, lpValueName, lpcchValueName)) return error;
+    return CopyData(*value, lpType, lpData, lpcbData);
   });
 }
 
 VW32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, LPDWORD lpcchName, LPDWORD, LPWSTR lpClass,
                                       LPDWORD lpcchClass, PFILETIME lpftLastWriteTime) {
   return ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
-    if (dwIndex >= key.subkeys.size()) return ERROR_NO_MORE_ITEMS;
-    if (LSTATUS error = CopyName(key.subkeys[dwIndex]->name, lpName, lpcchName)) return error;
+    const RegKey* subkey = key.SubkeyAt(dwIndex);
+    if (!subkey) return ERROR_NO_MORE_ITEMS;
+    if (LSTATUS error = CopyName(subkey->name, lpName, lpcchName)) return error;
     if (lpClass && lpcchClass && *lpcchClass > 0) lpClass[0] = L'\0';
     if (lpcchClass) *lpcchClass = 0;
     if (lpftLastWriteTime) *lpftLastWriteTime = FILETIME{0, 0};
@@ -260,6 +396,8 @@ VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWS
   Path path;
   if (LSTATUS error = Resolve(hKey, lpSubKey, &path)) return error;
   if (!Writable(path)) return ERROR_ACCESS_DENIED;
+  // Windows keeps at most 512 levels below a hive; the error is the layer's choice.
+  if (path.size() - 1 > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   bool created = false;
   LSTATUS result = Modify([&](RegKey& root, bool* changed) -> LSTATUS {
     created = !Find(root, path);
@@ -314,7 +452,7 @@ LSTATUS DeleteKey(HKEY hKey, LPCWSTR subKey, bool whole) {
     RegKey* parent = Find(root, path, path.size() - 1);
     RegKey* key = parent ? parent->Find(path.back()) : nullptr;
     if (!key) return ERROR_FILE_NOT_FOUND;
-    if (!whole && !key->subkeys.empty()) return ERROR_ACCESS_DENIED;
+    if (!whole && key->SubkeyCount() > 0) return ERROR_ACCESS_DENIED;
     *changed = parent->Remove(path.back());
     return ERROR_SUCCESS;
   });
@@ -330,9 +468,8 @@ VW32_API LSTATUS WINAPI RegDeleteTreeW(HKEY hKey, LPCWSTR lpSubKey) {
   if (lpSubKey && *lpSubKey) return DeleteKey(hKey, lpSubKey, true);
   // No subkey: the key stays, emptied of its values and subkeys.
   return ChangeKey(hKey, [](RegKey& key, bool* changed) -> LSTATUS {
-    *changed = !key.values.empty() || !key.subkeys.empty();
-    key.values.clear();
-    key.subkeys.clear();
+    *changed = key.ValueCount() > 0 || key.SubkeyCount() > 0;
+    key.Clear();
     return ERROR_SUCCESS;
   });
 }
@@ -342,5 +479,8 @@ void SetRegistryFolder(const char* folder) {
   Hive& hive = TheHive();
   std::lock_guard lock(hive.mutex);
   hive.folder = folder ? folder : "";
+  hive.cached = false;
 }
+
+unsigned long long RegistryFileParses() { return fileParses.load(); }
 }  // namespace vw32

@@ -1,9 +1,13 @@
 // Where Windows would hang or misbehave, the layer answers: checked here, as
 // these answers are the layer's own.
 #include <gtest/gtest.h>
+#include <stdlib.h>
+#include <vwin32.h>
 #include <windows.h>
 
+#include <filesystem>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -44,6 +48,88 @@ TEST(LayerChoices, NamedMutexIsWaitedForAlone) {
   EXPECT_FALSE(RegisterWaitForSingleObject(&wait, objects[0], UnregisterFromInside, nullptr, INFINITE, 0));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_SUPPORTED));
   for (HANDLE h : objects) CloseHandle(h);
+}
+
+// A registry folder of its own for a test.
+struct RegistryFolder {
+  RegistryFolder() {
+    char pattern[] = "/tmp/vw32_choices_XXXXXX";
+    if (mkdtemp(pattern)) path = pattern;
+    vw32::SetRegistryFolder(path.c_str());
+  }
+  ~RegistryFolder() {
+    vw32::SetRegistryFolder(nullptr);
+    if (!path.empty()) std::filesystem::remove_all(path);
+  }
+  // The layer forgets what it read: the next call reads the file.
+  void ReadAgain() const {
+    vw32::SetRegistryFolder(nullptr);
+    vw32::SetRegistryFolder(path.c_str());
+  }
+  std::string path;
+};
+
+// Windows documents at most 512 levels of keys below a hive, without an
+// error code for going past them: the layer refuses the 513th level with
+// ERROR_INVALID_PARAMETER, so that it never writes a file it would refuse to
+// read (a file with a deeper key is unreadable: ERROR_BADDB).
+TEST(LayerChoices, RegistryKeysGoAtMost512LevelsDeep) {
+  RegistryFolder folder;
+  ASSERT_FALSE(folder.path.empty());
+  std::wstring path = L"Software";
+  for (int level = 2; level <= 512; ++level) path += L"\\k";
+  HKEY key = nullptr;
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  RegCloseKey(key);
+  EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (path + L"\\k").c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
+                            nullptr),
+            ERROR_INVALID_PARAMETER);
+  HKEY deepest = nullptr;
+  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &deepest), ERROR_SUCCESS);
+  EXPECT_EQ(RegCreateKeyExW(deepest, L"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_INVALID_PARAMETER);
+  RegCloseKey(deepest);
+  // The file written holds the 512 levels and reads back.
+  folder.ReadAgain();
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
+  RegCloseKey(key);
+}
+
+// Windows leaves the order of RegEnumValueW open (Wine lists by name): the
+// layer lists values in their order of creation, as regedit files show
+// them; a deletion keeps the others' order, setting a value again keeps
+// its place, through the file and back.
+TEST(LayerChoices, RegistryValuesListInOrderOfCreation) {
+  RegistryFolder folder;
+  ASSERT_FALSE(folder.path.empty());
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Order", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  std::vector<std::wstring> expected;
+  const DWORD zero = 0;
+  for (int i = 29; i >= 0; --i) {
+    const std::wstring name = L"Value" + std::to_wstring(i);
+    ASSERT_EQ(RegSetValueExW(key, name.c_str(), 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4), ERROR_SUCCESS);
+    if (i % 3) expected.push_back(name);
+  }
+  for (int i = 0; i < 30; i += 3) ASSERT_EQ(RegDeleteValueW(key, (L"VALUE" + std::to_wstring(i)).c_str()), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"value1", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"Last", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&zero), 4), ERROR_SUCCESS);
+  expected.push_back(L"Last");
+  RegCloseKey(key);
+  for (int pass = 0; pass < 2; ++pass) {
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Order", 0, KEY_READ, &key), ERROR_SUCCESS);
+    std::vector<std::wstring> listed;
+    wchar_t name[64];
+    for (DWORD i = 0;; ++i) {
+      DWORD length = 64;
+      if (RegEnumValueW(key, i, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+      listed.push_back(name);
+    }
+    RegCloseKey(key);
+    EXPECT_EQ(listed, expected) << (pass ? "read again from the file" : "as written");
+    folder.ReadAgain();
+  }
 }
 
 }  // namespace
