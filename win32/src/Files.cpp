@@ -5,7 +5,6 @@
 
 #include <cerrno>
 #include <climits>
-#include <mutex>
 #include <cstdlib>
 #include <string>
 #include <vector>
@@ -16,6 +15,7 @@
 #include "Errors.h"
 #include "Handles.h"
 #include "IoManager.h"
+#include "Memory.h"
 #include "Text.h"
 
 using namespace vw32::detail;
@@ -132,28 +132,6 @@ int OpenFlags(DWORD rights) {
   const bool write = rights & (FILE_WRITE_DATA | FILE_APPEND_DATA);
   const int append = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA) ? O_APPEND : 0;
   return (write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY) | append;
-}
-
-// Whether every byte of a buffer can be read. Windows refuses a write from a
-// buffer it cannot read whole before writing any of it; the kernel answers
-// EFAULT for a page it cannot read, so one byte of each page goes through a
-// pipe of the layer's own.
-bool Readable(const void* data, size_t size) {
-  static std::mutex lock;
-  static int probe[2] = {-1, -1};
-  std::lock_guard guard(lock);
-  if (probe[0] < 0) {
-    if (pipe(probe) != 0) return true;  // cannot tell: write() decides
-    for (int fd : probe) fcntl(fd, F_SETFD, FD_CLOEXEC);
-  }
-  const uintptr_t page = uintptr_t(sysconf(_SC_PAGESIZE));
-  const auto begin = reinterpret_cast<uintptr_t>(data);
-  for (uintptr_t at = begin; at < begin + size; at = (at / page + 1) * page) {
-    if (write(probe[1], reinterpret_cast<const void*>(at), 1) != 1) return errno != EFAULT;
-    char byte;
-    if (read(probe[0], &byte, 1) != 1) return true;
-  }
-  return true;
 }
 
 DWORD IoError(int error) { return error == EBADF ? DWORD(ERROR_ACCESS_DENIED) : Win32FromErrno(error); }
@@ -294,6 +272,7 @@ VW32_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBy
   auto file = File(hFile);
   if (!file) return NotAFile(hFile);
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  // Windows refuses a buffer it cannot read whole before writing any of it.
   if (!Readable(lpBuffer, nNumberOfBytesToWrite)) return Fail(ERROR_INVALID_USER_BUFFER);
   const char* data = static_cast<const char*>(lpBuffer);
   size_t done = 0;

@@ -26,6 +26,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
+#include "Memory.h"
 #include "RegFile.h"
 #include "Text.h"
 
@@ -271,8 +272,10 @@ LSTATUS Resolve(HKEY key, Path* path) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS Resolve(HKEY key, LPCWSTR subKey, Path* path) {
+// *keyDepth: how much of the path the handle itself stands for.
+LSTATUS Resolve(HKEY key, LPCWSTR subKey, Path* path, size_t* keyDepth = nullptr) {
   if (LSTATUS error = Resolve(key, path)) return error;
+  if (keyDepth) *keyDepth = path->size();
   std::wstring_view rest = subKey ? subKey : L"";
   size_t start = 0;
   while (start < rest.size()) {
@@ -343,12 +346,15 @@ VW32_API LSTATUS WINAPI RegOpenCurrentUser(REGSAM, PHKEY phkResult) {
 
 VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;  // on failure too, as Windows does
   Path path;
-  if (LSTATUS error = Resolve(hKey, lpSubKey, &path)) return error;
+  size_t keyDepth = 0;
+  if (LSTATUS error = Resolve(hKey, lpSubKey, &path, &keyDepth)) return error;
   Hive& hive = TheHive();
   std::lock_guard lock(hive.mutex);
   Load(hive);
   if (Unreadable(hive, path) && path.size() > 1) return ERROR_BADDB;
+  if (!Find(hive.root, path, keyDepth)) return ERROR_KEY_DELETED;  // the handle's own key is gone
   if (!Find(hive.root, path)) return ERROR_FILE_NOT_FOUND;
   *phkResult = NewKey(path);
   return ERROR_SUCCESS;
@@ -372,7 +378,12 @@ VW32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueNa
   return ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
     const RegValue* value = key.ValueAt(dwIndex);
     if (!value) return ERROR_NO_MORE_ITEMS;
-    if (LSTATUS error = CopyName(value->name, lpValueName, lpcchValueName)) return error;
+    if (LSTATUS error = CopyName(value->name, lpValueName, lpcchValueName)) {
+      // A name that does not fit still tells the value's type and size.
+      if (error == ERROR_MORE_DATA && lpType) *lpType = value->type;
+      if (error == ERROR_MORE_DATA && lpcbData) *lpcbData = DWORD(value->data.size());
+      return error;
+    }
     return CopyData(*value, lpType, lpData, lpcbData);
   });
 }
@@ -393,13 +404,17 @@ VW32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, L
 VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
                                         LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
+  if (lpSubKey[0] == L'\\') return ERROR_BAD_PATHNAME;
   Path path;
-  if (LSTATUS error = Resolve(hKey, lpSubKey, &path)) return error;
+  size_t keyDepth = 0;
+  if (LSTATUS error = Resolve(hKey, lpSubKey, &path, &keyDepth)) return error;
   if (!Writable(path)) return ERROR_ACCESS_DENIED;
   // Windows keeps at most 512 levels below a hive; the error is the layer's choice.
   if (path.size() - 1 > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   bool created = false;
   LSTATUS result = Modify([&](RegKey& root, bool* changed) -> LSTATUS {
+    // Under a deleted key nothing is made: Windows does not bring it back.
+    if (!Find(root, path, keyDepth)) return ERROR_KEY_DELETED;
     created = !Find(root, path);
     RegKey* key = &root;
     for (auto& part : path) key = key->Add(part);
@@ -425,9 +440,25 @@ LSTATUS ChangeKey(HKEY hKey, const std::function<LSTATUS(RegKey& key, bool* chan
 }
 }  // namespace
 
+namespace {
+// A text whose terminating null the size leaves out is stored with it when
+// the caller's buffer has it right after the text, as Windows does.
+DWORD WithTerminator(DWORD type, const BYTE* data, DWORD size) {
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return size;
+  const size_t chars = size / sizeof(WCHAR);
+  if (chars == 0 || !Readable(data + chars * sizeof(WCHAR), sizeof(WCHAR))) return size;
+  WCHAR last, next;
+  std::memcpy(&last, data + (chars - 1) * sizeof(WCHAR), sizeof last);
+  std::memcpy(&next, data + chars * sizeof(WCHAR), sizeof next);
+  return last != 0 && next == 0 ? DWORD((chars + 1) * sizeof(WCHAR)) : size;
+}
+}  // namespace
+
 VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                                        DWORD cbData) {
-  if (!lpData && cbData) return ERROR_NOACCESS;
+  // Data the caller's pointer does not reach is refused, not read.
+  if ((!lpData && cbData) || !Readable(lpData, cbData)) return ERROR_NOACCESS;
+  cbData = WithTerminator(dwType, lpData, cbData);
   return ChangeKey(hKey, [&](RegKey& key, bool* changed) -> LSTATUS {
     key.SetValue({lpValueName ? lpValueName : L"", dwType, std::vector<uint8_t>(lpData, lpData + cbData)});
     *changed = true;
