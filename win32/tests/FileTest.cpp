@@ -141,28 +141,17 @@ TEST_F(Files, WriteReadSeekAndSize) {
 
 // Requests on a synchronous handle to "0123456789": what they answer and
 // where they leave the file pointer and the file's size.
-BOOL ReadAt(HANDLE file, DWORD offset, DWORD count) {
+constexpr LONGLONG kAtPointer = -2, kAtEnd = -1;
+// A read of 3 bytes or a write of 4, at the file pointer or at an OVERLAPPED
+// offset (all ones: at the end).
+BOOL Io(HANDLE file, bool write, LONGLONG offset = kAtPointer) {
   OVERLAPPED ov{};
-  ov.Offset = offset;
-  char buffer[16];
-  DWORD n = 0;
-  return ReadFile(file, buffer, count, &n, &ov);
-}
-BOOL WriteAt(HANDLE file, DWORD offset, DWORD offsetHigh) {
-  OVERLAPPED ov{};
-  ov.Offset = offset;
-  ov.OffsetHigh = offsetHigh;
-  DWORD n = 0;
-  return WriteFile(file, "abcd", 4, &n, &ov);
-}
-BOOL ReadSome(HANDLE file) {
+  ov.Offset = DWORD(offset);
+  ov.OffsetHigh = DWORD(ULONGLONG(offset) >> 32);
+  OVERLAPPED* at = offset == kAtPointer ? nullptr : &ov;
   char buffer[4];
   DWORD n = 0;
-  return ReadFile(file, buffer, sizeof buffer, &n, nullptr);
-}
-BOOL WriteSome(HANDLE file) {
-  DWORD n = 0;
-  return WriteFile(file, "ab", 2, &n, nullptr);
+  return write ? WriteFile(file, "abcd", 4, &n, at) : ReadFile(file, buffer, 3, &n, at);
 }
 // A hand-made OVERLAPPED whose event is already set: waiting ends at once.
 BOOL ResultOf(HANDLE file, ULONG_PTR status) {
@@ -200,17 +189,17 @@ TEST_F(Files, RightsOffsetsAndOverlappedResultsAsOnWindows) {
     DWORD error;  // ERROR_SUCCESS: the call succeeds
     LONGLONG pointer, size;  // afterwards
   } cases[] = {
-      {"read at an offset", GENERIC_READ, [](HANDLE f) { return ReadAt(f, 2, 3); }, ERROR_SUCCESS, 5, 10},
-      {"write at an offset", GENERIC_WRITE, [](HANDLE f) { return WriteAt(f, 8, 0); }, ERROR_SUCCESS, 12, 12},
-      {"write at the end", GENERIC_WRITE, [](HANDLE f) { return WriteAt(f, ~0u, ~0u); }, ERROR_SUCCESS, 14, 14},
-      {"read past the end", GENERIC_READ, [](HANDLE f) { return ReadAt(f, 10, 3); }, ERROR_HANDLE_EOF, 10, 10},
-      {"read with write-data", FILE_WRITE_DATA, ReadSome, ERROR_ACCESS_DENIED, 0, 10},
-      {"write with write-data", FILE_WRITE_DATA, WriteSome, ERROR_SUCCESS, 2, 10},
-      {"write with append only", FILE_APPEND_DATA, WriteSome, ERROR_SUCCESS, 12, 12},
-      {"read with read-data", FILE_READ_DATA, ReadSome, ERROR_SUCCESS, 4, 10},
-      {"write with generic read", GENERIC_READ, WriteSome, ERROR_ACCESS_DENIED, 0, 10},
-      {"read with no rights", 0, ReadSome, ERROR_ACCESS_DENIED, 0, 10},
-      {"write with no rights", 0, WriteSome, ERROR_ACCESS_DENIED, 0, 10},
+      {"read at an offset", GENERIC_READ, [](HANDLE f) { return Io(f, false, 2); }, ERROR_SUCCESS, 5, 10},
+      {"write at an offset", GENERIC_WRITE, [](HANDLE f) { return Io(f, true, 8); }, ERROR_SUCCESS, 12, 12},
+      {"write at the end", GENERIC_WRITE, [](HANDLE f) { return Io(f, true, kAtEnd); }, ERROR_SUCCESS, 14, 14},
+      {"read past the end", GENERIC_READ, [](HANDLE f) { return Io(f, false, 10); }, ERROR_HANDLE_EOF, 10, 10},
+      {"read with write-data", FILE_WRITE_DATA, [](HANDLE f) { return Io(f, false); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"write with write-data", FILE_WRITE_DATA, [](HANDLE f) { return Io(f, true); }, ERROR_SUCCESS, 4, 10},
+      {"write with append only", FILE_APPEND_DATA, [](HANDLE f) { return Io(f, true); }, ERROR_SUCCESS, 14, 14},
+      {"read with read-data", FILE_READ_DATA, [](HANDLE f) { return Io(f, false); }, ERROR_SUCCESS, 3, 10},
+      {"write with generic read", GENERIC_READ, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"read with no rights", 0, [](HANDLE f) { return Io(f, false); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"write with no rights", 0, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
       {"result still pending", GENERIC_READ, [](HANDLE f) { return ResultOf(f, STATUS_PENDING); }, ERROR_SUCCESS, 0, 10},
       {"result invalid handle", GENERIC_READ, [](HANDLE f) { return ResultOf(f, kStatusInvalidHandle); },
        ERROR_INVALID_HANDLE, 0, 10},
