@@ -441,16 +441,16 @@ LSTATUS ChangeKey(HKEY hKey, const std::function<LSTATUS(RegKey& key, bool* chan
 }  // namespace
 
 namespace {
-// A text whose terminating null the size leaves out is stored with it when
-// the caller's buffer has it right after the text, as Windows does.
-DWORD WithTerminator(DWORD type, const BYTE* data, DWORD size) {
-  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return size;
+// A text whose size leaves out its terminating null is stored with one
+// added, as Windows does; nothing past the caller's size is read.
+std::vector<uint8_t> StoredData(DWORD type, const BYTE* data, DWORD size) {
+  std::vector<uint8_t> stored(data, data + size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return stored;
   const size_t chars = size / sizeof(WCHAR);
-  if (chars == 0 || !Readable(data + chars * sizeof(WCHAR), sizeof(WCHAR))) return size;
-  WCHAR last, next;
-  std::memcpy(&last, data + (chars - 1) * sizeof(WCHAR), sizeof last);
-  std::memcpy(&next, data + chars * sizeof(WCHAR), sizeof next);
-  return last != 0 && next == 0 ? DWORD((chars + 1) * sizeof(WCHAR)) : size;
+  WCHAR last = 0;
+  if (chars > 0) std::memcpy(&last, data + (chars - 1) * sizeof(WCHAR), sizeof last);
+  if (last != 0 && size % sizeof(WCHAR) == 0) stored.resize(size + sizeof(WCHAR), 0);
+  return stored;
 }
 }  // namespace
 
@@ -458,9 +458,8 @@ VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DW
                                        DWORD cbData) {
   // Data the caller's pointer does not reach is refused, not read.
   if ((!lpData && cbData) || !Readable(lpData, cbData)) return ERROR_NOACCESS;
-  cbData = WithTerminator(dwType, lpData, cbData);
   return ChangeKey(hKey, [&](RegKey& key, bool* changed) -> LSTATUS {
-    key.SetValue({lpValueName ? lpValueName : L"", dwType, std::vector<uint8_t>(lpData, lpData + cbData)});
+    key.SetValue({lpValueName ? lpValueName : L"", dwType, StoredData(dwType, lpData, cbData)});
     *changed = true;
     return ERROR_SUCCESS;
   });
