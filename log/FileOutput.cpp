@@ -6,6 +6,7 @@
 #include <time.h>
 
 #include <climits>
+#include <cstring>
 #include <cwchar>
 #include <new>
 
@@ -15,10 +16,27 @@
 namespace {
 
 const wchar_t kWritingMutexName[] = L"TKLIB_WRITING_MUTEX";
-const wchar_t kLineEnd[] = L"\r\n";
+// U+FFFD, then CR LF, in UTF-16LE.
+const BYTE kReplacedLineEnd[6] = {0xFD, 0xFF, 0x0D, 0x00, 0x0A, 0x00};
+const BYTE* const kLineEnd = kReplacedLineEnd + 2;
 
 // How long a writer waits for the writing mutex before it drops its line.
 DWORD g_writingMutexWait = 25000;
+
+bool ReadAt(HANDLE file, LONGLONG offset, BYTE* bytes, DWORD count) {
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  DWORD read = 0;
+  return SetFilePointerEx(file, at, nullptr, FILE_BEGIN) && ReadFile(file, bytes, count, &read, nullptr) &&
+         read == count;
+}
+
+void WriteAt(HANDLE file, LONGLONG offset, const BYTE* bytes, DWORD count) {
+  LARGE_INTEGER at;
+  at.QuadPart = offset;
+  DWORD written = 0;
+  if (SetFilePointerEx(file, at, nullptr, FILE_BEGIN)) WriteFile(file, bytes, count, &written, nullptr);
+}
 
 }  // namespace
 
@@ -100,7 +118,30 @@ bool FileOutput::TakeMutex() {
   // previous owner ended without releasing it): the caller goes on and
   // releases it, so that other writers are not blocked.
   DWORD result = WaitForSingleObject(writingMutex_, g_writingMutexWait);
-  return result == WAIT_OBJECT_0 || result == WAIT_ABANDONED;
+  if (result == WAIT_ABANDONED) endUnchecked_ = true;
+  if (result != WAIT_OBJECT_0 && result != WAIT_ABANDONED) return false;
+  EndCutLine();
+  return true;
+}
+
+void FileOutput::EndCutLine() {
+  if (!endUnchecked_ || file_ == INVALID_HANDLE_VALUE) return;
+  endUnchecked_ = false;
+  LARGE_INTEGER size = {};
+  if (!GetFileSizeEx(file_, &size) || size.QuadPart <= 2) return;  // nothing after the mark
+  // A lone byte of a cut unit is written over, so that later lines stay on
+  // whole units; the units before it decide whether the line is whole.
+  const LONGLONG end = size.QuadPart & ~LONGLONG(1);
+  const DWORD count = DWORD(end - 2 < 4 ? end - 2 : 4);
+  BYTE tail[4] = {};
+  if (count > 0 && !ReadAt(file_, end - count, tail, count)) return;
+  if (end == size.QuadPart && count == 4 && memcmp(tail, kLineEnd, 4) == 0) return;
+  // The first half of a pair whose second half was cut off becomes U+FFFD.
+  if (count > 0 && (tail[count - 1] & 0xFC) == 0xD8) {
+    WriteAt(file_, end - 2, kReplacedLineEnd, 6);
+  } else {
+    WriteAt(file_, end, kLineEnd, 4);
+  }
 }
 
 DWORD FileOutput::OpenMutex() {
@@ -120,6 +161,9 @@ DWORD FileOutput::OpenFile() {
   file_ = CreateFileW(name, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                       truncateOnOpen_ ? CREATE_ALWAYS : OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
   if (file_ == INVALID_HANDLE_VALUE) return GetLastError();
+  // A process that ended inside its write may have left the last line open;
+  // the first writer that holds the mutex checks.
+  endUnchecked_ = true;
   // On an existing file this rewrites its own byte-order mark.
   static const BYTE kByteOrderMark[2] = {0xFF, 0xFE};
   DWORD written = 0;
@@ -190,15 +234,16 @@ int FileOutput::Write(const wchar_t* text, int length, const LogRecord* record) 
       Close();
       return -1;
     }
+    EndCutLine();
   }
 
   LARGE_INTEGER zero = {};
   SetFilePointerEx(file_, zero, nullptr, FILE_END);
-  Utf16Bytes line(text, size_t(length > 0 ? length : 0));
-  Utf16Bytes lineEnd(kLineEnd, 2);
+  // The line and its CR LF in one write: a writer that dies cannot leave a
+  // whole line without its end.
+  Utf16Line line(text, size_t(length > 0 ? length : 0));
   DWORD written = 0;
   WriteFile(file_, line.Data(), line.Size(), &written, nullptr);
-  WriteFile(file_, lineEnd.Data(), lineEnd.Size(), &written, nullptr);
   if (record->severity == LOG_ERROR || buffered_ == 0) FlushFileBuffers(file_);
   ReleaseMutex(writingMutex_);
   return 0;

@@ -37,7 +37,14 @@ class FileOutput : public LogOutput {
   void FileName(wchar_t (&name)[259], int day, int month, int year) const;
 
  private:
+  // Waits for the writing mutex; once it is held, ends a line that a writer
+  // left without its CR LF (see EndCutLine).
   bool TakeMutex();
+  // When the end of the file is to be checked (the file was just opened, or
+  // the mutex came back abandoned: its owner may have died inside its write)
+  // and the last line has no CR LF, ends it, so that the next line starts on
+  // a line of its own.
+  void EndCutLine();
   // Opens (or creates) the file for the current open date and marks it with
   // the byte-order mark. 0 or a system error code; on failure everything is
   // closed.
@@ -54,4 +61,5 @@ class FileOutput : public LogOutput {
   int openMonth_;
   bool truncateOnOpen_ = true;
   bool datedName_ = true;
+  bool endUnchecked_ = false;
 };

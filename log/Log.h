@@ -53,8 +53,9 @@ bool LogIsEnabled(DWORD logHandle, DWORD severity, ULONGLONG instanceHandle);
 // LogFreeTime (the fixed failure text is never freed).
 char* LogMakeTime(LogRecord* record);
 void LogFreeTime(char* timeText);
-// Message formatted with Microsoft wide-printf meaning, at most 511
-// characters. Release with LogFreeMessage.
+// Message formatted with Microsoft wide-printf meaning, at most 511 UTF-16
+// units (a pair is never cut), lone surrogates shown as U+FFFD. Release with
+// LogFreeMessage.
 wchar_t* LogMakeMessage(const wchar_t* format, ...);
 wchar_t* LogMakeMessageV(const wchar_t* format, va_list args);
 void LogFreeMessage(wchar_t* message);

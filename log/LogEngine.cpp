@@ -40,6 +40,21 @@ const wchar_t* ShownSourceFile(const wchar_t* path) {
   return path;
 }
 
+// A banner's message holds at most 511 units, so no more of the command line
+// can show.
+constexpr size_t kShownCommandLine = 511;
+
+// The command line as the banners show it: CR and LF become spaces, so that an
+// argument holding a line end cannot start a line of its own in the log.
+void ShownCommandLine(wchar_t (&shown)[kShownCommandLine + 1]) {
+  const wchar_t* line = GetCommandLineW();
+  size_t i = 0;
+  for (; line && line[i] && i < kShownCommandLine; ++i) {
+    shown[i] = (line[i] == L'\r' || line[i] == L'\n') ? L' ' : line[i];
+  }
+  shown[i] = L'\0';
+}
+
 // Writes the engine's own record straight to the engine, past LogIsEnabled.
 void WriteOwnRecord(LogEngine* engine, const LogSite& site, int line, const wchar_t* format, ...) {
   va_list args;
@@ -136,7 +151,9 @@ void LogEngine::WriteBanner(const char* functionName, int line, const wchar_t* f
   wchar_t list[256];
   OutputList(list);
   const LogSite site = {"LogEngine", "( )", L".\\LogEngine", functionName};
-  WriteOwnRecord(this, site, line, format, list, GetCommandLineW());
+  wchar_t commandLine[kShownCommandLine + 1];
+  ShownCommandLine(commandLine);
+  WriteOwnRecord(this, site, line, format, list, commandLine);
 }
 
 void LogEngine::Close() {

@@ -14,10 +14,11 @@ namespace {
 int FormatInto(wchar_t* line, const wchar_t* format, ...) {
   va_list args;
   va_start(args, format);
-  int length = _vsnwprintf_s(line, kLogLineMax + 1, _TRUNCATE, format, args);
+  _vsnwprintf_s(line, kLogLineBuffer, _TRUNCATE, format, args);
   va_end(args);
-  // A cut line (or a failed one) keeps what fits, terminated.
-  return length >= 0 ? length : int(wcslen(line));
+  // A cut line (or a failed one) keeps what fits, terminated; the limit
+  // counts UTF-16 units, as the file holds them.
+  return LogFitUtf16(line, kLogLineMax);
 }
 
 }  // namespace
@@ -51,7 +52,7 @@ int LogFormatLine(wchar_t* line, DWORD detail, const LogRecord* r, const wchar_t
 
 int LogOutput::WriteRecord(const LogRecord* record, const wchar_t* severityName, int nestLevel,
                            ULONGLONG contextId) {
-  wchar_t* line = new (std::nothrow) wchar_t[kLogLineMax + 1];
+  wchar_t* line = new (std::nothrow) wchar_t[kLogLineBuffer];
   if (!line) return -1;
   int length = LogFormatLine(line, detail, record, severityName, nestLevel, contextId);
   int result = Write(line, length, record);

@@ -12,8 +12,11 @@ enum LogOutputType : DWORD {
   LOG_OUTPUT_IDE = 3,
 };
 
-// Longest line an output is given, in characters (the buffer holds one more).
+// Longest line an output is given, in UTF-16 units.
 constexpr int kLogLineMax = 4095;
+// The line buffer, in wchar_t: a line, one character more (so that a pair at
+// the cut is seen whole and left out whole) and the terminator.
+constexpr int kLogLineBuffer = kLogLineMax + 2;
 
 class LogOutput {
  public:
@@ -41,8 +44,9 @@ class LogOutput {
 };
 
 // Forms the line of one record in the format of detail level 1 to 5 into
-// line (kLogLineMax + 1 characters); any other level gives an empty line.
-// Returns the number of characters formed.
+// line (kLogLineBuffer wchar_t); any other level gives an empty line. The line
+// is valid UTF-16 (lone surrogates shown as U+FFFD) of at most kLogLineMax
+// units. Returns its length in wchar_t.
 int LogFormatLine(wchar_t* line, DWORD detail, const LogRecord* record, const wchar_t* severityName,
                   int nestLevel, ULONGLONG contextId);
 

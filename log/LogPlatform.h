@@ -1,6 +1,7 @@
-// The two places where the logging library's bytes depend on the platform:
-// the separator that ends a directory prefix, and the UTF-16LE bytes of a
-// wide text (the log file is UTF-16LE whatever the size of wchar_t).
+// The places where the logging library's bytes depend on the platform: the
+// separator that ends a directory prefix, and the UTF-16 view of a wide text
+// (the log file is UTF-16LE and its limits count UTF-16 units, whatever the
+// size of wchar_t).
 #pragma once
 
 #include <windows.h>
@@ -15,43 +16,62 @@ constexpr wchar_t kLogDirectorySeparator = L'\\';
 constexpr wchar_t kLogDirectorySeparator = L'/';
 #endif
 
+// One character of a wide text as UTF-16 sees it: the units it takes in the
+// file and the wchar_t it spans. Where wchar_t is two bytes a pair spans two;
+// elsewhere a character beyond the basic plane is one wchar_t of two units
+// (a pair written as two wchar_t is also taken as one character). A lone
+// surrogate, or a value beyond U+10FFFF, is not valid: it is shown as U+FFFD.
+struct LogUtf16Char {
+  int units;
+  int span;
+  bool valid;
+};
+
+inline LogUtf16Char LogNextUtf16Char(const wchar_t* text) {
+  const unsigned long code = static_cast<unsigned long>(text[0]);
+  const unsigned long next = code != 0 ? static_cast<unsigned long>(text[1]) : 0;
+  if (code >= 0xD800 && code <= 0xDBFF && next >= 0xDC00 && next <= 0xDFFF) return {2, 2, true};
+  if ((code >= 0xD800 && code <= 0xDFFF) || code > 0x10FFFF) return {1, 1, false};
+  return {code >= 0x10000 ? 2 : 1, 1, true};
+}
+
 // Length of a wide text in UTF-16 units, as Windows counts characters: a
 // character beyond the basic plane counts twice.
 inline int LogUtf16Length(const wchar_t* text) {
   int length = 0;
-  for (; *text; ++text) {
-    ++length;
-    if constexpr (sizeof(wchar_t) > 2) length += (static_cast<unsigned long>(*text) >> 16) != 0 ? 1 : 0;
+  for (LogUtf16Char c; *text; text += c.span) {
+    c = LogNextUtf16Char(text);
+    length += c.units;
   }
   return length;
 }
 
-// The UTF-16LE bytes of a wide text. Where wchar_t is two bytes the text is
-// already UTF-16LE and is used as it is; elsewhere it is converted, with
-// characters beyond the basic plane as surrogate pairs.
-class Utf16Bytes {
- public:
-  Utf16Bytes(const wchar_t* text, size_t length) {
-    if constexpr (sizeof(wchar_t) == 2) {
-      data_ = text;
-      size_ = DWORD(length * 2);
-    } else {
-      Convert(text, length);
-    }
+// Makes a terminated wide text valid UTF-16 of at most maxUnits units, in
+// place: each lone surrogate becomes U+FFFD, and the text ends before the
+// first character that does not fit whole, so a pair is never cut in two.
+// Returns the new length in wchar_t.
+inline int LogFitUtf16(wchar_t* text, int maxUnits) {
+  wchar_t* end = text;
+  for (int units = 0; *end;) {
+    LogUtf16Char c = LogNextUtf16Char(end);
+    if (units + c.units > maxUnits) break;
+    if (!c.valid) *end = wchar_t(0xFFFD);
+    units += c.units;
+    end += c.span;
   }
-  ~Utf16Bytes() { delete[] converted_; }
-  Utf16Bytes(const Utf16Bytes&) = delete;
-  Utf16Bytes& operator=(const Utf16Bytes&) = delete;
+  *end = L'\0';
+  return int(end - text);
+}
 
-  const void* Data() const { return data_; }
-  // Zero when the conversion buffer could not be allocated.
-  DWORD Size() const { return size_; }
-
- private:
-  void Convert(const wchar_t* text, size_t length) {
-    converted_ = new (std::nothrow) BYTE[length * 4 + 1];
-    if (!converted_) return;
-    BYTE* out = converted_;
+// The UTF-16LE bytes of a line followed by CR LF, so that the line and its
+// end reach the file in one write. Where wchar_t is two bytes the units are
+// copied; elsewhere characters beyond the basic plane become surrogate pairs.
+class Utf16Line {
+ public:
+  Utf16Line(const wchar_t* text, size_t length) {
+    bytes_ = new (std::nothrow) BYTE[length * 4 + 4];
+    if (!bytes_) return;
+    BYTE* out = bytes_;
     for (size_t i = 0; i < length; ++i) {
       unsigned long code = static_cast<unsigned long>(text[i]);
       if (code > 0x10FFFF) code = 0xFFFD;
@@ -62,16 +82,24 @@ class Utf16Bytes {
       }
       out = Put(out, code);
     }
-    data_ = converted_;
-    size_ = DWORD(out - converted_);
+    out = Put(Put(out, L'\r'), L'\n');
+    size_ = DWORD(out - bytes_);
   }
+  ~Utf16Line() { delete[] bytes_; }
+  Utf16Line(const Utf16Line&) = delete;
+  Utf16Line& operator=(const Utf16Line&) = delete;
+
+  const void* Data() const { return bytes_; }
+  // Zero when the buffer could not be allocated.
+  DWORD Size() const { return size_; }
+
+ private:
   static BYTE* Put(BYTE* out, unsigned long unit) {
     out[0] = BYTE(unit & 0xFF);
     out[1] = BYTE((unit >> 8) & 0xFF);
     return out + 2;
   }
 
-  const void* data_ = nullptr;
+  BYTE* bytes_ = nullptr;
   DWORD size_ = 0;
-  BYTE* converted_ = nullptr;
 };

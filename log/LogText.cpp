@@ -7,6 +7,7 @@
 #include <new>
 
 #include "Log.h"
+#include "LogPlatform.h"
 #include "LogRecordText.h"
 
 namespace {
@@ -51,10 +52,13 @@ void LogFreeTime(char* timeText) {
 }
 
 wchar_t* LogMakeMessageV(const wchar_t* format, va_list args) {
-  wchar_t* message = new (std::nothrow) wchar_t[kMessageSize];
+  // One wchar_t more than a message keeps, so that a pair at the cut is seen
+  // whole and left out whole.
+  wchar_t* message = new (std::nothrow) wchar_t[kMessageSize + 1];
   if (!message) return kMessageFailure;
-  // Longer results are cut to 511 characters.
-  if (_vsnwprintf_s(message, kMessageSize, _TRUNCATE, format, args) < 0) message[kMessageSize - 1] = L'\0';
+  if (_vsnwprintf_s(message, kMessageSize + 1, _TRUNCATE, format, args) < 0) message[kMessageSize] = L'\0';
+  // Longer results are cut to 511 UTF-16 units; lone surrogates become U+FFFD.
+  LogFitUtf16(message, kMessageSize - 1);
   return message;
 }
 

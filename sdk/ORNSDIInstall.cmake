@@ -12,8 +12,19 @@ install(TARGETS ornsdi EXPORT ORNSDITargets COMPONENT ORNSDI
 install(FILES ORNSDI.h DESTINATION ${CMAKE_INSTALL_INCLUDEDIR} COMPONENT ORNSDI)
 install(EXPORT ORNSDITargets NAMESPACE ORNSDI:: DESTINATION ${ORNSDI_CMAKE_DIR} COMPONENT ORNSDI)
 if(NOT VANTREL_WINDOWS)
-  # On Linux libornsdi runs on the Win32 layer, installed next to it.
+  # On Linux libornsdi runs on the Win32 layer, installed next to it, and the
+  # simulated card's driver module goes into the layer's driver folder, so that
+  # VANTREL_SIMCARD gives an installed program a card. The card is configured
+  # after this folder: its rules are added once every folder is.
   install(TARGETS vwin32 COMPONENT ORNSDI LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+  function(_ornsdi_install_simcard)
+    if(TARGET vantrel_simcard_driver)
+      install(TARGETS vantrel_simcard COMPONENT ORNSDI LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR})
+      install(TARGETS vantrel_simcard_driver COMPONENT ORNSDI
+        LIBRARY DESTINATION ${CMAKE_INSTALL_LIBDIR}/vwin32-drivers)
+    endif()
+  endfunction()
+  cmake_language(DEFER DIRECTORY "${CMAKE_SOURCE_DIR}" CALL _ornsdi_install_simcard)
 endif()
 
 configure_package_config_file(ORNSDIConfig.cmake.in ${CMAKE_CURRENT_BINARY_DIR}/ORNSDIConfig.cmake

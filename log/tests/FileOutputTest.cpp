@@ -6,24 +6,20 @@
 #include <thread>
 
 #include "FileOutput.h"
-#include "LogEngine.h"
 #include "LogTestSupport.h"
 #include "TestSupport.h"
 
 namespace {
 
-LogRecord Dated(int day, int month, int year) {
-  LogRecord record = TestRecord(LOG_NOTICE);
-  record.day = day;
-  record.month = month;
-  record.year = year;
-  return record;
-}
-
+// A "NOTICE" record dated today (the date of TestRecord is past).
 LogRecord Today() {
   std::time_t now = std::time(nullptr);
   const std::tm* local = std::localtime(&now);
-  return Dated(local->tm_mday, local->tm_mon + 1, local->tm_year + 1900);
+  LogRecord record = TestRecord(LOG_NOTICE);
+  record.day = local->tm_mday;
+  record.month = local->tm_mon + 1;
+  record.year = local->tm_year + 1900;
+  return record;
 }
 
 // The engine's file output, as the start-up code makes it, opened.
@@ -33,65 +29,82 @@ std::unique_ptr<FileOutput> Opened(const TempFolder& folder) {
   return output;
 }
 
-TEST(FileOutput, NewFileHoldsTheMarkTheBannersAndWholeLines) {
-  TempFolder folder;
-  const DWORD handle = LogFourCC("FILE");
-  ASSERT_TRUE(LogRegisterEngine(handle));
-  ASSERT_EQ(LogOpen(handle, L"ORNSDI", folder.Prefix().c_str(), 0, 3, 0), 0);
-  LogFindEngine(handle)->RecomputeMinThreshold();  // as the start-up code does
-  LogReport(handle, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
-  LogRelease(handle);
-
-  LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
-  EXPECT_TRUE(text.byteOrderMark);
-  EXPECT_TRUE(text.endsWithLineEnd);
-  const std::wstring banner = L"F=.\\LogEngine,LogEngine::";
-  EXPECT_EQ(text.lines,
-            (Lines{banner + L"Initialize,107; SV=MANDATORY; CD=0; MSG=" + BannerMessage(true, L"File_Output"),
-                   L"F=.\\ORNSDI_grab,ORNSDI_GetDMAAccess,54; SV=ERROR; CD=1; MSG=hGrabber is NULL",
-                   banner + L"Close,49; SV=MANDATORY; CD=0; MSG=" + BannerMessage(false, L"File_Output")}));
-}
-
-TEST(FileOutput, ExistingFileIsKeptAndOnlyARecordOfAnotherDateReopensIt) {
-  for (bool otherDate : {false, true}) {
+// Whatever the file holds when a writer takes the mutex, and whatever the
+// record holds, the writer's line starts on a line of its own, ends with its
+// CR LF and is valid UTF-16 within the limits, counted in UTF-16 units. An
+// existing file is kept; opening writes its mark, and only a record of
+// another date reopens it.
+TEST(FileOutput, EachLineIsWholeValidUtf16WhateverTheFileOrTheRecordHolds) {
+  using namespace std::string_literals;
+  auto repeat = [](size_t n, std::wstring_view text) { std::wstring r; while (n-- > 0) r += text; return r; };
+  const std::wstring pair = {wchar_t(0xD83D), wchar_t(0xDE00)}, fffd = {wchar_t(0xFFFD)}, smiley = L"\U0001F600";
+  // What comes before the line: nothing; a file with `bytes` after a spoiled
+  // mark, made before the output opens it (and a record of another date); a
+  // writer that took the mutex, appended `bytes` and ended owning it, before
+  // the line or after it (the line is dropped).
+  enum Before { kNothing, kOldFile, kOldFileOtherDate, kDeadWriter, kLiveWriter };
+  // `made`: the message is made by LogMakeMessage, or used as it is.
+  struct Case { const char* name; Before before; std::string bytes; std::wstring message; bool made; Lines lines; };
+  const Case cases[] = {
+      {"died before its CR LF", kDeadWriter, "c\0u\0t\0"s, L"next", true, {L"cut", L"NOTICE: 1; next"}},
+      {"died after a whole line", kDeadWriter, "w\0\r\0\n\0"s, L"next", true, {L"w", L"NOTICE: 1; next"}},
+      {"died after an odd byte", kDeadWriter, "c\0u\0t\0x"s, L"next", true, {L"cut", L"NOTICE: 1; next"}},
+      {"died inside a pair", kDeadWriter, "c\0u\0t\0\x3D\xD8"s, L"next", true, {L"cut" + fffd, L"NOTICE: 1; next"}},
+      {"held the mutex too long", kLiveWriter, "", L"dropped", true, {}},
+      {"old file", kOldFile, "o\0l\0d\0\r\0\n\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
+      {"old file without its last CR LF", kOldFile, "o\0l\0d\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
+      {"record of another date", kOldFileOtherDate, "o\0l\0d\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
+      {"message cut at 511", kNothing, "", repeat(600, L"y"), true, {L"NOTICE: 1; " + repeat(511, L"y")}},
+      {"message cut before a pair", kNothing, "", repeat(300, smiley), true, {L"NOTICE: 1; " + repeat(255, pair)}},
+      {"line cut at 4095", kNothing, "", repeat(5000, L"x"), false, {L"NOTICE: 1; " + repeat(4084, L"x")}},
+      {"line cut before a pair", kNothing, "", L"a" + repeat(3000, smiley), false,
+       {L"NOTICE: 1; a" + repeat(2041, pair)}},
+      {"lone surrogates", kNothing, "", L"\xDC00 a\xD800", true, {L"NOTICE: 1; " + fffd + L" a" + fffd}},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.name);
     TempFolder folder;
-    std::ofstream(folder.path / "ORNSDI.txt", std::ios::binary) << std::string("ABo\0l\0d\0\r\0\n\0", 12);
+    const auto file = folder.path / "ORNSDI.txt";
+    if (c.before == kOldFile || c.before == kOldFileOtherDate) std::ofstream(file, std::ios::binary) << "AB" << c.bytes;
     auto output = Opened(folder);
-    EXPECT_TRUE(ReadLogFile(folder.path / "ORNSDI.txt").byteOrderMark) << "opening rewrites the mark";
+    output->detail = 1;
+    EXPECT_TRUE(ReadLogFile(file).byteOrderMark) << "opening writes the mark";
     // Spoil the mark again behind the output's back: only a reopen rewrites it.
-    std::fstream(folder.path / "ORNSDI.txt", std::ios::in | std::ios::out | std::ios::binary) << "AB";
-    LogRecord record = otherDate ? Dated(1, 1, 2001) : Today();
-    EXPECT_EQ(output->Write(L"new", 3, &record), 0);
+    std::fstream(file, std::ios::in | std::ios::out | std::ios::binary) << "AB";
+    std::promise<void> taken, release;
+    std::thread owner;
+    if (c.before == kDeadWriter || c.before == kLiveWriter) {
+      owner = std::thread([&] {
+        HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"TKLIB_WRITING_MUTEX");
+        WaitForSingleObject(mutex, INFINITE);
+        std::ofstream(file, std::ios::binary | std::ios::app) << c.bytes;
+        taken.set_value();
+        if (c.before == kLiveWriter) release.get_future().wait();
+        CloseHandle(mutex);  // the thread ends owning the mutex
+      });
+      taken.get_future().wait();
+      if (c.before == kDeadWriter) owner.join();
+    }
+    wchar_t* made = c.made ? LogMakeMessage(L"%s", c.message.c_str()) : nullptr;
+    LogRecord record = c.before == kOldFileOtherDate ? TestRecord(LOG_NOTICE) : Today();
+    record.message = made ? made : c.message.c_str();
+    LogSetWritingMutexWait(c.before == kLiveWriter ? 50 : 25000);
+    EXPECT_EQ(output->WriteRecord(&record, L"NOTICE", 0, 0), 0);
+    LogSetWritingMutexWait(25000);
+    LogFreeMessage(made);
+    release.set_value();
+    if (owner.joinable()) owner.join();
+    // Another thread can take the mutex after it: the writer released it.
+    record.message = L"after";
+    std::thread([&] { EXPECT_EQ(output->WriteRecord(&record, L"NOTICE", 0, 0), 0); }).join();
     output.reset();
-    LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
-    EXPECT_EQ(text.byteOrderMark, otherDate);
-    EXPECT_EQ(text.lines, (Lines{L"old", L"new"}));
+    LogFileText text = ReadLogFile(file);
+    EXPECT_TRUE(text.endsWithLineEnd);
+    EXPECT_EQ(text.byteOrderMark, c.before == kOldFileOtherDate);
+    Lines lines = c.lines;
+    lines.push_back(L"NOTICE: 1; after");
+    EXPECT_EQ(text.lines, lines);
   }
-}
-
-TEST(FileOutput, AHeldMutexDropsTheLineAndAnAbandonedOneIsTakenOver) {
-  TempFolder folder;
-  auto output = Opened(folder);
-  LogRecord record = Today();
-  std::promise<void> held, release;
-  std::thread holder([&] {
-    HANDLE mutex = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, L"TKLIB_WRITING_MUTEX");
-    WaitForSingleObject(mutex, INFINITE);
-    held.set_value();
-    release.get_future().wait();
-    CloseHandle(mutex);  // the thread ends owning it
-  });
-  held.get_future().wait();
-  LogSetWritingMutexWait(50);
-  EXPECT_EQ(output->Write(L"dropped", 7, &record), 0);
-  release.set_value();
-  holder.join();
-  LogSetWritingMutexWait(2000);
-  EXPECT_EQ(output->Write(L"taken over", 10, &record), 0);
-  std::thread([&] { EXPECT_EQ(output->Write(L"other thread", 12, &record), 0); }).join();
-  LogSetWritingMutexWait(25000);
-  output.reset();
-  EXPECT_EQ(ReadLogFile(folder.path / "ORNSDI.txt").lines, (Lines{L"taken over", L"other thread"}));
 }
 
 }  // namespace

@@ -35,7 +35,7 @@ TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   const std::string prefix = folder.path.string() + "/";
   std::vector<pid_t> writers;
   for (const char* tag : {"A", "B"}) {
-    const char* argv[] = {LOG_WRITER, prefix.c_str(), tag, "2000", nullptr};
+    const char* argv[] = {LOG_WRITER, prefix.c_str(), tag, "2000", "x\r\ny", nullptr};
     ASSERT_EQ(posix_spawn(&writers.emplace_back(), LOG_WRITER, nullptr, nullptr, const_cast<char**>(argv), environ), 0);
   }
   for (pid_t pid : writers) {

@@ -1,6 +1,7 @@
 // Writes lines to the log file of a directory through its own engine, as one
 // of several processes that share the file.
-// Usage: log_writer <directory prefix> <tag> <count>
+// Usage: log_writer <directory prefix> <tag> <count> [<argument shown only in
+// the banners' command line>...]
 #include <windows.h>
 
 #include <cstdlib>
@@ -11,7 +12,7 @@
 #include "LogEngine.h"
 
 int main(int argc, char** argv) {
-  if (argc != 4) return 2;
+  if (argc < 4) return 2;
   std::wstring directory(argv[1], argv[1] + strlen(argv[1]));
   const LogSite site = {"Writer", "ORNSDI", L".\\LogWriter", "main"};
   if (!LogRegisterEngine(LOG_HANDLE_ORNX) ||

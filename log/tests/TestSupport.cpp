@@ -96,7 +96,7 @@ std::map<std::wstring, int> WriterLineKinds(const fs::path& folder) {
   const std::wregex whole(
       LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=[0-9.: ]+; MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
       LR"(SV=NOTICE; CD=\3; MSG=writer ([AB]) line \3|LogEngine,\( \); F=\.\\LogEngine,LogEngine::)"
-      LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .*))");
+      LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .* "?x  y"?))");
   std::map<std::wstring, int> kinds;
   for (const auto& line : text.lines) {
     std::wsmatch parts;

@@ -103,5 +103,6 @@ void ExpectDebuggerTexts(const std::function<std::wstring()>& run, const std::ws
 
 // The lines of a file written by log_writer processes, by kind: the writer's
 // tag for a whole writer line, "Initialize,107" or "Close,49" for a banner, ""
-// for anything else (a torn or mixed line). Also expects the mark and a last CR LF.
+// for anything else (a torn or mixed line). The writers' last argument holds
+// CR LF, which the banners show as two spaces. Also expects the mark and a last CR LF.
 std::map<std::wstring, int> WriterLineKinds(const std::filesystem::path& folder);

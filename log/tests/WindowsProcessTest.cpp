@@ -81,7 +81,7 @@ TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   PROCESS_INFORMATION writers[2];
   HANDLE processes[2];
   for (int i = 0; i < 2; ++i) {
-    writers[i] = Start(Argument(L"" LOG_WRITER) + L" " + Argument(folder.Prefix()) + (i ? L" B" : L" A") + L" 3000");
+    writers[i] = Start(Argument(L"" LOG_WRITER) + L" " + Argument(folder.Prefix()) + (i ? L" B" : L" A") + L" 3000 \"x\r\ny\"");
     processes[i] = writers[i].hProcess;
   }
   ASSERT_EQ(WaitForMultipleObjects(2, processes, TRUE, INFINITE), WAIT_OBJECT_0);

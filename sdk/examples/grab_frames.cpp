@@ -2,6 +2,7 @@
 // library: opens the card, shows the camera status, takes DMA access, grabs
 // for a few seconds (first argument, default 2), counts the frames and stops.
 // Exit status: 0 frames arrived, 1 grabbing failed, 2 no card.
+// On Linux, VANTREL_SIMCARD=1080p60 (for example) gives it a simulated card.
 #include <ORNSDI.h>
 
 #include <atomic>

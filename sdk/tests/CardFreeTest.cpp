@@ -7,58 +7,24 @@
 #include <gtest/gtest.h>
 
 #include <cstring>
-#include <memory>
 #include <string>
 #include <vector>
 
+#include "LogCapture.h"
 #include "LogEngine.h"
 #include "ORNSDI.h"
 
 namespace {
 
-struct Report {
-  std::string module, function;
-  DWORD severity;
-  int code;
-  std::wstring message;
-};
-
-// Keeps every record the library writes under "ORNX".
-class Recorder : public LogOutput {
- public:
-  explicit Recorder(std::shared_ptr<std::vector<Report>> reports)
-      : LogOutput(L"Recorder", LOG_OUTPUT_SYSTEM, 0), reports_(std::move(reports)) {
-    detail = 1;
-  }
-  int Open() override { return 0; }
-  void Close() override {}
-  int Write(const wchar_t*, int, const LogRecord* r) override {
-    reports_->push_back({r->moduleName, r->functionName, r->severity, r->code, r->message});
-    return 0;
-  }
-
- private:
-  std::shared_ptr<std::vector<Report>> reports_;
-};
-
 class CardFree : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(LogRegisterEngine(LOG_HANDLE_ORNX));
-    LogEngine* engine = LogFindEngine(LOG_HANDLE_ORNX);
-    engine->outputs.Append(new Recorder(reports));
-    engine->RecomputeMinThreshold();
-  }
-  void TearDown() override { LogRelease(LOG_HANDLE_ORNX); }
-
-  std::shared_ptr<std::vector<Report>> reports = std::make_shared<std::vector<Report>>();
+  LogCapture log_{1};  // what a default log shows: no traces
 };
 
 TEST_F(CardFree, InitFindsNothingAndSaysSoOnceAsAWarning) {
   EXPECT_EQ(ORNSDI_Init(), nullptr);
-  ASSERT_EQ(reports->size(), 1u);
-  const Report& report = reports->front();
-  EXPECT_EQ(report.message, L"No devices present!");
+  ASSERT_EQ(log_.Messages(), std::vector<std::wstring>{L"No devices present!"});
+  const LogEntry report = log_.One(L"No devices present!");
   EXPECT_EQ(report.severity, DWORD(LOG_WARNING));
   EXPECT_EQ(report.code, 3);
   EXPECT_EQ(report.function, "CDeviceEnumerator::CDeviceEnumerator");
@@ -77,9 +43,9 @@ TEST_F(CardFree, OpeningAPathWithoutDeviceFailsWithTheSystemsError) {
   std::memcpy(detail->DevicePath, path.c_str(), (path.size() + 1) * sizeof(wchar_t));
 
   EXPECT_EQ(ORNSDI_InitByHandle(detail), nullptr);
-  ASSERT_EQ(reports->size(), 1u);
-  const Report& report = reports->front();
-  EXPECT_EQ(report.message, L"CreateFile(" + path + L") failed. GetLastError=2(0x2)");
+  const std::wstring message = L"CreateFile(" + path + L") failed. GetLastError=2(0x2)";
+  ASSERT_EQ(log_.Messages(), std::vector<std::wstring>{message});
+  const LogEntry report = log_.One(message);
   EXPECT_EQ(report.severity, DWORD(LOG_ERROR));
   EXPECT_EQ(report.code, int(LogFourCC("OPEN")));
   EXPECT_EQ(report.function, "ORNSDI_GIS::OpenCard");

@@ -10,23 +10,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class GrabHazardTest;
-struct Hazard {
-  const char* name;
-  void (GrabHazardTest::*run)();
-};
-void PrintTo(const Hazard& hazard, std::ostream* out) { *out << hazard.name; }
-
-class GrabHazardTest : public OpenCardTest, public testing::WithParamInterface<Hazard> {
- public:
-  void HeldBufferOutlivesRemovalAndArrival();
-  void FailedQueueLeavesNothingQueued();
-  void DoneFromTheCallbackIsRefused();
-  void RefusedStopLeavesTenBuffers();
-  void ReleasingAccessEndsTheGrab();
-  void SizeChangedWhileAwayEndsTheGrab();
-  void SignalBackInAnotherSizeEndsTheGrab();
-
+class GrabHazardTest : public OpenCardTest {
  protected:
   ORNSDI_Channel& Channel() { return session_->Channel(); }
   // The grab thread waits on a lock the driver holds (no signal, no frame):
@@ -43,7 +27,7 @@ uint64_t Checksum(const ORNSDI_FrameInfo& frame) {
   return sum;
 }
 
-void GrabHazardTest::HeldBufferOutlivesRemovalAndArrival() {
+TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   Sim().SetVideoMode(vsim::VideoMode::HD720p60);
   FrameSink sink(&Channel());
   HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
@@ -78,7 +62,7 @@ void GrabHazardTest::HeldBufferOutlivesRemovalAndArrival() {
   CloseHandle(release);
 }
 
-void GrabHazardTest::FailedQueueLeavesNothingQueued() {
+TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
   FrameSink failed(&Channel()), sink(&Channel());
   Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 1);
   EXPECT_EQ(StartGrab(session_, failed), ORNSDI_ERR_FAILED);
@@ -92,7 +76,7 @@ void GrabHazardTest::FailedQueueLeavesNothingQueued() {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
-void GrabHazardTest::DoneFromTheCallbackIsRefused() {
+TEST_F(GrabHazardTest, DoneFromTheCallbackIsRefused) {
   FrameSink sink(&Channel());
   std::atomic<bool> returned{false};
   std::atomic<uint32_t> done{0}, start{0};
@@ -115,7 +99,7 @@ void GrabHazardTest::DoneFromTheCallbackIsRefused() {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
-void GrabHazardTest::RefusedStopLeavesTenBuffers() {
+TEST_F(GrabHazardTest, RefusedStopLeavesTenBuffers) {
   FrameSink first(&Channel()), second(&Channel());
   ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
   ASSERT_TRUE(first.WaitFor(0, 3));
@@ -134,7 +118,7 @@ void GrabHazardTest::RefusedStopLeavesTenBuffers() {
   EXPECT_EQ(buffers.size(), 10u);
 }
 
-void GrabHazardTest::ReleasingAccessEndsTheGrab() {
+TEST_F(GrabHazardTest, ReleasingAccessEndsTheGrab) {
   FrameSink sink(&Channel());
   ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
   ASSERT_TRUE(sink.WaitFor(0, 3));
@@ -146,7 +130,7 @@ void GrabHazardTest::ReleasingAccessEndsTheGrab() {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
-void GrabHazardTest::SizeChangedWhileAwayEndsTheGrab() {
+TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
   FrameSink sink(&Channel());
   ORNSDI_CameraData camera{};
   ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
@@ -168,7 +152,7 @@ void GrabHazardTest::SizeChangedWhileAwayEndsTheGrab() {
   EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
 }
 
-void GrabHazardTest::SignalBackInAnotherSizeEndsTheGrab() {
+TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
   FrameSink sink(&Channel()), again(&Channel());
   ORNSDI_CameraData camera{};
   ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
@@ -193,16 +177,5 @@ void GrabHazardTest::SignalBackInAnotherSizeEndsTheGrab() {
   EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
-
-TEST_P(GrabHazardTest, CallbackAndRingStaySafe) { (this->*GetParam().run)(); }
-
-#define HAZARD(name) Hazard{#name, &GrabHazardTest::name}
-INSTANTIATE_TEST_SUITE_P(Grab, GrabHazardTest,
-                         testing::Values(HAZARD(HeldBufferOutlivesRemovalAndArrival),
-                                         HAZARD(FailedQueueLeavesNothingQueued),
-                                         HAZARD(DoneFromTheCallbackIsRefused), HAZARD(RefusedStopLeavesTenBuffers),
-                                         HAZARD(ReleasingAccessEndsTheGrab), HAZARD(SizeChangedWhileAwayEndsTheGrab),
-                                         HAZARD(SignalBackInAnotherSizeEndsTheGrab)),
-                         [](const testing::TestParamInfo<Hazard>& info) { return std::string(info.param.name); });
 
 }  // namespace

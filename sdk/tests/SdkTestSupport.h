@@ -17,42 +17,14 @@
 #include <vector>
 
 #include "Log.h"
+#include "LogCapture.h"
 #include "ORNSDI.h"
 #include "ORNSDI_GIS.h"
 #include "SimCard.h"
 
-struct LogEntry {
-  std::string module, library, function;
-  std::wstring source, message;
-  DWORD severity;
-  int code;
-};
-
-// Every record the library writes under "ORNX", at every severity, while it
-// lives (it registers the engine with a capturing output and releases it).
-class LogCapture {
- public:
-  LogCapture();
-  ~LogCapture();
-  // The one record with this message (a failure if there is not exactly one).
-  LogEntry One(const std::wstring& message) const;
-  size_t Count(const std::wstring& message) const;
-  std::vector<std::wstring> Messages() const;
-  // Waits until `count` records carry this message; false if that never
-  // happens (the guard is long: it only turns a hang into a failure).
-  bool WaitFor(const std::wstring& message, size_t count = 1);
-  void Clear();
-
-  struct Shared {
-    mutable std::mutex lock;
-    std::condition_variable changed;
-    std::vector<LogEntry> entries;
-    std::map<std::wstring, size_t> counts;  // records per message
-  };
-
- private:
-  std::shared_ptr<Shared> shared_;
-};
+// Polls until `condition` holds; false if it never does within `guard` (a hang).
+bool WaitUntil(const std::function<bool()>& condition,
+               std::chrono::milliseconds guard = std::chrono::seconds(60));
 
 // The simulated card (one unless a test asks for more) and the log capture.
 class SimTest : public ::testing::Test {
@@ -62,7 +34,11 @@ class SimTest : public ::testing::Test {
   void TearDown() override { vsim::Simulator::Stop(); }
   vsim::Simulator& Sim() { return *sim_; }
   // Opens the first card; the test fails when none opens.
-  ORNSDI_GIS* Open();
+  ORNSDI_GIS* Open() {
+    ORNSDI_HANDLE session = ORNSDI_Init();
+    EXPECT_NE(session, nullptr) << "no card opened";
+    return static_cast<ORNSDI_GIS*>(session);
+  }
 
   LogCapture log_;
 
@@ -71,18 +47,26 @@ class SimTest : public ::testing::Test {
   vsim::Simulator* sim_ = nullptr;
 };
 
-// A free-running card, opened with DMA access taken; ended after the test.
-class OpenCardTest : public SimTest {
+// A session on the card, ended after the test.
+class SessionOpenTest : public SimTest {
  protected:
   void SetUp() override;
   void TearDown() override;
+
+  ORNSDI_GIS* session_ = nullptr;
+};
+
+// A free-running card, opened with DMA access taken; ended after the test.
+class OpenCardTest : public SessionOpenTest {
+ protected:
+  void SetUp() override;
   // The grab threads have ended (they leave the channel alone from then on).
-  bool ThreadsEnded();
+  bool ThreadsEnded() {
+    return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
+  }
   // The card goes, or comes back, and the session's callback has finished.
   void Remove();
   void Insert();
-
-  ORNSDI_GIS* session_ = nullptr;
 };
 
 // Ends a session at the end of a scope.
@@ -107,7 +91,10 @@ class FrameSink {
   static void Callback(void* context, ORNSDI_FrameInfo* info);
   // Waits until `count` calls with this status arrived (see LogCapture::WaitFor).
   bool WaitFor(uint32_t status, size_t count);
-  std::vector<Frame> Frames() const;
+  std::vector<Frame> Frames() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return frames_;
+  }
   size_t Count(uint32_t status) const;
   int Overlaps() const { return overlaps_.load(); }
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
@@ -121,10 +108,6 @@ class FrameSink {
   std::atomic<int> inside_{0}, overlaps_{0};
   std::atomic<bool> first_{true};
 };
-
-// Polls until `condition` holds; false if it never does within `guard` (a hang).
-bool WaitUntil(const std::function<bool()>& condition,
-               std::chrono::milliseconds guard = std::chrono::seconds(60));
 
 // Starts a grab on an opened session with DMA access; returns its status.
 uint32_t StartGrab(ORNSDI_GIS* session, FrameSink& sink, ORNSDI_CameraData* camera = nullptr);

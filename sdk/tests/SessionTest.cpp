@@ -9,7 +9,7 @@
 
 namespace {
 
-using SessionTest = SimTest;
+using SessionTest = SessionOpenTest;
 
 constexpr uint32_t kVideoSize = VTXCTL_GET_VIDEO_SIZE;
 
@@ -20,11 +20,9 @@ DWORD VideoSizeRequest(ORNSDI_GIS* session) {
 }
 
 TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
-  SessionGuard guard{Open()};
-  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
   Sim().FailRequest(kVideoSize, 0x1234);
   log_.Clear();
-  EXPECT_EQ(VideoSizeRequest(session), 0xFF340000u);
+  EXPECT_EQ(VideoSizeRequest(session_), 0xFF340000u);
   LogEntry line = log_.One(L"DeviceIOCtl(0xCE3220C0) returned with result=52(0x00000034).");
   EXPECT_EQ(log_.Messages().size(), 1u);
   EXPECT_EQ(line.code, int(LogFourCC("IOFR")));
@@ -33,28 +31,24 @@ TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
   EXPECT_EQ(line.source, L".\\ORNSDI_ioctl");
   // A public call that sends the request returns the failure flag.
   ORNSDI_CameraStatus status{};
-  EXPECT_EQ(ORNSDI_GetCameraStatus(session, 0, &status), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_ERR_FAILED);
   Sim().FailRequest(kVideoSize, 0);
-  EXPECT_EQ(VideoSizeRequest(session), 0u);
+  EXPECT_EQ(VideoSizeRequest(session_), 0u);
 }
 
 TEST_F(SessionTest, StoppingSessionRefusesRequestsWith995) {
-  SessionGuard guard{Open()};
-  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
-  SetEvent(session->stopCardEvent);
+  SetEvent(session_->stopCardEvent);
   log_.Clear();
-  EXPECT_EQ(VideoSizeRequest(session), 0xFF0003E3u);
+  EXPECT_EQ(VideoSizeRequest(session_), 0xFF0003E3u);
   EXPECT_EQ(log_.One(L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3).").code, int(LogFourCC("IOFA")));
   EXPECT_EQ(log_.Messages().size(), 1u);
-  ResetEvent(session->stopCardEvent);
-  EXPECT_EQ(VideoSizeRequest(session), 0u);
+  ResetEvent(session_->stopCardEvent);
+  EXPECT_EQ(VideoSizeRequest(session_), 0u);
 }
 
 // Each check fails with 1 and one ERROR line with code 1, in a fixed order:
 // port, then session, then output pointer.
 TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
-  SessionGuard guard{Open()};
-  ORNSDI_HANDLE s = guard.handle;
   struct Case {
     const char* function;
     std::function<uint32_t()> call;
@@ -64,15 +58,17 @@ TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
       {"ORNSDI_Done", [] { return ORNSDI_Done(nullptr); }, L"hGrabber is NULL"},
       {"ORNSDI_GetCameraStatus", [] { return ORNSDI_GetCameraStatus(nullptr, 1, nullptr); }, L"Invalid port 1"},
       {"ORNSDI_GetCameraStatus", [] { return ORNSDI_GetCameraStatus(nullptr, 0, nullptr); }, L"hGrabber is NULL"},
-      {"ORNSDI_GetCameraStatus", [s] { return ORNSDI_GetCameraStatus(s, 0, nullptr); }, L"pCameraStatus is NULL"},
-      {"ORNSDI_IsCameraConnected", [s] { return ORNSDI_IsCameraConnected(s, 0, nullptr); }, L"pConnected is NULL"},
-      {"ORNSDI_GetGrabStat", [s] { return ORNSDI_GetGrabStat(s, 2, nullptr); }, L"Invalid port 2"},
-      {"ORNSDI_GetGrabStat", [s] { return ORNSDI_GetGrabStat(s, 0, nullptr); }, L"pGrabStat is NULL"},
+      {"ORNSDI_GetCameraStatus", [this] { return ORNSDI_GetCameraStatus(session_, 0, nullptr); },
+       L"pCameraStatus is NULL"},
+      {"ORNSDI_IsCameraConnected", [this] { return ORNSDI_IsCameraConnected(session_, 0, nullptr); },
+       L"pConnected is NULL"},
+      {"ORNSDI_GetGrabStat", [this] { return ORNSDI_GetGrabStat(session_, 2, nullptr); }, L"Invalid port 2"},
+      {"ORNSDI_GetGrabStat", [this] { return ORNSDI_GetGrabStat(session_, 0, nullptr); }, L"pGrabStat is NULL"},
       {"ORNSDI_GetDMAAccess", [] { return ORNSDI_GetDMAAccess(nullptr, 0); }, L"hGrabber is NULL"},
       {"ORNSDI_ReleaseDMAAccess", [] { return ORNSDI_ReleaseDMAAccess(nullptr, 1); }, L"Invalid port 1"},
       {"ORNSDI_StartGrab", [] { return ORNSDI_StartGrab(nullptr, 0, 0, nullptr, nullptr, nullptr); },
        L"hGrabber is NULL"},
-      {"ORNSDI_StopGrab", [s] { return ORNSDI_StopGrab(s, 1); }, L"Invalid port 1"},
+      {"ORNSDI_StopGrab", [this] { return ORNSDI_StopGrab(session_, 1); }, L"Invalid port 1"},
       {"ORNSDI_EnumNext", [] { return ORNSDI_EnumNext(nullptr, nullptr); }, L"hDevEnum is NULL"},
       {"noexp_ORNSDI_ReadI2C", [] { return noexp_ORNSDI_ReadI2C(nullptr, 0, 34, nullptr); }, L"hGrabber is NULL"},
   };

@@ -5,14 +5,13 @@
 
 namespace {
 
-using CameraStatusTest = SimTest;
-using DmaAccessTest = SimTest;
+using CameraStatusTest = SessionOpenTest;
+using DmaAccessTest = SessionOpenTest;
 
 constexpr int kBit13 = VTX_REG34_RATE_24_FAMILY;
 constexpr int kInterlaced = VTX_REG34_INTERLACED;
 
 TEST_F(CameraStatusTest, FrameRateRoundsToTheNearestStandardRate) {
-  SessionGuard guard{Open()};
   struct Case {
     int measured, reg34, rate;
   } const cases[] = {
@@ -24,17 +23,16 @@ TEST_F(CameraStatusTest, FrameRateRoundsToTheNearestStandardRate) {
     Sim().SetMeasuredFps(c.measured);
     Sim().SetRegister34(c.reg34);
     ORNSDI_CameraStatus status{};
-    ASSERT_EQ(ORNSDI_GetCameraStatus(guard.handle, 0, &status), ORNSDI_OK);
+    ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
     EXPECT_EQ(status.frameRate, c.rate);
     EXPECT_EQ(status.interlaced, (c.reg34 & kInterlaced) ? 1u : 0u);
   }
 }
 
 TEST_F(CameraStatusTest, StatusDescribesTheVideoAndTheCamera) {
-  SessionGuard guard{Open()};
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
   ORNSDI_CameraStatus status{};
-  ASSERT_EQ(ORNSDI_GetCameraStatus(guard.handle, 0, &status), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
   EXPECT_EQ(status.width, 1280);
   EXPECT_EQ(status.height, 720);
   EXPECT_EQ(status.videoFormat, vsim::Describe(vsim::VideoMode::HD720p50).videoFormatCode);
@@ -43,16 +41,16 @@ TEST_F(CameraStatusTest, StatusDescribesTheVideoAndTheCamera) {
   EXPECT_NE(status.signalPresent, 0);
   ORNSDI_GrabStat stat{};
   Sim().SetMeasuredFps(42);
-  ASSERT_EQ(ORNSDI_GetGrabStat(guard.handle, 0, &stat), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_GetGrabStat(session_, 0, &stat), ORNSDI_OK);
   EXPECT_EQ(stat.framesPerSecond, 42u);
 
   BYTE connected = 0;
-  ASSERT_EQ(ORNSDI_IsCameraConnected(guard.handle, 0, &connected), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_IsCameraConnected(session_, 0, &connected), ORNSDI_OK);
   EXPECT_EQ(connected, 1);
   Sim().SetCameraConnected(false);
-  ASSERT_EQ(ORNSDI_IsCameraConnected(guard.handle, 0, &connected), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_IsCameraConnected(session_, 0, &connected), ORNSDI_OK);
   EXPECT_EQ(connected, 0);
-  ASSERT_EQ(ORNSDI_GetCameraStatus(guard.handle, 0, &status), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
   EXPECT_EQ(status.signalPresent, 0);
   // Without a session the record is left untouched.
   const ORNSDI_CameraStatus before = status;
@@ -62,41 +60,37 @@ TEST_F(CameraStatusTest, StatusDescribesTheVideoAndTheCamera) {
 
 // Any port takes channel 0.
 TEST_F(DmaAccessTest, AccessIsCountedAndTheLastReleaseGivesItBack) {
-  SessionGuard guard{Open()};
-  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
-  ASSERT_EQ(ORNSDI_GetDMAAccess(session, 1), ORNSDI_OK);
+  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 1), ORNSDI_OK);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
-  EXPECT_EQ(session->accessCount[0].load(), 1u);
-  ASSERT_EQ(ORNSDI_GetDMAAccess(session, 0), ORNSDI_OK);
+  EXPECT_EQ(session_->accessCount[0].load(), 1u);
+  ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
   LogEntry again = log_.One(L"Channel 0 already opened");
   EXPECT_EQ(again.severity, DWORD(LOG_TRACE));
   EXPECT_EQ(again.code, int(LogFourCC("DMA+")));
 
   // While a count remains no request goes out: one would fail now.
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 9);
-  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session, 0), ORNSDI_OK);
-  EXPECT_EQ(session->accessMask.load(), 0x100u);
+  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
+  EXPECT_EQ(session_->accessMask.load(), 0x100u);
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 0);
-  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session, 0), ORNSDI_OK);
-  EXPECT_EQ(session->accessMask.load(), 0u);
+  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
+  EXPECT_EQ(session_->accessMask.load(), 0u);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0u);
 
-  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session, 0), ORNSDI_OK);
+  EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
   EXPECT_EQ(log_.One(L"Channel 0 has not been open").code, int(LogFourCC("DMA-")));
 }
 
 TEST_F(DmaAccessTest, RefusedAccessIsNotHeldAndGrabbingNeedsIt) {
-  SessionGuard guard{Open()};
-  auto* session = static_cast<ORNSDI_GIS*>(guard.handle);
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 5);
-  EXPECT_EQ(ORNSDI_GetDMAAccess(session, 0), ORNSDI_ERR_FAILED);
-  EXPECT_EQ(session->accessMask.load(), 0u);
-  EXPECT_EQ(session->accessCount[0].load(), 0u);
-  FrameSink sink(&session->Channel());
+  EXPECT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(session_->accessMask.load(), 0u);
+  EXPECT_EQ(session_->accessCount[0].load(), 0u);
+  FrameSink sink(&session_->Channel());
   log_.Clear();
-  EXPECT_EQ(StartGrab(session, sink), ORNSDI_ERR_NO_DMA_ACCESS);
+  EXPECT_EQ(StartGrab(session_, sink), ORNSDI_ERR_NO_DMA_ACCESS);
   EXPECT_EQ(log_.One(L"No DMA Access!").code, 253);
-  EXPECT_EQ(ORNSDI_StopGrab(session, 0), ORNSDI_ERR_NO_DMA_ACCESS);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
 }  // namespace

@@ -75,6 +75,19 @@ VW32_EXT void AddDeviceInterface(const GUID& interfaceClass, const wchar_t* devi
                                  DWORD flags /* SPINT_ACTIVE, ... */);
 VW32_EXT void RemoveDeviceInterface(const GUID& interfaceClass, const wchar_t* devicePath);
 
+// ---- Driver modules, loaded as the system loads its drivers -----------------------
+// The first SetupDiGetClassDevsW of a process first loads, in name order,
+// every "*.so" in the folder "vwin32-drivers" beside libvwin32 (no folder, no
+// modules) and calls each module's entry point once, so that it may register
+// its driver and announce its device interfaces before the list is made. A
+// module defines
+//   extern "C" __attribute__((visibility("default"))) void VW32_DriverEntry();
+// The entry must not enumerate devices itself. Modules stay loaded until the
+// process ends; a module that fails to load, or has no entry point, is
+// skipped with a debugger-output line.
+#define VW32_DRIVER_ENTRY "VW32_DriverEntry"
+using DriverEntry = void (*)();
+
 // ---- Test seams ---------------------------------------------------------------------
 // Folder of the current user's registry file; default $XDG_CONFIG_HOME/vantrel
 // (or ~/.config/vantrel). Tests point it at a folder of their own. Setting it

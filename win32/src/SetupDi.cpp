@@ -1,5 +1,9 @@
 // Device-interface enumeration: the interfaces that drivers announced,
-// listed by class as SetupAPI lists them.
+// listed by class as SetupAPI lists them, and the driver modules loaded
+// before the first enumeration.
+#include <dirent.h>
+#include <dlfcn.h>
+
 #include <algorithm>
 #include <cstddef>
 #include <cstring>
@@ -56,6 +60,49 @@ DWORD DetailSize(const std::wstring& path) {
   return std::max<DWORD>(size, sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W));
 }
 
+// The folder of driver modules: "vwin32-drivers" beside libvwin32 itself,
+// so that an installed layer finds the drivers installed with it.
+std::string DriverFolder() {
+  Dl_info info{};
+  if (!dladdr(reinterpret_cast<void*>(&DriverFolder), &info) || !info.dli_fname) return {};
+  std::string path = info.dli_fname;
+  const size_t slash = path.rfind('/');
+  return (slash == std::string::npos ? std::string(".") : path.substr(0, slash)) + "/vwin32-drivers";
+}
+
+std::vector<std::string> DriverModules(const std::string& folder) {
+  std::vector<std::string> names;
+  if (DIR* dir = opendir(folder.c_str())) {
+    while (const dirent* entry = readdir(dir)) {
+      const std::string name = entry->d_name;
+      if (name.size() > 3 && name.ends_with(".so")) names.push_back(name);
+    }
+    closedir(dir);
+  }
+  std::sort(names.begin(), names.end());  // a load order that does not depend on the file system
+  return names;
+}
+
+// As the system loads its drivers before anyone enumerates devices: each
+// module is loaded for good and its entry point called once, outside the
+// dynamic loader's lock, so that it may start threads and register drivers.
+void LoadDriverModules() {
+  const std::string folder = DriverFolder();
+  for (const std::string& name : DriverModules(folder)) {
+    const std::string path = folder + "/" + name;
+    void* module = dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
+    if (!module) {
+      OutputDebugStringA(("vwin32: driver module not loaded: " + std::string(dlerror()) + "\n").c_str());
+      continue;
+    }
+    if (auto entry = reinterpret_cast<vw32::DriverEntry>(dlsym(module, VW32_DRIVER_ENTRY))) {
+      entry();
+    } else {
+      OutputDebugStringA(("vwin32: " + path + " has no " VW32_DRIVER_ENTRY "\n").c_str());
+    }
+  }
+}
+
 }  // namespace
 
 VW32_API HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR, HWND, DWORD Flags) {
@@ -64,6 +111,8 @@ VW32_API HDEVINFO WINAPI SetupDiGetClassDevsW(const GUID* ClassGuid, PCWSTR, HWN
     SetLastError(ERROR_INVALID_PARAMETER);
     return INVALID_HANDLE_VALUE;
   }
+  static std::once_flag driversLoaded;
+  std::call_once(driversLoaded, LoadDriverModules);
   std::vector<Interface> present;
   {
     auto& registry = Interfaces();

@@ -91,6 +91,13 @@ class TestDriver : public vw32::Driver {
   HANDLE heldEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 };
 
+// An OVERLAPPED with a manual-reset event of its own, set or not.
+struct Overlapped : OVERLAPPED {
+  explicit Overlapped(bool set = false) : OVERLAPPED{} { hEvent = CreateEventW(nullptr, TRUE, set, nullptr); }
+  ~Overlapped() { CloseHandle(hEvent); }
+  bool Signalled() const { return WaitForSingleObject(hEvent, 0) == WAIT_OBJECT_0; }
+};
+
 class DeviceIo : public ::testing::Test {
  public:
   static BOOL Ioctl(HANDLE device, DWORD code, char* out, OVERLAPPED* overlapped, DWORD* bytes = nullptr) {
@@ -173,96 +180,86 @@ TEST_F(DeviceIo, SynchronousRequestsCompleteFailOrWaitForThePendingDriver) {
 
 TEST_F(DeviceIo, OverlappedRequestPendsCompletesOrAnswersAtOnce) {
   HANDLE device = Open(true);
-  HANDLE event = CreateEventW(nullptr, TRUE, TRUE, nullptr);
-  OVERLAPPED ov{};
-  ov.hEvent = event;
+  Overlapped ov(true);
   char out[8] = {};
   EXPECT_FALSE(Ioctl(device, kPend, out, &ov));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
   EXPECT_EQ(ov.Internal, ULONG_PTR(STATUS_PENDING));
   EXPECT_FALSE(HasOverlappedIoCompleted(&ov));
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);  // reset at the start
+  EXPECT_FALSE(ov.Signalled());  // reset at the start
   DWORD bytes = 99;
   EXPECT_FALSE(GetOverlappedResult(device, &ov, &bytes, FALSE));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_INCOMPLETE));
   driver_.CompleteOldest(ERROR_SUCCESS, "abc");
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ov.Signalled());
   EXPECT_TRUE(HasOverlappedIoCompleted(&ov));
   EXPECT_TRUE(GetOverlappedResult(device, &ov, &bytes, TRUE));
   EXPECT_EQ(bytes, 3u);
   EXPECT_EQ(std::string(out, 3), "abc");
 
-  ResetEvent(event);
+  ResetEvent(ov.hEvent);
   ASSERT_TRUE(Ioctl(device, kAtOnce, out, &ov, &bytes));
   EXPECT_EQ(bytes, 4u);
   EXPECT_EQ(ov.Internal, 0u);
   EXPECT_EQ(ov.InternalHigh, 4u);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ov.Signalled());
   // A failure at once leaves the event alone.
   EXPECT_FALSE(Ioctl(device, kFail, out, &ov));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_GEN_FAILURE));
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_TIMEOUT);
+  EXPECT_FALSE(ov.Signalled());
   // Completed by the driver before it even returned: still reported pending.
   EXPECT_FALSE(Ioctl(device, kInside, out, &ov));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
   EXPECT_TRUE(GetOverlappedResult(device, &ov, &bytes, FALSE));
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ov.Signalled());
   // Without an OVERLAPPED an overlapped handle cannot report completion.
   EXPECT_FALSE(Ioctl(device, kAtOnce, out, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_PARAMETER));
-  CloseHandle(event);
   CloseHandle(device);
 }
 
 TEST_F(DeviceIo, CancelIoAbortsEveryPendingRequestOfTheFile) {
   HANDLE device = Open(true);
-  HANDLE events[2] = {CreateEventW(nullptr, TRUE, FALSE, nullptr), CreateEventW(nullptr, TRUE, FALSE, nullptr)};
-  OVERLAPPED ov[2] = {};
+  Overlapped ov[2];
   char out[2][8];
-  for (int i = 0; i < 2; ++i) {
-    ov[i].hEvent = events[i];
-    ASSERT_FALSE(Ioctl(device, kPend, out[i], &ov[i]));
-  }
+  for (int i = 0; i < 2; ++i) ASSERT_FALSE(Ioctl(device, kPend, out[i], &ov[i]));
   vw32::IoToken stale;
   {
     std::lock_guard lock(driver_.mutex);
     stale = driver_.held.front().token;
   }
   ASSERT_TRUE(CancelIo(device));
-  EXPECT_EQ(WaitForMultipleObjects(2, events, TRUE, 5000), WAIT_OBJECT_0);
   for (auto& o : ov) {
     DWORD bytes;
     EXPECT_FALSE(GetOverlappedResult(device, &o, &bytes, TRUE));
     EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
   }
   EXPECT_FALSE(vw32::CompleteRequest(stale, ERROR_SUCCESS, 0));  // no longer pending
-  for (auto e : events) CloseHandle(e);
   CloseHandle(device);
 }
 
 TEST_F(DeviceIo, ClosingTheHandleCancelsWhatThePendingDriverKept) {
   driver_.ignoreCancel = true;  // even a driver that forgets its requests
   HANDLE device = Open(true);
-  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  OVERLAPPED ov{};
-  ov.hEvent = event;
+  Overlapped ov;
   char out[8];
   ASSERT_FALSE(Ioctl(device, kPend, out, &ov));
   CloseHandle(device);
   EXPECT_EQ(driver_.cancels, 1);
   EXPECT_EQ(driver_.closes, 1);
-  EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_OBJECT_0);
+  EXPECT_TRUE(ov.Signalled());
   DWORD bytes;
   EXPECT_FALSE(GetOverlappedResult(device, &ov, &bytes, FALSE));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_OPERATION_ABORTED));
   // A late completion finds nothing and leaves the caller's memory alone.
-  std::memset(&ov, 0x5A, sizeof ov);
+  const HANDLE event = ov.hEvent;
+  std::memset(static_cast<OVERLAPPED*>(&ov), 0x5A, sizeof(OVERLAPPED));
   const OVERLAPPED before = ov;
   vw32::IoToken late = driver_.held.front().token;
   driver_.held.clear();
   EXPECT_FALSE(vw32::CompleteRequest(late, ERROR_SUCCESS, 8));
-  EXPECT_EQ(std::memcmp(&ov, &before, sizeof ov), 0);
-  CloseHandle(event);
+  EXPECT_EQ(std::memcmp(&ov, &before, sizeof before), 0);
+  ov.hEvent = event;
 }
 
 }  // namespace

@@ -1,76 +1,36 @@
 // The reg tool and the registry calls share the .reg file of the user.
-#include <gtest/gtest.h>
-#include <stdlib.h>
-#include <vwin32.h>
-#include <windows.h>
-
-#include <filesystem>
-#include <fstream>
-#include <sstream>
-#include <string>
-#include <vector>
-
+#include "RegistryFiles.h"
 #include "Spawn.h"
 
 namespace {
 
-const char* const kKey = "HKCU\\Software\\Teskar\\ORNSDI\\SDK\\Log";
-const wchar_t* const kSubKey = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
+using namespace regtest;
 
-class RegTool : public ::testing::Test {
+const char* const kKey = "HKCU\\Software\\Teskar\\ORNSDI\\SDK\\Log";
+
+class RegTool : public RegistryFolderTest {
  protected:
   void SetUp() override {
-    char pattern[] = "/tmp/vw32_regtool_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    config_ = pattern;
-    vw32::SetRegistryFolder((config_ + "/vantrel").c_str());
-  }
-  void TearDown() override {
-    vw32::SetRegistryFolder(nullptr);
-    std::filesystem::remove_all(config_);
+    RegistryFolderTest::SetUp();
+    std::filesystem::remove(folder_);  // the first add makes it
   }
   int Reg(const std::vector<std::string>& args, std::string* out = nullptr) {
-    Child child = Spawn(VW32_REG_TOOL, args, {"XDG_CONFIG_HOME=" + config_});
+    Child child = Spawn(VW32_REG_TOOL, args, {Env()});
     return Finish(child, out);
   }
-  std::string FileBytes() {
-    std::ifstream in(config_ + "/vantrel/HKCU.reg", std::ios::binary);
-    std::stringstream s;
-    s << in.rdbuf();
-    return s.str();
-  }
-  static std::string Utf16(const std::string& ascii) {
-    std::string out;
-    for (char c : ascii) out += {c, '\0'};
-    return out;
-  }
-  // Whether the calls find the value, and its type and data.
-  static bool Query(const wchar_t* name, DWORD* type = nullptr, std::vector<BYTE>* data = nullptr) {
-    std::vector<BYTE> ignored;
-    if (!data) data = &ignored;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CURRENT_USER, kSubKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
-    data->resize(512);
-    DWORD size = 512;
-    LSTATUS status = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
-    RegCloseKey(key);
-    data->resize(size);
-    return status == ERROR_SUCCESS;
-  }
-  static void ExpectValue(const wchar_t* name, DWORD type, const std::vector<BYTE>& data) {
-    DWORD gotType = 0;
-    std::vector<BYTE> got;
-    ASSERT_TRUE(Query(name, &gotType, &got)) << (name ? name : L"@");
-    EXPECT_EQ(gotType, type);
-    EXPECT_EQ(got, data);
-  }
-  static std::vector<BYTE> Text(const std::wstring& text) {
-    auto* p = reinterpret_cast<const BYTE*>(text.c_str());
-    return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(WCHAR));
-  }
-
-  std::string config_;
 };
+
+// A value's type and data as the calls read it; kMissing when it is not there.
+using Value = std::pair<DWORD, std::vector<BYTE>>;
+constexpr DWORD kMissing = ~DWORD(0);
+Value Read(const wchar_t* name) {
+  HKEY key;
+  Value value{kMissing, {}};
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  if (QueryValue(key, name, &value.first, &value.second) != ERROR_SUCCESS) value.first = kMissing;
+  RegCloseKey(key);
+  return value;
+}
 
 TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   std::string out;
@@ -84,29 +44,26 @@ TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   }
   EXPECT_EQ(Reg({"add", kKey, "/v", "Bad", "/t", "REG_DWORD", "/d", "five", "/f"}), 1);
 
-  const std::string bytes = FileBytes();
-  ASSERT_GE(bytes.size(), 2u);
-  EXPECT_EQ(bytes.substr(0, 2), "\xFF\xFE");
-  EXPECT_EQ(bytes.find(Utf16("Windows Registry Editor Version 5.00\r\n")), 2u);
+  const std::string bytes = FileBytes(file_);
+  EXPECT_EQ(bytes.rfind(RegFile("Windows Registry Editor Version 5.00\r\n"), 0), 0u);  // begins with it
   for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n",
                            "\"FileOutDetail\"=dword:00000005\r\n", "\"LogDir\"=\"/tmp/logs/\"\r\n",
                            "\"Expanded\"=hex(2):25,00,48,00"}) {
-    EXPECT_NE(bytes.find(Utf16(line)), std::string::npos) << line;
+    EXPECT_NE(bytes.find(Units(line)), std::string::npos) << line;
   }
-  ExpectValue(L"FileOutDetail", REG_DWORD, {5, 0, 0, 0});
-  ExpectValue(L"Mask", REG_DWORD, {0x1F, 0, 0, 0});
-  ExpectValue(L"LogDir", REG_SZ, Text(L"/tmp/logs/"));
-  ExpectValue(L"Expanded", REG_EXPAND_SZ, Text(L"%HOME%\\logs"));
-  EXPECT_FALSE(Query(L"Bad"));
+  EXPECT_EQ(Read(L"FileOutDetail"), Value(REG_DWORD, Dword(5)));
+  EXPECT_EQ(Read(L"Mask"), Value(REG_DWORD, Dword(0x1F)));
+  EXPECT_EQ(Read(L"LogDir"), Value(REG_SZ, Text(L"/tmp/logs/")));
+  EXPECT_EQ(Read(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HOME%\\logs")));
+  EXPECT_EQ(Read(L"Bad").first, kMissing);
 }
 
 TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
   HKEY key;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kSubKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
-  const DWORD five = 5;
-  const std::wstring dir = L"C:\\Logs\\ \"x\"";
-  RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&five), 4);
-  RegSetValueExW(key, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()), DWORD((dir.size() + 1) * sizeof(WCHAR)));
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_SUCCESS);
+  const std::vector<BYTE> dir = Text(L"C:\\Logs\\ \"x\"");
+  ASSERT_EQ(RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, Dword(5).data(), 4), ERROR_SUCCESS);
+  ASSERT_EQ(RegSetValueExW(key, L"LogDir", 0, REG_SZ, dir.data(), DWORD(dir.size())), ERROR_SUCCESS);
   RegCloseKey(key);
 
   std::string out;
@@ -121,15 +78,15 @@ TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
   EXPECT_EQ(out, "ERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n");
 
   ASSERT_EQ(Reg({"delete", kKey, "/v", "LogDir", "/f"}), 0);
-  EXPECT_FALSE(Query(L"LogDir"));
-  EXPECT_TRUE(Query(L"FileOutDetail"));
+  EXPECT_EQ(Read(L"LogDir").first, kMissing);
+  EXPECT_EQ(Read(L"FileOutDetail").first, DWORD(REG_DWORD));
   ASSERT_EQ(Reg({"delete", "HKEY_CURRENT_USER\\Software\\Teskar", "/f"}), 0);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
 TEST_F(RegTool, HandWrittenUtf8FileIsRead) {
-  std::filesystem::create_directories(config_ + "/vantrel");
-  std::ofstream(config_ + "/vantrel/HKCU.reg", std::ios::binary)
+  std::filesystem::create_directories(folder_);
+  std::ofstream(file_, std::ios::binary)
       << "Windows Registry Editor Version 5.00\n\n"
          "; written by hand\n"
          "[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\n"
@@ -138,10 +95,10 @@ TEST_F(RegTool, HandWrittenUtf8FileIsRead) {
          "\"Expanded\"=hex(2):25,00,48,00,\\\n"
          "  4f,00,00,00\n"
          "@=\"default\"\n";
-  ExpectValue(L"IdeOutDetail", REG_DWORD, {2, 0, 0, 0});
-  ExpectValue(L"logdir", REG_SZ, Text(L"/home/\"me\"/logs\\"));
-  ExpectValue(L"Expanded", REG_EXPAND_SZ, Text(L"%HO"));
-  ExpectValue(nullptr, REG_SZ, Text(L"default"));
+  EXPECT_EQ(Read(L"IdeOutDetail"), Value(REG_DWORD, Dword(2)));
+  EXPECT_EQ(Read(L"logdir"), Value(REG_SZ, Text(L"/home/\"me\"/logs\\")));
+  EXPECT_EQ(Read(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HO")));
+  EXPECT_EQ(Read(nullptr), Value(REG_SZ, Text(L"default")));
 }
 
 }  // namespace

@@ -3,67 +3,36 @@
 // rewritten in place (even within one tick of the file clock, with the
 // same size), or removed.
 #include <fcntl.h>
-#include <gtest/gtest.h>
-#include <stdlib.h>
 #include <sys/stat.h>
 #include <unistd.h>
-#include <vwin32.h>
-#include <windows.h>
 
 #include <atomic>
-#include <cstdio>
-#include <filesystem>
-#include <string>
 #include <thread>
-#include <vector>
 
+#include "RegistryFiles.h"
 #include "Spawn.h"
 
 namespace {
 
-const wchar_t* const kLogKey = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
+using namespace regtest;
 
 // A regedit file whose log key holds LogDir = dir.
-std::string RegFile(const std::string& dir) {
-  const std::string text = "Windows Registry Editor Version 5.00\r\n\r\n"
-                           "[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n\"LogDir\"=\"" +
-                           dir + "\"\r\n";
-  std::string bytes = "\xFF\xFE";
-  for (char c : text) bytes += {c, '\0'};
-  return bytes;
+std::string LogFile(const std::string& dir) {
+  return RegFile(kHeader + std::string(kLogSection) + "\"LogDir\"=\"" + dir + "\"\r\n");
 }
 
-class RegistryCache : public ::testing::Test {
+class RegistryCache : public RegistryFolderTest {
  protected:
-  void SetUp() override {
-    char pattern[] = "/tmp/vw32_regcache_XXXXXX";
-    ASSERT_NE(mkdtemp(pattern), nullptr);
-    config_ = pattern;
-    folder_ = config_ + "/vantrel";
-    std::filesystem::create_directories(folder_);
-    file_ = folder_ + "/HKCU.reg";
-    vw32::SetRegistryFolder(folder_.c_str());
-  }
-  void TearDown() override {
-    vw32::SetRegistryFolder(nullptr);
-    std::filesystem::remove_all(config_);
-  }
-
-  // The file rewritten in place: same inode, truncated and written again.
-  void WriteInPlace(const std::string& bytes) const {
-    int fd = open(file_.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
-  }
+  // The file truncated and written again: the same inode.
+  void WriteInPlace(const std::string& dir) const { std::ofstream(file_, std::ios::binary) << LogFile(dir); }
   // A new file put in its place, as the layer and editors write.
-  void Replace(const std::string& bytes) const {
-    const std::string temp = file_ + ".test";
-    int fd = open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ASSERT_GE(fd, 0);
-    ASSERT_EQ(write(fd, bytes.data(), bytes.size()), ssize_t(bytes.size()));
-    close(fd);
-    ASSERT_EQ(rename(temp.c_str(), file_.c_str()), 0);
+  void Replace(const std::string& dir) const {
+    std::ofstream(file_ + ".test", std::ios::binary) << LogFile(dir);
+    ASSERT_EQ(rename((file_ + ".test").c_str(), file_.c_str()), 0);
+  }
+  // Sets LogDir through the calls of this process.
+  static LSTATUS SetLogDir(HKEY key, const std::wstring& dir) {
+    return RegSetValueExW(key, L"LogDir", 0, REG_SZ, Text(dir).data(), DWORD((dir.size() + 1) * sizeof(WCHAR)));
   }
 
   // LogDir as the logging library reads it at start-up, or the error.
@@ -81,62 +50,50 @@ class RegistryCache : public ::testing::Test {
     std::wstring wide(dir);
     return std::string(wide.begin(), wide.end());
   }
-
-  std::string config_, folder_, file_;
 };
 
 TEST_F(RegistryCache, UnchangedFileIsParsedOnce) {
-  Replace(RegFile("/logs/a/"));
+  Replace("/logs/a/");
   const auto before = vw32::RegistryFileParses();
   for (int i = 0; i < 200; ++i) ASSERT_EQ(LogDir(), "/logs/a/");
   EXPECT_EQ(vw32::RegistryFileParses() - before, 1u);
 }
 
-TEST_F(RegistryCache, ReplacedFileIsReadAgain) {
-  Replace(RegFile("/logs/a/"));
-  ASSERT_EQ(LogDir(), "/logs/a/");
-  for (int i = 0; i < 100; ++i) {
-    const std::string dir = "/logs/" + std::to_string(1000 + i) + "/";
-    Replace(RegFile(dir));
-    ASSERT_EQ(LogDir(), dir);
-  }
-}
-
-TEST_F(RegistryCache, FileRewrittenInPlaceWithTheSameSizeIsReadAgain) {
-  // Many rewrites within one tick of the file clock: same inode, same size,
-  // often the same times.
-  for (int i = 0; i < 500; ++i) {
-    const std::string dir = "/logs/" + std::to_string(1000 + i) + "/";
-    WriteInPlace(RegFile(dir));
-    ASSERT_EQ(LogDir(), dir);
-    ASSERT_EQ(LogDir(), dir);
+TEST_F(RegistryCache, FileReplacedOrRewrittenInPlaceIsReadAgain) {
+  // Many writes within one tick of the file clock, all of the same size: a
+  // new file each time, or the same inode, often with the same times.
+  for (bool inPlace : {false, true}) {
+    for (int i = 0; i < 300; ++i) {
+      const std::string dir = "/logs/" + std::to_string(1000 + i) + "/";
+      inPlace ? WriteInPlace(dir) : Replace(dir);
+      ASSERT_EQ(LogDir(), dir) << (inPlace ? "rewritten in place" : "replaced");
+      ASSERT_EQ(LogDir(), dir);
+    }
   }
 }
 
 TEST_F(RegistryCache, RewriteThatKeepsTheModificationTimeIsReadAgain) {
-  WriteInPlace(RegFile("/logs/a/"));
+  WriteInPlace("/logs/a/");
   struct stat st {};
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
   ASSERT_EQ(LogDir(), "/logs/a/");
   usleep(20000);
   ASSERT_EQ(LogDir(), "/logs/a/");
-  WriteInPlace(RegFile("/logs/b/"));
+  WriteInPlace("/logs/b/");
   const timespec times[2] = {st.st_atim, st.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, file_.c_str(), times, 0), 0);  // as cp -p or rsync -t leave it
   EXPECT_EQ(LogDir(), "/logs/b/");
 }
 
 TEST_F(RegistryCache, ChangesOfThisProcessAreSeenWithoutParsingTheFile) {
-  Replace(RegFile("/logs/a/"));
+  Replace("/logs/a/");
   ASSERT_EQ(LogDir(), "/logs/a/");
   const auto before = vw32::RegistryFileParses();
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   for (int i = 0; i < 20; ++i) {
     const std::wstring dir = L"/logs/" + std::to_wstring(i) + L"/";
-    ASSERT_EQ(RegSetValueExW(key, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                             DWORD((dir.size() + 1) * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+    ASSERT_EQ(SetLogDir(key, dir), ERROR_SUCCESS);
     ASSERT_EQ(LogDir(), std::string(dir.begin(), dir.end()));
   }
   RegCloseKey(key);
@@ -144,10 +101,10 @@ TEST_F(RegistryCache, ChangesOfThisProcessAreSeenWithoutParsingTheFile) {
 }
 
 TEST_F(RegistryCache, ChangeOfAnotherProcessIsSeen) {
-  Replace(RegFile("/logs/a/"));
+  Replace("/logs/a/");
   ASSERT_EQ(LogDir(), "/logs/a/");
   Child reg = Spawn(VW32_REG_TOOL, {"add", "HKCU\\Software\\Teskar\\ORNSDI\\SDK\\Log", "/v", "LogDir", "/d", "/logs/b/", "/f"},
-                    {"XDG_CONFIG_HOME=" + config_});
+                    {Env()});
   ASSERT_EQ(Finish(reg), 0);
   const auto before = vw32::RegistryFileParses();
   EXPECT_EQ(LogDir(), "/logs/b/");
@@ -156,16 +113,16 @@ TEST_F(RegistryCache, ChangeOfAnotherProcessIsSeen) {
 }
 
 TEST_F(RegistryCache, RemovedFileLeavesNoKey) {
-  Replace(RegFile("/logs/a/"));
+  Replace("/logs/a/");
   ASSERT_EQ(LogDir(), "/logs/a/");
   ASSERT_EQ(unlink(file_.c_str()), 0);
   EXPECT_EQ(LogDir(), "error 2");
-  Replace(RegFile("/logs/c/"));
+  Replace("/logs/c/");
   EXPECT_EQ(LogDir(), "/logs/c/");
 }
 
 TEST_F(RegistryCache, AnotherFolderIsReadAfresh) {
-  Replace(RegFile("/logs/a/"));
+  Replace("/logs/a/");
   ASSERT_EQ(LogDir(), "/logs/a/");
   const std::string other = config_ + "/other";
   std::filesystem::create_directories(other);
@@ -176,7 +133,7 @@ TEST_F(RegistryCache, AnotherFolderIsReadAfresh) {
 }
 
 TEST_F(RegistryCache, ReadersAndAWriterOnSeveralThreads) {
-  Replace(RegFile("/logs/0/"));
+  Replace("/logs/0/");
   std::atomic<bool> stop{false};
   std::atomic<int> bad{0};
   std::vector<std::thread> readers;
@@ -192,9 +149,7 @@ TEST_F(RegistryCache, ReadersAndAWriterOnSeveralThreads) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
   for (int i = 1; i <= 50; ++i) {
     const std::wstring dir = L"/logs/" + std::to_wstring(i) + L"/";
-    EXPECT_EQ(RegSetValueExW(key, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(dir.c_str()),
-                             DWORD((dir.size() + 1) * sizeof(WCHAR))),
-              ERROR_SUCCESS);
+    EXPECT_EQ(SetLogDir(key, dir), ERROR_SUCCESS);
   }
   RegCloseKey(key);
   stop = true;

@@ -33,6 +33,14 @@ std::vector<char*> Pointers(std::vector<std::string>& texts) {
   return pointers;
 }
 
+std::string ReadAll(int fd) {
+  std::string text;
+  char chunk[4096];
+  ssize_t n;
+  while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, size_t(n));
+  return text;
+}
+
 }  // namespace
 
 Child Spawn(const std::string& program, const std::vector<std::string>& args,
@@ -60,18 +68,8 @@ Child Spawn(const std::string& program, const std::vector<std::string>& args,
   return child;
 }
 
-namespace {
-std::string ReadAll(int fd) {
-  std::string text;
-  char chunk[4096];
-  ssize_t n;
-  while ((n = read(fd, chunk, sizeof chunk)) > 0) text.append(chunk, size_t(n));
-  return text;
-}
-}  // namespace
-
 int Finish(Child& child, std::string* out, std::string* err) {
-  std::string o = ReadAll(child.out), e = ReadAll(child.err);
+  const std::string o = ReadAll(child.out), e = ReadAll(child.err);
   close(child.out);
   close(child.err);
   if (out) *out = o;
