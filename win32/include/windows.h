@@ -89,7 +89,12 @@ typedef LONG_PTR (*FARPROC)();
 #define FALSE 0
 #endif
 
+// Anonymous members as windows.h declares them (li.LowPart, ov.Offset), so
+// Windows code compiles unchanged; the named forms are kept as well.
+#pragma GCC diagnostic push
+#pragma GCC diagnostic ignored "-Wpedantic"
 typedef union _LARGE_INTEGER {
+  struct { DWORD LowPart; LONG HighPart; };
   struct { DWORD LowPart; LONG HighPart; } u;
   LONGLONG QuadPart;
 } LARGE_INTEGER, *PLARGE_INTEGER;
@@ -104,11 +109,12 @@ typedef struct _OVERLAPPED {
   ULONG_PTR Internal;      // status: STATUS_PENDING while the request runs
   ULONG_PTR InternalHigh;  // bytes transferred
   union {
-    struct { DWORD Offset; DWORD OffsetHigh; } s;
+    struct { DWORD Offset; DWORD OffsetHigh; };
     PVOID Pointer;
-  } u;
+  };
   HANDLE hEvent;
 } OVERLAPPED, *LPOVERLAPPED;
+#pragma GCC diagnostic pop
 
 // The status word is written by the completing thread; read it atomically.
 #define HasOverlappedIoCompleted(lpOverlapped) \
@@ -194,8 +200,25 @@ typedef GUID IID;
 #define GENERIC_EXECUTE 0x20000000u
 #define GENERIC_ALL 0x10000000u
 #define DELETE 0x00010000u
+#define READ_CONTROL 0x00020000u
 #define SYNCHRONIZE 0x00100000u
 #define STANDARD_RIGHTS_REQUIRED 0x000F0000u
+#define STANDARD_RIGHTS_READ READ_CONTROL
+#define STANDARD_RIGHTS_WRITE READ_CONTROL
+#define STANDARD_RIGHTS_EXECUTE READ_CONTROL
+#define FILE_READ_DATA 0x0001u
+#define FILE_WRITE_DATA 0x0002u
+#define FILE_APPEND_DATA 0x0004u
+#define FILE_READ_EA 0x0008u
+#define FILE_WRITE_EA 0x0010u
+#define FILE_EXECUTE 0x0020u
+#define FILE_READ_ATTRIBUTES 0x0080u
+#define FILE_WRITE_ATTRIBUTES 0x0100u
+#define FILE_GENERIC_READ (STANDARD_RIGHTS_READ | FILE_READ_DATA | FILE_READ_ATTRIBUTES | FILE_READ_EA | SYNCHRONIZE)
+#define FILE_GENERIC_WRITE \
+  (STANDARD_RIGHTS_WRITE | FILE_WRITE_DATA | FILE_WRITE_ATTRIBUTES | FILE_WRITE_EA | FILE_APPEND_DATA | SYNCHRONIZE)
+#define FILE_GENERIC_EXECUTE (STANDARD_RIGHTS_EXECUTE | FILE_READ_ATTRIBUTES | FILE_EXECUTE | SYNCHRONIZE)
+#define FILE_ALL_ACCESS (STANDARD_RIGHTS_REQUIRED | SYNCHRONIZE | 0x1FFu)
 #define MUTEX_ALL_ACCESS 0x001F0001u
 #define MUTANT_QUERY_STATE 0x0001u
 #define EVENT_ALL_ACCESS 0x001F0003u
@@ -226,6 +249,7 @@ typedef GUID IID;
 #define PAGE_READWRITE 0x04u
 
 #define WT_EXECUTEDEFAULT 0x00000000u
+#define WT_EXECUTEINWAITTHREAD 0x00000004u  // accepted and ignored (see README)
 #define WT_EXECUTEONLYONCE 0x00000008u
 
 #define DLL_PROCESS_DETACH 0
@@ -264,6 +288,7 @@ typedef GUID IID;
 #define REG_MULTI_SZ 7
 #define REG_QWORD 11
 #define REG_OPTION_NON_VOLATILE 0
+#define REG_OPTION_VOLATILE 1  // accepted and ignored (see README)
 #define REG_CREATED_NEW_KEY 0x00000001L
 #define REG_OPENED_EXISTING_KEY 0x00000002L
 

@@ -15,6 +15,7 @@
 #include "Errors.h"
 #include "Handles.h"
 #include "IoManager.h"
+#include "Memory.h"
 #include "Text.h"
 
 using namespace vw32::detail;
@@ -23,12 +24,23 @@ namespace {
 
 class FileObj : public Object {
  public:
-  explicit FileObj(int fd) : Object(Kind::File), fd_(fd) {}
+  FileObj(int fd, bool readable, bool overlapped)
+      : Object(Kind::File), fd_(fd), readable_(readable), overlapped_(overlapped) {}
   ~FileObj() override { close(fd_); }
   int fd() const { return fd_; }
+  // A handle without read rights has a descriptor open for reading all the
+  // same (Linux has no descriptor without either), so reads are refused here.
+  bool readable() const { return readable_; }
+  // A synchronous handle keeps a file pointer that positioned requests move
+  // too: Windows leaves it after the last byte they transferred.
+  void MovePointerAfter(const OVERLAPPED* overlapped, off_t start, size_t done) const {
+    if (overlapped && !overlapped_) lseek(fd_, start + off_t(done), SEEK_SET);
+  }
 
  private:
   const int fd_;
+  const bool readable_;
+  const bool overlapped_;
 };
 
 bool IsDirectory(const std::string& path) {
@@ -104,10 +116,28 @@ BOOL NotAFile(HANDLE handle) {
   return Fail(obj && obj->kind() == Kind::Device ? ERROR_INVALID_FUNCTION : ERROR_INVALID_HANDLE);
 }
 
+// The specific rights each generic right stands for on a file.
+DWORD FileRights(DWORD access) {
+  if (access & (GENERIC_READ | GENERIC_ALL)) access |= FILE_GENERIC_READ;
+  if (access & (GENERIC_WRITE | GENERIC_ALL)) access |= FILE_GENERIC_WRITE;
+  if (access & (GENERIC_EXECUTE | GENERIC_ALL)) access |= FILE_GENERIC_EXECUTE;
+  if (access & GENERIC_ALL) access |= FILE_ALL_ACCESS;
+  return access;
+}
+
+// open() flags for the rights. Append without write-data rights may only add
+// at the end, whatever offset a request names.
+int OpenFlags(DWORD rights) {
+  const bool read = rights & FILE_READ_DATA;
+  const bool write = rights & (FILE_WRITE_DATA | FILE_APPEND_DATA);
+  const int append = (rights & FILE_APPEND_DATA) && !(rights & FILE_WRITE_DATA) ? O_APPEND : 0;
+  return (write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY) | append;
+}
+
 DWORD IoError(int error) { return error == EBADF ? DWORD(ERROR_ACCESS_DENIED) : Win32FromErrno(error); }
 
 off_t OverlappedOffset(const OVERLAPPED* overlapped) {
-  return off_t((uint64_t(overlapped->u.s.OffsetHigh) << 32) | overlapped->u.s.Offset);
+  return off_t((uint64_t(overlapped->OffsetHigh) << 32) | overlapped->Offset);
 }
 
 // Lexical full path as GetFullPathNameW makes it: "." and ".." resolved,
@@ -186,9 +216,9 @@ VW32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
   if (device) return handle;
 
   const std::string path = OsPath(lpFileName);
-  const bool write = dwDesiredAccess & (GENERIC_WRITE | GENERIC_ALL);
-  const bool read = dwDesiredAccess & (GENERIC_READ | GENERIC_ALL);
-  const int flags = write ? (read ? O_RDWR : O_WRONLY) : O_RDONLY;
+  const DWORD rights = FileRights(dwDesiredAccess);
+  const bool write = rights & (FILE_WRITE_DATA | FILE_APPEND_DATA);
+  const int flags = OpenFlags(rights);
   if (path.empty()) {
     SetLastError(ERROR_PATH_NOT_FOUND);
     return INVALID_HANDLE_VALUE;
@@ -232,7 +262,7 @@ VW32_API HANDLE WINAPI CreateFileW(LPCWSTR lpFileName, DWORD dwDesiredAccess, DW
     SetLastError(ERROR_ACCESS_DENIED);
     return INVALID_HANDLE_VALUE;
   }
-  handle = InsertHandle(std::make_shared<FileObj>(fd));
+  handle = InsertHandle(std::make_shared<FileObj>(fd, rights & FILE_READ_DATA, (dwFlagsAndAttributes & FILE_FLAG_OVERLAPPED) != 0));
   SetLastError(existed ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
   return handle;
 }
@@ -242,16 +272,18 @@ VW32_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBy
   auto file = File(hFile);
   if (!file) return NotAFile(hFile);
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = 0;
+  // Windows refuses a buffer it cannot read whole before writing any of it.
+  if (!Readable(lpBuffer, nNumberOfBytesToWrite)) return Fail(ERROR_INVALID_USER_BUFFER);
   const char* data = static_cast<const char*>(lpBuffer);
   size_t done = 0;
   // Offset all ones in an OVERLAPPED appends, as on Windows.
-  const bool positioned = lpOverlapped && !(lpOverlapped->u.s.Offset == 0xFFFFFFFF &&
-                                            lpOverlapped->u.s.OffsetHigh == 0xFFFFFFFF);
+  const bool positioned = lpOverlapped && !(lpOverlapped->Offset == 0xFFFFFFFF &&
+                                            lpOverlapped->OffsetHigh == 0xFFFFFFFF);
   if (lpOverlapped && !positioned) lseek(file->fd(), 0, SEEK_END);
+  const off_t start = positioned ? OverlappedOffset(lpOverlapped) : 0;
   while (done < nNumberOfBytesToWrite) {
-    ssize_t n = positioned
-                    ? pwrite(file->fd(), data + done, nNumberOfBytesToWrite - done, OverlappedOffset(lpOverlapped) + off_t(done))
-                    : write(file->fd(), data + done, nNumberOfBytesToWrite - done);
+    ssize_t n = positioned ? pwrite(file->fd(), data + done, nNumberOfBytesToWrite - done, start + off_t(done))
+                           : write(file->fd(), data + done, nNumberOfBytesToWrite - done);
     if (n < 0 && errno == EINTR) continue;
     if (n <= 0) {
       DWORD error = IoError(n < 0 ? errno : ENOSPC);
@@ -260,6 +292,7 @@ VW32_API BOOL WINAPI WriteFile(HANDLE hFile, LPCVOID lpBuffer, DWORD nNumberOfBy
     }
     done += size_t(n);
   }
+  if (positioned) file->MovePointerAfter(lpOverlapped, start, done);
   if (lpNumberOfBytesWritten) *lpNumberOfBytesWritten = DWORD(done);
   if (lpOverlapped) CompleteAtOnce(lpOverlapped, ERROR_SUCCESS, DWORD(done));
   return TRUE;
@@ -270,17 +303,19 @@ VW32_API BOOL WINAPI ReadFile(HANDLE hFile, LPVOID lpBuffer, DWORD nNumberOfByte
   auto file = File(hFile);
   if (!file) return NotAFile(hFile);
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = 0;
+  if (!file->readable()) return Fail(ERROR_ACCESS_DENIED);
   char* data = static_cast<char*>(lpBuffer);
   size_t done = 0;
+  const off_t start = lpOverlapped ? OverlappedOffset(lpOverlapped) : 0;
   while (done < nNumberOfBytesToRead) {
-    ssize_t n = lpOverlapped ? pread(file->fd(), data + done, nNumberOfBytesToRead - done,
-                                     OverlappedOffset(lpOverlapped) + off_t(done))
+    ssize_t n = lpOverlapped ? pread(file->fd(), data + done, nNumberOfBytesToRead - done, start + off_t(done))
                              : read(file->fd(), data + done, nNumberOfBytesToRead - done);
     if (n < 0 && errno == EINTR) continue;
     if (n < 0) return Fail(IoError(errno));
     if (n == 0) break;
     done += size_t(n);
   }
+  file->MovePointerAfter(lpOverlapped, start, done);
   if (lpNumberOfBytesRead) *lpNumberOfBytesRead = DWORD(done);
   if (lpOverlapped) {
     // Reading at the end of the file through an OVERLAPPED is an error.
@@ -321,6 +356,7 @@ VW32_API BOOL WINAPI GetFileSizeEx(HANDLE hFile, PLARGE_INTEGER lpFileSize) {
 }
 
 VW32_API BOOL WINAPI DeleteFileW(LPCWSTR lpFileName) {
+  if (!lpFileName || !*lpFileName) return Fail(ERROR_PATH_NOT_FOUND);
   const std::string path = OsPath(lpFileName);
   if (IsDirectory(path)) return Fail(ERROR_ACCESS_DENIED);
   if (unlink(path.c_str()) != 0) return Fail(PathError(path, errno));

@@ -12,7 +12,8 @@
 
 namespace vw32::detail {
 
-// Handle values are multiples of 4, as on Windows. Freed slots are reused
+// Handle values are multiples of 4, as on Windows, whose kernel ignores the
+// low two bits of a value (callers may tag them). Freed slots are reused
 // oldest first, so a stale handle does not at once name a new object.
 class HandleTable {
  public:
@@ -63,8 +64,8 @@ class HandleTable {
 
  private:
   static bool Index(HANDLE handle, size_t* index) {
-    auto value = reinterpret_cast<uintptr_t>(handle);
-    if (value == 0 || value % 4 != 0 || value > (uintptr_t(1) << 40)) return false;
+    auto value = reinterpret_cast<uintptr_t>(handle) & ~uintptr_t(3);
+    if (value == 0 || value > (uintptr_t(1) << 40)) return false;
     *index = value / 4 - 1;
     return true;
   }

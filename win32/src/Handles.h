@@ -14,6 +14,7 @@ enum class Kind {
   Event,
   Mutex,
   Thread,
+  Process,
   File,
   Device,
   // Not kernel objects: CloseHandle and DuplicateHandle refuse them.

@@ -18,8 +18,29 @@ namespace vw32::detail {
 
 namespace {
 
-constexpr ULONG_PTR kStatusCancelled = 0xC0000120;
 constexpr ULONG_PTR kStatusFromWin32 = 0xC0070000;  // facility Win32, severity error
+
+// The NT status codes a request can end with, and the Win32 error each one
+// reads as: code that fills an OVERLAPPED by hand (or a driver) uses these.
+struct StatusError {
+  ULONG_PTR status;
+  DWORD error;
+};
+constexpr StatusError kStatusErrors[] = {
+    {0x80000005, ERROR_MORE_DATA},            // STATUS_BUFFER_OVERFLOW
+    {0xC0000001, ERROR_GEN_FAILURE},          // STATUS_UNSUCCESSFUL
+    {0xC0000008, ERROR_INVALID_HANDLE},       // STATUS_INVALID_HANDLE
+    {0xC000000D, ERROR_INVALID_PARAMETER},    // STATUS_INVALID_PARAMETER
+    {0xC0000010, ERROR_INVALID_FUNCTION},     // STATUS_INVALID_DEVICE_REQUEST
+    {0xC0000011, ERROR_HANDLE_EOF},           // STATUS_END_OF_FILE
+    {0xC0000022, ERROR_ACCESS_DENIED},        // STATUS_ACCESS_DENIED
+    {0xC0000023, ERROR_INSUFFICIENT_BUFFER},  // STATUS_BUFFER_TOO_SMALL
+    {0xC000009D, ERROR_DEVICE_NOT_CONNECTED}, // STATUS_DEVICE_NOT_CONNECTED
+    {0xC00000BB, ERROR_NOT_SUPPORTED},        // STATUS_NOT_SUPPORTED
+    {0xC00000E8, ERROR_INVALID_USER_BUFFER},  // STATUS_INVALID_USER_BUFFER
+    {0xC0000120, ERROR_OPERATION_ABORTED},    // STATUS_CANCELLED
+    {0xC0000185, ERROR_IO_DEVICE},            // STATUS_IO_DEVICE_ERROR
+};
 
 class DeviceObj;
 
@@ -167,18 +188,25 @@ BOOL FinishAtOnce(uint64_t id, const RequestPtr& request, DWORD error, DWORD byt
 
 }  // namespace
 
+// Errors without an NT status of their own travel as facility-Win32 statuses.
 ULONG_PTR StatusFromError(DWORD error) {
   if (error == ERROR_SUCCESS) return 0;
-  if (error == ERROR_OPERATION_ABORTED) return kStatusCancelled;
+  for (const auto& entry : kStatusErrors) {
+    if (entry.error == error) return entry.status;
+  }
   return kStatusFromWin32 | (error & 0xFFFF);
 }
 
+// Success and informational statuses (STATUS_PENDING among them) read as
+// success, as NT_SUCCESS does; an unknown failure as ERROR_GEN_FAILURE.
 DWORD ErrorFromStatus(ULONG_PTR status) {
-  if (status == 0) return ERROR_SUCCESS;
-  if (status == kStatusCancelled) return ERROR_OPERATION_ABORTED;
-  if (status == STATUS_PENDING) return ERROR_IO_INCOMPLETE;
+  status &= 0xFFFFFFFF;
+  if (status < 0x80000000) return ERROR_SUCCESS;
+  for (const auto& entry : kStatusErrors) {
+    if (entry.status == status) return entry.error;
+  }
   if ((status & 0xFFFF0000) == kStatusFromWin32) return DWORD(status & 0xFFFF);
-  return status < 0x80000000 ? DWORD(ERROR_SUCCESS) : DWORD(ERROR_GEN_FAILURE);
+  return ERROR_GEN_FAILURE;
 }
 
 void CompleteAtOnce(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
@@ -276,9 +304,9 @@ VW32_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped
     }
     if (!event) return Fail(ERROR_INVALID_HANDLE);
     WaitEvent(event);
+    // An event set by someone else while the request still runs ends the
+    // wait all the same: STATUS_PENDING then reads as success, as on Windows.
     status = __atomic_load_n(&lpOverlapped->Internal, __ATOMIC_ACQUIRE);
-    // The event was set by someone else while the request still runs.
-    if (status == STATUS_PENDING) return Fail(ERROR_IO_INCOMPLETE);
   }
   if (lpNumberOfBytesTransferred)
     *lpNumberOfBytesTransferred = DWORD(__atomic_load_n(&lpOverlapped->InternalHigh, __ATOMIC_RELAXED));

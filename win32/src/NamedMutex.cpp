@@ -85,12 +85,12 @@ std::string Folder() {
   return "";
 }
 
-// File name: the folded name, with bytes other than letters, digits, '_' and
+// File name: the name as given (names of objects are case-sensitive), bytes other than letters, digits, '_' and
 // '-' written as %XX; long names end in a hash.
 std::string FileName(const wchar_t* name) {
   std::wstring_view view(name);
   if (StartsWithNoCase(view, L"Local\\")) view.remove_prefix(6);
-  const std::string utf8 = ToUtf8(FoldCase(view));
+  const std::string utf8 = ToUtf8(std::wstring(view));
   std::string encoded;
   uint64_t hash = 1469598103934665603ull;
   for (unsigned char c : utf8) {

@@ -26,6 +26,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
+#include "Memory.h"
 #include "RegFile.h"
 #include "Text.h"
 
@@ -271,8 +272,10 @@ LSTATUS Resolve(HKEY key, Path* path) {
   return ERROR_SUCCESS;
 }
 
-LSTATUS Resolve(HKEY key, LPCWSTR subKey, Path* path) {
+// *keyDepth: how much of the path the handle itself stands for.
+LSTATUS Resolve(HKEY key, LPCWSTR subKey, Path* path, size_t* keyDepth = nullptr) {
   if (LSTATUS error = Resolve(key, path)) return error;
+  if (keyDepth) *keyDepth = path->size();
   std::wstring_view rest = subKey ? subKey : L"";
   size_t start = 0;
   while (start < rest.size()) {
@@ -343,12 +346,15 @@ VW32_API LSTATUS WINAPI RegOpenCurrentUser(REGSAM, PHKEY phkResult) {
 
 VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
+  *phkResult = nullptr;  // on failure too, as Windows does
   Path path;
-  if (LSTATUS error = Resolve(hKey, lpSubKey, &path)) return error;
+  size_t keyDepth = 0;
+  if (LSTATUS error = Resolve(hKey, lpSubKey, &path, &keyDepth)) return error;
   Hive& hive = TheHive();
   std::lock_guard lock(hive.mutex);
   Load(hive);
   if (Unreadable(hive, path) && path.size() > 1) return ERROR_BADDB;
+  if (!Find(hive.root, path, keyDepth)) return ERROR_KEY_DELETED;  // the handle's own key is gone
   if (!Find(hive.root, path)) return ERROR_FILE_NOT_FOUND;
   *phkResult = NewKey(path);
   return ERROR_SUCCESS;
@@ -372,7 +378,12 @@ VW32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueNa
   return ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
     const RegValue* value = key.ValueAt(dwIndex);
     if (!value) return ERROR_NO_MORE_ITEMS;
-    if (LSTATUS error = CopyName(value->name, lpValueName, lpcchValueName)) return error;
+    if (LSTATUS error = CopyName(value->name, lpValueName, lpcchValueName)) {
+      // A name that does not fit still tells the value's type and size.
+      if (error == ERROR_MORE_DATA && lpType) *lpType = value->type;
+      if (error == ERROR_MORE_DATA && lpcbData) *lpcbData = DWORD(value->data.size());
+      return error;
+    }
     return CopyData(*value, lpType, lpData, lpcbData);
   });
 }
@@ -393,13 +404,17 @@ VW32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, L
 VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
                                         LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
+  if (lpSubKey[0] == L'\\') return ERROR_BAD_PATHNAME;
   Path path;
-  if (LSTATUS error = Resolve(hKey, lpSubKey, &path)) return error;
+  size_t keyDepth = 0;
+  if (LSTATUS error = Resolve(hKey, lpSubKey, &path, &keyDepth)) return error;
   if (!Writable(path)) return ERROR_ACCESS_DENIED;
   // Windows keeps at most 512 levels below a hive; the error is the layer's choice.
   if (path.size() - 1 > kMaxKeyDepth) return ERROR_INVALID_PARAMETER;
   bool created = false;
   LSTATUS result = Modify([&](RegKey& root, bool* changed) -> LSTATUS {
+    // Under a deleted key nothing is made: Windows does not bring it back.
+    if (!Find(root, path, keyDepth)) return ERROR_KEY_DELETED;
     created = !Find(root, path);
     RegKey* key = &root;
     for (auto& part : path) key = key->Add(part);
@@ -425,11 +440,26 @@ LSTATUS ChangeKey(HKEY hKey, const std::function<LSTATUS(RegKey& key, bool* chan
 }
 }  // namespace
 
+namespace {
+// A text whose size leaves out its terminating null is stored with one
+// added, as Windows does; nothing past the caller's size is read.
+std::vector<uint8_t> StoredData(DWORD type, const BYTE* data, DWORD size) {
+  std::vector<uint8_t> stored(data, data + size);
+  if (type != REG_SZ && type != REG_EXPAND_SZ && type != REG_MULTI_SZ) return stored;
+  const size_t chars = size / sizeof(WCHAR);
+  WCHAR last = 0;
+  if (chars > 0) std::memcpy(&last, data + (chars - 1) * sizeof(WCHAR), sizeof last);
+  if (last != 0 && size % sizeof(WCHAR) == 0) stored.resize(size + sizeof(WCHAR), 0);
+  return stored;
+}
+}  // namespace
+
 VW32_API LSTATUS WINAPI RegSetValueExW(HKEY hKey, LPCWSTR lpValueName, DWORD, DWORD dwType, const BYTE* lpData,
                                        DWORD cbData) {
-  if (!lpData && cbData) return ERROR_NOACCESS;
+  // Data the caller's pointer does not reach is refused, not read.
+  if ((!lpData && cbData) || !Readable(lpData, cbData)) return ERROR_NOACCESS;
   return ChangeKey(hKey, [&](RegKey& key, bool* changed) -> LSTATUS {
-    key.SetValue({lpValueName ? lpValueName : L"", dwType, std::vector<uint8_t>(lpData, lpData + cbData)});
+    key.SetValue({lpValueName ? lpValueName : L"", dwType, StoredData(dwType, lpData, cbData)});
     *changed = true;
     return ERROR_SUCCESS;
   });

@@ -209,7 +209,7 @@ Namespace& Names() {
 std::wstring NameKey(const wchar_t* name) {
   std::wstring_view view(name);
   if (StartsWithNoCase(view, L"Local\\")) view.remove_prefix(6);
-  return FoldCase(view);
+  return std::wstring(view);
 }
 }  // namespace
 
@@ -338,6 +338,21 @@ VW32_API BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
   return error ? Fail(error) : TRUE;
 }
 
+namespace {
+// The process that waits on itself: it is signalled only once it has ended,
+// so a wait on it from inside always times out.
+class RunningProcess : public Waitable {
+ public:
+  RunningProcess() : Waitable(Kind::Process) {}
+  bool Signalled(DWORD) const override { return false; }
+};
+
+ObjectPtr WaitTarget(HANDLE handle) {
+  static auto* self = new std::shared_ptr<RunningProcess>(std::make_shared<RunningProcess>());
+  return handle == CurrentProcessPseudo() ? *self : LookupHandle(handle);
+}
+}  // namespace
+
 VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
                                              DWORD dwMilliseconds) {
   if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
@@ -346,7 +361,7 @@ VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandl
   }
   WaitList objects;
   for (DWORD i = 0; i < nCount; ++i) {
-    ObjectPtr obj = LookupHandle(lpHandles[i]);
+    ObjectPtr obj = WaitTarget(lpHandles[i]);
     if (auto named = std::dynamic_pointer_cast<NamedMutexObj>(obj)) {
       if (nCount == 1) return named->Wait(dwMilliseconds);
       SetLastError(ERROR_NOT_SUPPORTED);

@@ -92,8 +92,9 @@ void WaitEvent(const std::shared_ptr<EventObj>& event);
 // Called when a thread ends: its mutexes become abandoned.
 void AbandonMutexesOf(DWORD threadId);
 
-// The process's namespace of named events and mutexes (names compared
-// without letter case; a "Local\" prefix names the same object).
+// The process's namespace of named events and mutexes (names are
+// case-sensitive, as Windows compares them; a "Local\" prefix names the same
+// object).
 ObjectPtr CreateOrOpenNamed(const wchar_t* name, const std::function<ObjectPtr()>& create, bool* existed);
 ObjectPtr FindNamed(const wchar_t* name);
 

@@ -5,6 +5,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <functional>
 #include <string>
 
 namespace {
@@ -88,17 +89,31 @@ TEST_F(Files, DispositionsOpenCreateOrFailWithWindowsErrors) {
   }
 }
 
-TEST_F(Files, MissingFolderIsPathNotFoundAndFolderIsNoFile) {
-  HANDLE file = CreateFileW(Path(L"nowhere\\a.txt").c_str(), GENERIC_READ, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-  file = CreateFileW(dir_.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_EQ(file, INVALID_HANDLE_VALUE);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(DeleteFileW(dir_.c_str()));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  EXPECT_FALSE(DeleteFileW(Path(L"a.txt").c_str()));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+TEST_F(Files, MissingPathsAndFoldersFailWithWindowsErrors) {
+  const std::wstring missingFolder = Path(L"nowhere\\a.txt"), missing = Path(L"a.txt"), folder = dir_;
+  auto open = [](const std::wstring& path, DWORD disposition) {
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    return file != INVALID_HANDLE_VALUE;
+  };
+  struct Case {
+    const char* what;
+    std::function<bool()> call;  // true when it succeeded
+    DWORD error;
+  } cases[] = {
+      {"open in a missing folder", [&] { return open(missingFolder, OPEN_EXISTING); }, ERROR_PATH_NOT_FOUND},
+      {"open a folder", [&] { return open(folder, OPEN_EXISTING); }, ERROR_ACCESS_DENIED},
+      {"delete a folder", [&] { return bool(DeleteFileW(folder.c_str())); }, ERROR_ACCESS_DENIED},
+      {"delete a missing file", [&] { return bool(DeleteFileW(missing.c_str())); }, ERROR_FILE_NOT_FOUND},
+      {"delete no name", [] { return bool(DeleteFileW(nullptr)); }, ERROR_PATH_NOT_FOUND},
+      {"delete an empty name", [] { return bool(DeleteFileW(L"")); }, ERROR_PATH_NOT_FOUND},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    SetLastError(12345);
+    EXPECT_FALSE(c.call());
+    EXPECT_EQ(GetLastError(), c.error);
+  }
 }
 
 TEST_F(Files, WriteReadSeekAndSize) {
@@ -122,10 +137,92 @@ TEST_F(Files, WriteReadSeekAndSize) {
   EXPECT_TRUE(FlushFileBuffers(file));
   EXPECT_EQ(Size(file), 11);
   CloseHandle(file);
-  HANDLE reader = CreateFileW(Path(L"a.txt").c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
-  EXPECT_FALSE(WriteFile(reader, "x", 1, &n, nullptr));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
-  CloseHandle(reader);
+}
+
+// Requests on a synchronous handle to "0123456789": what they answer and
+// where they leave the file pointer and the file's size.
+constexpr LONGLONG kAtPointer = -2, kAtEnd = -1;
+// A read of 3 bytes or a write of 4, at the file pointer or at an OVERLAPPED
+// offset (all ones: at the end).
+BOOL Io(HANDLE file, bool write, LONGLONG offset = kAtPointer) {
+  OVERLAPPED ov{};
+  ov.Offset = DWORD(offset);
+  ov.OffsetHigh = DWORD(ULONGLONG(offset) >> 32);
+  OVERLAPPED* at = offset == kAtPointer ? nullptr : &ov;
+  char buffer[4];
+  DWORD n = 0;
+  return write ? WriteFile(file, "abcd", 4, &n, at) : ReadFile(file, buffer, 3, &n, at);
+}
+// A hand-made OVERLAPPED whose event is already set: waiting ends at once.
+BOOL ResultOf(HANDLE file, ULONG_PTR status) {
+  OVERLAPPED ov{};
+  ov.Internal = status;
+  ov.InternalHigh = 7;
+  ov.hEvent = CreateEventW(nullptr, TRUE, TRUE, nullptr);
+  DWORD n = 0;
+  const BOOL ok = GetOverlappedResult(file, &ov, &n, TRUE);
+  const DWORD error = GetLastError();
+  EXPECT_EQ(n, 7u);
+  CloseHandle(ov.hEvent);
+  SetLastError(error);
+  return ok;
+}
+// Two pages, the second unreadable: the write covers both.
+BOOL WriteFromPartlyUnreadable(HANDLE file) {
+  char* pages = static_cast<char*>(VirtualAlloc(nullptr, 0x2000, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  DWORD old = 0, n = 99;
+  EXPECT_TRUE(VirtualProtect(pages + 0x1000, 0x1000, PAGE_NOACCESS, &old));
+  const BOOL ok = WriteFile(file, pages, 0x2000, &n, nullptr);
+  const DWORD error = GetLastError();
+  EXPECT_EQ(n, 0u);
+  VirtualFree(pages, 0, MEM_RELEASE);
+  SetLastError(error);
+  return ok;
+}
+
+TEST_F(Files, RightsOffsetsAndOverlappedResultsAsOnWindows) {
+  constexpr ULONG_PTR kStatusInvalidHandle = 0xC0000008;
+  struct Case {
+    const char* what;
+    DWORD access;
+    BOOL (*call)(HANDLE file);
+    DWORD error;  // ERROR_SUCCESS: the call succeeds
+    LONGLONG pointer, size;  // afterwards
+  } cases[] = {
+      {"read at an offset", GENERIC_READ, [](HANDLE f) { return Io(f, false, 2); }, ERROR_SUCCESS, 5, 10},
+      {"write at an offset", GENERIC_WRITE, [](HANDLE f) { return Io(f, true, 8); }, ERROR_SUCCESS, 12, 12},
+      {"write at the end", GENERIC_WRITE, [](HANDLE f) { return Io(f, true, kAtEnd); }, ERROR_SUCCESS, 14, 14},
+      {"read past the end", GENERIC_READ, [](HANDLE f) { return Io(f, false, 10); }, ERROR_HANDLE_EOF, 10, 10},
+      {"read with write-data", FILE_WRITE_DATA, [](HANDLE f) { return Io(f, false); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"write with write-data", FILE_WRITE_DATA, [](HANDLE f) { return Io(f, true); }, ERROR_SUCCESS, 4, 10},
+      {"write with append only", FILE_APPEND_DATA, [](HANDLE f) { return Io(f, true); }, ERROR_SUCCESS, 14, 14},
+      {"read with read-data", FILE_READ_DATA, [](HANDLE f) { return Io(f, false); }, ERROR_SUCCESS, 3, 10},
+      {"write with generic read", GENERIC_READ, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"read with no rights", 0, [](HANDLE f) { return Io(f, false); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"write with no rights", 0, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
+      {"result still pending", GENERIC_READ, [](HANDLE f) { return ResultOf(f, STATUS_PENDING); }, ERROR_SUCCESS, 0, 10},
+      {"result invalid handle", GENERIC_READ, [](HANDLE f) { return ResultOf(f, kStatusInvalidHandle); },
+       ERROR_INVALID_HANDLE, 0, 10},
+      {"write from bad memory", GENERIC_WRITE, WriteFromPartlyUnreadable, ERROR_INVALID_USER_BUFFER, 0, 10},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    Write(L"a.txt", "0123456789");
+    HANDLE file = CreateFileW(Path(L"a.txt").c_str(), c.access, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    ASSERT_NE(file, INVALID_HANDLE_VALUE);
+    SetLastError(12345);
+    const BOOL ok = c.call(file);
+    EXPECT_EQ(ok ? DWORD(ERROR_SUCCESS) : GetLastError(), c.error);
+    LARGE_INTEGER at{};
+    EXPECT_TRUE(SetFilePointerEx(file, Offset(0), &at, FILE_CURRENT));
+    EXPECT_EQ(at.QuadPart, c.pointer);
+    CloseHandle(file);
+    HANDLE reader = CreateFileW(Path(L"a.txt").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                nullptr, OPEN_EXISTING, 0, nullptr);
+    EXPECT_EQ(Size(reader), c.size);
+    CloseHandle(reader);
+  }
 }
 
 TEST_F(Files, FolderCallsReportWindowsErrors) {

@@ -88,8 +88,90 @@ TEST_F(Registry, SizesMissingValuesAndLetterCase) {
   for (auto& c : upper) c = wchar_t(towupper(c));
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, upper.c_str(), 0, KEY_READ, &other), ERROR_SUCCESS);
   RegCloseKey(other);
-  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, (path_ + L"\\Nope").c_str(), 0, KEY_READ, &other), ERROR_FILE_NOT_FOUND);
-  EXPECT_EQ(RegCloseKey(reinterpret_cast<HKEY>(LONG_PTR(0x7ff4))), ERROR_INVALID_HANDLE);
+}
+
+// Calls that fail, on the test's key ("Doomed" is a subkey that each row
+// may delete first), and what they leave behind.
+TEST_F(Registry, ErrorsAndWhatFailedCallsLeave) {
+  struct Case {
+    const char* what;
+    bool deleteDoomed;  // before the call, through a handle that stays open
+    LSTATUS (*call)(HKEY key, HKEY doomed);
+    LSTATUS result;
+  } cases[] = {
+      {"open a missing key", false,
+       [](HKEY key, HKEY) {
+         HKEY out = reinterpret_cast<HKEY>(LONG_PTR(0x7ff8));
+         const LSTATUS result = RegOpenKeyExW(key, L"Nope", 0, KEY_READ, &out);
+         EXPECT_EQ(out, nullptr);  // cleared on failure
+         return result;
+       },
+       ERROR_FILE_NOT_FOUND},
+      {"close a handle never issued", false,
+       [](HKEY, HKEY) { return RegCloseKey(reinterpret_cast<HKEY>(LONG_PTR(0x7ff4))); }, ERROR_INVALID_HANDLE},
+      {"open under a deleted key", true,
+       [](HKEY, HKEY doomed) {
+         HKEY out = nullptr;
+         return RegOpenKeyExW(doomed, L"", 0, KEY_READ, &out);
+       },
+       ERROR_KEY_DELETED},
+      {"create under a deleted key", true,
+       [](HKEY key, HKEY doomed) {
+         HKEY out = nullptr;
+         const LSTATUS result = RegCreateKeyExW(doomed, L"Child", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr);
+         EXPECT_EQ(RegOpenKeyExW(key, L"Doomed", 0, KEY_READ, &out), ERROR_FILE_NOT_FOUND);  // not made again
+         return result;
+       },
+       ERROR_KEY_DELETED},
+      {"create with a leading backslash", false,
+       [](HKEY key, HKEY) {
+         HKEY out = nullptr;
+         return RegCreateKeyExW(key, L"\\Lead", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &out, nullptr);
+       },
+       ERROR_BAD_PATHNAME},
+      {"set from unreadable memory", false,
+       [](HKEY key, HKEY) {
+         void* page = VirtualAlloc(nullptr, 0x1000, MEM_COMMIT | MEM_RESERVE, PAGE_NOACCESS);
+         const LSTATUS result = RegSetValueExW(key, L"Bad", 0, REG_BINARY, static_cast<const BYTE*>(page), 4);
+         VirtualFree(page, 0, MEM_RELEASE);
+         return result;
+       },
+       ERROR_NOACCESS},
+      {"enumerate into a short name", false,
+       [](HKEY key, HKEY) {
+         const DWORD four = 4;
+         RegSetValueExW(key, L"LongName", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&four), sizeof four);
+         wchar_t name[2];
+         DWORD length = 2, type = 0, size = 0;
+         const LSTATUS result = RegEnumValueW(key, 0, name, &length, nullptr, &type, nullptr, &size);
+         EXPECT_EQ(type, DWORD(REG_DWORD));  // the type and size are told all the same
+         EXPECT_EQ(size, sizeof four);
+         return result;
+       },
+       ERROR_MORE_DATA},
+      {"text without its null", false,
+       [](HKEY key, HKEY) {
+         const std::wstring text = L"abc";
+         const LSTATUS result =
+             RegSetValueExW(key, L"Text", 0, REG_SZ, reinterpret_cast<const BYTE*>(text.c_str()), 3 * sizeof(WCHAR));
+         DWORD size = 0;
+         EXPECT_EQ(RegQueryValueExW(key, L"Text", nullptr, nullptr, nullptr, &size), ERROR_SUCCESS);
+         EXPECT_EQ(size, 4 * sizeof(WCHAR));  // stored with the null
+         return result;
+       },
+       ERROR_SUCCESS},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    RegDeleteTreeW(key_, nullptr);
+    DWORD disposition = 0;
+    HKEY doomed = Create(L"Doomed", &disposition);
+    if (c.deleteDoomed) {
+      ASSERT_EQ(RegDeleteKeyW(key_, L"Doomed"), ERROR_SUCCESS);
+    }
+    EXPECT_EQ(c.call(key_, doomed), c.result);
+    RegCloseKey(doomed);
+  }
 }
 
 TEST_F(Registry, KeysAndValuesAreCreatedEnumeratedAndDeleted) {

@@ -39,32 +39,62 @@ TEST(Event, AutoResetReleasesOneWaitThenResets) {
   CloseHandle(event);
 }
 
-TEST(Event, NamedCreateOpensExistingOfItsKindAndOpenFailsForMissing) {
-  const std::wstring name = UniqueName(L"vw32_event"), mutexName = UniqueName(L"vw32_kind");
-  SetLastError(1234);
-  HANDLE first = CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-  ASSERT_NE(first, nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
-  HANDLE second = CreateEventW(nullptr, FALSE, TRUE, name.c_str());  // opens: its arguments are ignored
-  ASSERT_NE(second, nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-  EXPECT_EQ(WaitForSingleObject(second, 0), WAIT_TIMEOUT);
-  SetEvent(second);
-  HANDLE opened = OpenEventW(SYNCHRONIZE, FALSE, name.c_str());
-  ASSERT_NE(opened, nullptr);
-  EXPECT_EQ(WaitForSingleObject(opened, 0), WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(first, 0), WAIT_OBJECT_0);  // still manual-reset: one object
-  // A mutex's name is no event's.
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, mutexName.c_str());
-  ASSERT_NE(mutex, nullptr);
-  EXPECT_EQ(CreateEventW(nullptr, TRUE, FALSE, mutexName.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, mutexName.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  Close({first, second, opened, mutex});
-  // The name goes with the last handle.
-  EXPECT_EQ(OpenEventW(SYNCHRONIZE, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
+enum class Call { CreateEvent, OpenEvent, CreateMutex, OpenMutex };
+
+HANDLE Named(Call call, const std::wstring& name) {
+  switch (call) {
+    case Call::CreateEvent: return CreateEventW(nullptr, TRUE, FALSE, name.c_str());
+    case Call::OpenEvent: return OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
+    case Call::CreateMutex: return CreateMutexW(nullptr, FALSE, name.c_str());
+    case Call::OpenMutex: return OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+  }
+  return nullptr;
+}
+
+TEST(Names, CaseKindAndLifetimeDecideWhatASecondCallFinds) {
+  enum Same { kNo, kYes, kUntold };  // whether the second handle is the first object
+  struct Case {
+    const char* what;
+    Call first;
+    bool closeFirst;    // before the second call
+    bool otherCase;     // the second call spells the name with another letter case
+    Call second;
+    bool opens;
+    DWORD error;
+    Same same;
+  } cases[] = {
+      {"create twice", Call::CreateEvent, false, false, Call::CreateEvent, true, ERROR_ALREADY_EXISTS, kYes},
+      {"create then open", Call::CreateEvent, false, false, Call::OpenEvent, true, 0, kYes},
+      {"event in other case", Call::CreateEvent, false, true, Call::CreateEvent, true, ERROR_SUCCESS, kNo},
+      {"open event in other case", Call::CreateEvent, false, true, Call::OpenEvent, false, ERROR_FILE_NOT_FOUND, kUntold},
+      {"mutex in other case", Call::CreateMutex, false, true, Call::CreateMutex, true, ERROR_SUCCESS, kUntold},
+      {"open mutex in other case", Call::CreateMutex, false, true, Call::OpenMutex, false, ERROR_FILE_NOT_FOUND, kUntold},
+      {"event over a mutex", Call::CreateMutex, false, false, Call::CreateEvent, false, ERROR_INVALID_HANDLE, kUntold},
+      {"open event of a mutex", Call::CreateMutex, false, false, Call::OpenEvent, false, ERROR_INVALID_HANDLE, kUntold},
+      {"open after the last close", Call::CreateEvent, true, false, Call::OpenEvent, false, ERROR_FILE_NOT_FOUND, kUntold},
+  };
+  int row = 0;
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    const std::wstring name = UniqueName(L"vw32_name") + L"_" + std::to_wstring(row++);
+    HANDLE first = Named(c.first, name);
+    ASSERT_NE(first, nullptr);
+    if (c.closeFirst) CloseHandle(first);
+    SetLastError(12345);
+    HANDLE second = Named(c.second, c.otherCase ? L"V" + name.substr(1) : name);
+    // A create always sets the last error; an open only when it fails.
+    const bool creates = c.second == Call::CreateEvent || c.second == Call::CreateMutex;
+    if (creates || !second) {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+    EXPECT_EQ(second != nullptr, c.opens);
+    if (second && c.same != kUntold) {
+      SetEvent(second);
+      EXPECT_EQ(WaitForSingleObject(first, 0), c.same == kYes ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
+    }
+    if (second) CloseHandle(second);
+    if (!c.closeFirst) CloseHandle(first);
+  }
 }
 
 TEST(Handle, DuplicateKeepsObjectAliveAndCloseTwiceFails) {
@@ -72,12 +102,40 @@ TEST(Handle, DuplicateKeepsObjectAliveAndCloseTwiceFails) {
   ASSERT_TRUE(DuplicateHandle(GetCurrentProcess(), event, GetCurrentProcess(), &copy, 0, FALSE, DUPLICATE_SAME_ACCESS));
   EXPECT_NE(copy, event);
   SetEvent(event);
-  ASSERT_TRUE(CloseHandle(event));
+  // The low two bits of a handle value are not part of it.
+  ASSERT_TRUE(CloseHandle(reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | 2)));
   EXPECT_EQ(WaitForSingleObject(copy, 0), WAIT_OBJECT_0);
   EXPECT_FALSE(CloseHandle(event));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
   EXPECT_EQ(WaitForSingleObject(event, 0), WAIT_FAILED);
   CloseHandle(copy);
+}
+
+TEST(Handle, WhatAWaitOnEachKindOfValueAnswers) {
+  HANDLE event = Event(TRUE, TRUE);
+  auto tagged = [event](ULONG_PTR bits) { return reinterpret_cast<HANDLE>(reinterpret_cast<ULONG_PTR>(event) | bits); };
+  struct Case {
+    const char* what;
+    HANDLE handle;
+    DWORD result;
+    DWORD error;  // when the wait fails
+  } cases[] = {
+      {"handle", event, WAIT_OBJECT_0, 0},
+      {"low bit set", tagged(1), WAIT_OBJECT_0, 0},
+      {"both low bits set", tagged(3), WAIT_OBJECT_0, 0},
+      {"this process", GetCurrentProcess(), WAIT_TIMEOUT, 0},
+      {"this thread", GetCurrentThread(), WAIT_TIMEOUT, 0},
+      {"null", nullptr, WAIT_FAILED, ERROR_INVALID_HANDLE},
+      {"never issued", reinterpret_cast<HANDLE>(LONG_PTR(0x7ff0)), WAIT_FAILED, ERROR_INVALID_HANDLE},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.what);
+    EXPECT_EQ(WaitForSingleObject(c.handle, 0), c.result);
+    if (c.result == WAIT_FAILED) {
+      EXPECT_EQ(GetLastError(), c.error);
+    }
+  }
+  CloseHandle(event);
 }
 
 TEST(Wait, AnyReturnsLowestSignalledIndexAndConsumesOnlyIt) {
@@ -164,11 +222,8 @@ TEST(Mutex, OwnerThreadEndingAbandonsIt) {
 
 TEST(Mutex, NamedCreateOpenAndInitialOwnerOnlyWhenNew) {
   const std::wstring name = UniqueName(L"vw32_mutex");
-  EXPECT_EQ(OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str()), nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
   HANDLE created = CreateMutexW(nullptr, TRUE, name.c_str());
   ASSERT_NE(created, nullptr);
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_SUCCESS));
   HANDLE again = CreateMutexW(nullptr, TRUE, name.c_str());
   EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
   HANDLE opened = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str());
