@@ -43,12 +43,40 @@ inline constexpr std::uint32_t kFrameTypeYCbCr422 = 0x03030000;  // 2 bytes: Y0 
 // The frame types the engine knows, or null.
 IMAQKIT_API const FrameTypeInfo* findFrameType(std::uint32_t code);
 
+// ---- Frame pool ------------------------------------------------------------------------
+// The pixel buffers of released frames, handed out again, as a real engine
+// recycles its frame memory: a buffer of the size asked for comes back as it
+// was left, not cleared, so that in steady state no frame memory is
+// allocated or first touched per frame. Buffers of another size than the
+// latest asked for are freed; at most `spareLimit` are kept. Shared by the
+// video input and its frames, which the user may keep after the input.
+class IMAQKIT_API FramePool {
+ public:
+  explicit FramePool(std::size_t spareLimit) : spareLimit_(spareLimit) {}
+  // A kept buffer of `bytes`, or a new zero-filled one.
+  std::vector<std::uint8_t> take(std::size_t bytes);
+  void giveBack(std::vector<std::uint8_t>&& pixels);
+  void setSpareLimit(std::size_t buffers);
+  std::size_t spareBuffers() const;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<std::vector<std::uint8_t>> spare_;
+  std::size_t bytes_ = 0;  // the size latest asked for
+  std::size_t spareLimit_;
+};
+
 // ---- Engine frames ---------------------------------------------------------------------
 // A frame the engine made for an adaptor: its type, size, packed pixels and
 // time stamp. The engine numbers delivered frames from 1 in each acquisition.
 class IMAQKIT_API EngineFrame final : public IEngineFrame {
  public:
-  EngineFrame(const FrameTypeInfo& type, int width, int height);
+  // Pixels zero-filled, or, with a pool, a recycled buffer that goes back to
+  // the pool when the frame is destroyed.
+  EngineFrame(const FrameTypeInfo& type, int width, int height, std::shared_ptr<FramePool> pool = nullptr);
+  ~EngineFrame();
+  EngineFrame(const EngineFrame&) = delete;
+  EngineFrame& operator=(const EngineFrame&) = delete;
   // Refuses (kBadArgument) a region that does not lie inside the frame.
   void copyImage(const void* pixels, int width, int height, int x, int y) override;
   void setTimeStamp(double seconds) override { timeStamp_ = seconds; }
@@ -69,6 +97,7 @@ class IMAQKIT_API EngineFrame final : public IEngineFrame {
   int height_;
   double timeStamp_ = 0.0;
   unsigned long long number_ = 0;
+  std::shared_ptr<FramePool> pool_;
   std::vector<std::uint8_t> pixels_;
 };
 
@@ -191,7 +220,9 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   void set(const std::string& name, const std::string& value);
   std::string get(const std::string& name) const;
   std::vector<std::string> propertyNames() const;
+  // The queue's capacity is also the number of spare frame buffers kept.
   void setQueueCapacity(std::size_t frames);
+  std::size_t spareFrameBuffers() const { return framePool_->spareBuffers(); }
 
   // Opens the card, begins capture and triggers at once. Throws HostError
   // when the card does not open or capture does not begin.
@@ -248,6 +279,7 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   HardwareList hardware_;
   std::string formatName_;
   PropertySet properties_;
+  std::shared_ptr<FramePool> framePool_;
   FrameQueue queue_;
   std::unique_ptr<EngineThread> engine_;
   IAdaptor* adaptor_ = nullptr;

@@ -20,11 +20,57 @@ const FrameTypeInfo* findFrameType(std::uint32_t code) {
   return nullptr;
 }
 
-EngineFrame::EngineFrame(const FrameTypeInfo& type, int width, int height)
-    : type_(type), width_(width), height_(height) {
+std::vector<std::uint8_t> FramePool::take(std::size_t bytes) {
+  std::vector<std::uint8_t> pixels;
+  std::vector<std::vector<std::uint8_t>> stale;  // freed after the lock
+  {
+    std::lock_guard<std::mutex> hold(lock_);
+    if (bytes != bytes_) stale.swap(spare_);  // another geometry: the old buffers fit no frame now
+    bytes_ = bytes;
+    if (!spare_.empty()) {
+      pixels = std::move(spare_.back());
+      spare_.pop_back();
+    }
+  }
+  if (pixels.size() != bytes) pixels.resize(bytes);  // a new buffer, outside the lock
+  return pixels;
+}
+
+void FramePool::giveBack(std::vector<std::uint8_t>&& pixels) {
+  std::vector<std::uint8_t> unkept;  // freed after the lock
+  std::lock_guard<std::mutex> hold(lock_);
+  if (pixels.size() == bytes_ && spare_.size() < spareLimit_) {
+    spare_.push_back(std::move(pixels));
+  } else {
+    unkept = std::move(pixels);
+  }
+}
+
+void FramePool::setSpareLimit(std::size_t buffers) {
+  std::lock_guard<std::mutex> hold(lock_);
+  spareLimit_ = buffers;
+  if (spare_.size() > spareLimit_) spare_.resize(spareLimit_);
+}
+
+std::size_t FramePool::spareBuffers() const {
+  std::lock_guard<std::mutex> hold(lock_);
+  return spare_.size();
+}
+
+EngineFrame::EngineFrame(const FrameTypeInfo& type, int width, int height, std::shared_ptr<FramePool> pool)
+    : type_(type), width_(width), height_(height), pool_(std::move(pool)) {
   if (width <= 0 || height <= 0) misuse("makeFrame: a frame of " + std::to_string(width) + " x " +
                                         std::to_string(height) + " pixels");
-  pixels_.resize(rowBytes() * std::size_t(height));
+  const std::size_t bytes = rowBytes() * std::size_t(height);
+  if (pool_) {
+    pixels_ = pool_->take(bytes);
+  } else {
+    pixels_.resize(bytes);
+  }
+}
+
+EngineFrame::~EngineFrame() {
+  if (pool_) pool_->giveBack(std::move(pixels_));
 }
 
 void EngineFrame::copyImage(const void* pixels, int width, int height, int x, int y) {

@@ -40,7 +40,9 @@ std::unique_ptr<VideoInput> VideoInput::create(const AdaptorEntryPoints& adaptor
 }
 
 VideoInput::VideoInput(const AdaptorEntryPoints& adaptor, int deviceId, const std::string& formatName)
-    : queue_(kDefaultQueueFrames), engine_(std::make_unique<EngineThread>()) {
+    : framePool_(std::make_shared<FramePool>(kDefaultQueueFrames)),
+      queue_(kDefaultQueueFrames),
+      engine_(std::make_unique<EngineThread>()) {
   if (auto error = collectHardware(adaptor, hardware_)) throw *error;
   const DeviceEntry* device = hardware_.findDevice(deviceId);
   if (device == nullptr)
@@ -103,7 +105,10 @@ std::vector<std::string> VideoInput::propertyNames() const {
   return names;
 }
 
-void VideoInput::setQueueCapacity(std::size_t frames) { queue_.setCapacity(frames); }
+void VideoInput::setQueueCapacity(std::size_t frames) {
+  queue_.setCapacity(frames);
+  framePool_->setSpareLimit(frames);
+}
 
 void VideoInput::start() { engine_->call([this] { startOnEngine(); }); }
 
@@ -229,7 +234,7 @@ IEngineFrame* VideoInput::makeFrame(std::uint32_t frameType, int width, int heig
   noteGrabCall(engine_->id());
   const FrameTypeInfo* type = findFrameType(frameType);
   if (type == nullptr) misuse("makeFrame: unknown frame type " + hex(frameType));
-  auto* frame = new EngineFrame(*type, width, height);
+  auto* frame = new EngineFrame(*type, width, height, framePool_);
   std::lock_guard<std::mutex> hold(stateLock_);
   timing_.toMakeFrameSeconds += getCurrentTime() - manager().lastFrameQueryTime();
   return frame;

@@ -236,6 +236,44 @@ TEST(EngineFrames, RefuseRegionsOutsideTheFrameAndUnknownTypes) {
   EXPECT_EQ(findFrameType(0x01000001), nullptr);
 }
 
+// A released frame's buffer is the next frame's, as it was left; another
+// size frees the kept ones; frames may outlive the pool's other owner.
+TEST(EngineFramePool, HandsReleasedBuffersOutAgainUnclearedUpToItsLimit) {
+  const FrameTypeInfo& rgb = *findFrameType(kFrameTypeRgb24);
+  auto pool = std::make_shared<FramePool>(2);
+  const std::vector<std::uint8_t> pixels(4 * 2 * 3, 0x5A);
+  auto first = std::make_unique<EngineFrame>(rgb, 4, 2, pool);
+  first->copyImage(pixels.data(), 4, 2, 0, 0);
+  const std::uint8_t* buffer = first->pixels().data();
+  first.reset();
+  EXPECT_EQ(pool->spareBuffers(), 1u);
+  auto second = std::make_unique<EngineFrame>(rgb, 4, 2, pool);
+  EXPECT_EQ(second->pixels().data(), buffer);
+  EXPECT_EQ(second->pixels(), pixels) << "a recycled buffer is not cleared";
+  std::vector<std::unique_ptr<EngineFrame>> frames;
+  for (int i = 0; i < 3; ++i) frames.push_back(std::make_unique<EngineFrame>(rgb, 4, 2, pool));
+  frames.clear();
+  EXPECT_EQ(pool->spareBuffers(), 2u) << "kept up to the limit";
+  auto other = std::make_unique<EngineFrame>(rgb, 2, 2, pool);
+  EXPECT_EQ(pool->spareBuffers(), 0u) << "buffers of the old size are freed";
+  second.reset();
+  EXPECT_EQ(pool->spareBuffers(), 0u) << "a buffer of the old size is not kept";
+  pool.reset();
+  other.reset();  // the frame's share keeps the pool alive (sanitizers check)
+}
+
+TEST_F(Engine, ReleasedFramesGoBackToTheEnginesPool) {
+  input->set("FramesPerTrigger", "2");
+  input->start();
+  std::thread grabThread([&] {
+    for (std::uint8_t i = 1; i <= 2; ++i) adaptor->grab(i);
+  });
+  grabThread.join();
+  EXPECT_TRUE(input->waitUntilStopped(kGuard));
+  EXPECT_EQ(input->getData(5).size(), 2u);
+  EXPECT_EQ(input->spareFrameBuffers(), 2u);
+}
+
 TEST(EngineQueue, DropsTheOldestWhenFullAndWakesWaitersWhenClosed) {
   FrameQueue queue(2);
   queue.open();
