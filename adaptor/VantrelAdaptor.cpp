@@ -7,7 +7,6 @@
 #include <cstdio>
 #include <cstring>
 #include <exception>
-#include <memory>
 #include <new>
 #include <vector>
 
@@ -57,7 +56,8 @@ VantrelAdaptor::VantrelAdaptor(IEngine* engine, const IDeviceEntry* deviceInfo, 
       cameraStatus(),
       deviceInfo(deviceInfo),
       formatName(formatName),
-      grabStarted(nullptr) {
+      grabStarted(nullptr),
+      decodeBufferSize(0) {
   registerListeners();
   grabStarted = CreateEventW(nullptr, TRUE, TRUE, nullptr);
   cardSession = ORNSDI_Init();
@@ -135,6 +135,9 @@ bool VantrelAdaptor::endCapture() {
   if (manager()->isCaptureRunning()) {
     ORNSDI_StopGrab(cardSession, port);
     ORNSDI_ReleaseDMAAccess(cardSession, port);
+    // Only a grab stopped here no longer decodes; one left alone still does.
+    decodeBuffer.reset();
+    decodeBufferSize = 0;
   }
   // The grab has ended: the user hears the rest of what it found before the stop.
   findings.handOver(*manager());
@@ -210,21 +213,32 @@ void VantrelAdaptor::decodeAndDeliver(const void* rawFrame, std::uint32_t format
     findings.frameLost("A frame was skipped: the card still sends the layout of the previous \"Format\".");
     return;
   }
-  const std::size_t size = std::size_t(height) * std::size_t(stride);
-  std::unique_ptr<std::uint8_t[]> image(new (std::nothrow) std::uint8_t[size]);
-  if (!image) {
+  std::uint8_t* image = decodeBufferOf(std::size_t(height) * std::size_t(stride));
+  if (image == nullptr) {
     findings.frameLost("A frame was lost: no memory to decode it.");
     return;
   }
-  ORNSDI_Decode(&cameraData, rawFrame, image.get(), &stride, std::int32_t(format));
+  ORNSDI_Decode(&cameraData, rawFrame, image, &stride, std::int32_t(format));
   // Rows whose length is not a multiple of 4 bytes (odd widths) are packed.
-  packRows(image.get(), std::size_t(width) * layout->bytesPerPixel, std::size_t(stride), std::size_t(height));
+  packRows(image, std::size_t(width) * layout->bytesPerPixel, std::size_t(stride), std::size_t(height));
 
+  // The engine sees the same calls and pixels as with a fresh buffer per
+  // frame: every byte copyImage reads was written by this frame's decode.
   IEngine* engine = manager()->engine();
   IEngineFrame* frame = engine->makeFrame(type, width, height);
-  frame->copyImage(image.get(), width, height, 0, 0);
+  frame->copyImage(image, width, height, 0, 0);
   frame->setTimeStamp(getCurrentTime());
   engine->deliverFrame(frame);
+}
+
+// The acquisition's decode buffer, grown to `size` bytes; null without memory.
+std::uint8_t* VantrelAdaptor::decodeBufferOf(std::size_t size) {
+  if (size <= decodeBufferSize) return decodeBuffer.get();
+  decodeBuffer.reset();  // the smaller block goes first, so that its memory can serve the larger
+  decodeBufferSize = 0;
+  decodeBuffer.reset(new (std::nothrow) std::uint8_t[size]);
+  if (decodeBuffer) decodeBufferSize = size;
+  return decodeBuffer.get();
 }
 
 namespace vantrel {

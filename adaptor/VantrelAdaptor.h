@@ -12,7 +12,9 @@
 #include "imaqkit.h"
 
 #include <atomic>
+#include <cstddef>
 #include <cstdint>
+#include <memory>
 
 class VantrelPropListener;
 
@@ -48,6 +50,7 @@ class VantrelAdaptor : public IAdaptor {
   void handleFrame(const ORNSDI_FrameInfo& frameInfo);
   void recordMissingPixels(std::uint32_t status);
   void decodeAndDeliver(const void* rawFrame, std::uint32_t format, std::uint32_t type);
+  std::uint8_t* decodeBufferOf(std::size_t size);
 
   ORNSDI_HANDLE cardSession;
   // Written on the engine thread, read by the grab thread's callback.
@@ -64,6 +67,12 @@ class VantrelAdaptor : public IAdaptor {
   // Filled on the grab thread, handed over on the engine thread (also from
   // the const frameTypeCode).
   mutable vantrel::GrabFindings findings;
+  // Where the grab thread decodes each frame, kept for the whole acquisition
+  // (grown when the geometry grows, released when endCapture has stopped the
+  // grab, and at destruction): a new block per frame cost its allocation and
+  // the first touch of every page.
+  std::unique_ptr<std::uint8_t[]> decodeBuffer;
+  std::size_t decodeBufferSize;
 };
 
 namespace vantrel {
