@@ -4,8 +4,12 @@
 // OpenCV's cvtColor and libyuv on 8-bit 4:2:2, FFmpeg's v210 decoder, and a
 // memcpy of each route's input and output bytes (the memory floor). Prints
 // Google Benchmark's medians, then a table and the speed goals as ratios.
+// Paced at 60 frames a second, the process CPU time per frame of the decoder
+// next to an OpenMP parallel loop with the runtime's default wait: what the
+// threads cost between frames.
 #include <benchmark/benchmark.h>
 #include <omp.h>
+#include <time.h>
 
 #include <algorithm>
 #include <cstdio>
@@ -17,6 +21,7 @@
 #include <memory>
 #include <random>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "ORNSDI.h"
@@ -177,6 +182,82 @@ void RegisterFloor(const char* name, size_t inRowBytes, size_t outRowBytes, uint
       }
     });
   });
+}
+
+// ---- Paced at the video rate: the threads' cost between frames ------------------------
+
+constexpr int kPacedFrames = 120;  // two seconds at 60 frames a second
+
+struct Paced {
+  double workMs = 0;     // wall time of the frame's work
+  double workCpuMs = 0;  // process CPU while the frame is worked on
+  double gapCpuMs = 0;   // process CPU between frames
+};
+std::map<std::string, Paced> paced;
+
+double ProcessCpuSeconds() {
+  timespec now{};
+  clock_gettime(CLOCK_PROCESS_CPUTIME_ID, &now);
+  return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
+}
+
+// `frame(i)` once every 1/60 s, all threads.
+void RegisterPaced(const std::string& name, const std::function<void(int64_t)>& frame) {
+  benchmark::RegisterBenchmark(("paced/" + name).c_str(), [=](benchmark::State& state) {
+    using Clock = std::chrono::steady_clock;
+    const auto period = std::chrono::microseconds(16667);
+    frame(0);  // threads started before the measurement
+    std::this_thread::sleep_for(period);
+    double work = 0, workCpu = 0, gapCpu = 0;
+    int64_t i = 0;
+    auto next = Clock::now();
+    for (auto _ : state) {
+      const auto start = Clock::now();
+      const double cpuStart = ProcessCpuSeconds();
+      frame(i++);
+      const double cpuEnd = ProcessCpuSeconds();
+      work += std::chrono::duration<double>(Clock::now() - start).count();
+      workCpu += cpuEnd - cpuStart;
+      next += period;
+      std::this_thread::sleep_until(next);
+      gapCpu += ProcessCpuSeconds() - cpuEnd;
+    }
+    const double ms = 1000.0 / double(state.iterations());
+    paced[name] = Paced{work * ms, workCpu * ms, gapCpu * ms};
+    state.counters["work_ms"] = paced[name].workMs;
+    state.counters["work_cpu_ms"] = paced[name].workCpuMs;
+    state.counters["between_frames_cpu_ms"] = paced[name].gapCpuMs;
+  })->Iterations(kPacedFrames)->UseRealTime()->Unit(benchmark::kMillisecond);
+}
+
+// The decoder on two routes, and an OpenMP parallel copy of the 10-bit to
+// 24-bit route's bytes (its threads wait as the runtime's default says).
+void RegisterPacedAll() {
+  for (const Route& route : {kRoutes[2], kRoutes[5]}) {
+    RegisterPaced(std::string("decode/") + route.name, [route](int64_t i) {
+      ORNSDI_CameraData record = {};
+      record.pixelFormat = route.layout;
+      record.status.width = kWidth;
+      record.status.height = kHeight;
+      int32_t stride = int32_t(route.outRowBytes);
+      ORNSDI_Decode(&record, Sources(route.layout).At(i, true), Destinations().At(i, true), &stride, route.format);
+    });
+  }
+  RegisterPaced("openmp_memcpy_10bit_to_format2", [](int64_t i) {
+    const uint8_t* src = Sources(0).At(i, true);
+    uint8_t* dst = Destinations().At(i, true);
+    const size_t inRow = RawPitch(0), outRow = kWidth * 3;
+#pragma omp parallel for schedule(static)
+    for (int r = 0; r < kHeight; ++r) std::memcpy(dst + size_t(r) * outRow, src + size_t(r) * inRow, inRow);
+  });
+}
+
+void PrintPaced() {
+  std::printf("\nPaced at 60 frames/s, all threads, out of cache, per frame: wall ms of the work, process CPU ms\n"
+              "during the work, and process CPU ms between frames (what idle threads take)\n");
+  for (const auto& [name, p] : paced)
+    std::printf("  %-40s work %7.3f ms  cpu %7.3f ms  between frames cpu %7.3f ms\n", name.c_str(), p.workMs,
+                p.workCpuMs, p.gapCpuMs);
 }
 
 // ---- Peers ----------------------------------------------------------------------------
@@ -390,6 +471,7 @@ void PrintTable(const TableReporter& report, int all, const std::string& loadBef
 int main(int argc, char** argv) {
   const std::string loadBefore = LoadAverage();
   const int all = omp_get_num_procs();
+  RegisterPacedAll();
   // The settings of the goals first: all threads, out of cache.
   std::vector<Setting> settings;
   for (bool outOfCache : {true, false}) {
@@ -445,6 +527,7 @@ int main(int argc, char** argv) {
   TableReporter reporter;
   benchmark::RunSpecifiedBenchmarks(&reporter);
   PrintTable(reporter, all, loadBefore);
+  PrintPaced();
   benchmark::Shutdown();
   return 0;
 }
