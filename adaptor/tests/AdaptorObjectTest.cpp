@@ -46,10 +46,5 @@ TEST_F(AdaptorObject, AsksTheCardForTheLayoutOfTheChosenFormat) {
     ORNSDI_CameraData camera{};
     input->onEngineThread([&] { camera = dynamic_cast<VantrelAdaptor&>(input->adaptor()).grabCameraData(); });
     EXPECT_EQ(camera.pixelFormat, std::uint32_t(layout));
-    EXPECT_EQ(camera.fieldMode, 0u);
-    EXPECT_EQ(camera.status.width, 1920);
-    EXPECT_EQ(camera.status.height, 1080);
-    EXPECT_EQ(camera.status.interlaced, 1u);
-    EXPECT_EQ(input->getData(2).size(), 1u);
   }
 }

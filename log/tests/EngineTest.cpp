@@ -56,7 +56,6 @@ TEST_F(Engine, ThresholdsDecideWhatIsEnabledAndWhichOutputWrites) {
   auto off = Attach(0, 0);
   EXPECT_EQ(engine->minThreshold, 5u) << "an output that is off does not count";
   EXPECT_EQ(LogWrite(kHandle, &record), -1);
-  EXPECT_TRUE(off->empty());
 
   auto errors = Attach(1, 4);
   auto notices = Attach(1, 2);

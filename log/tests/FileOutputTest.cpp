@@ -22,13 +22,6 @@ LogRecord Today() {
   return record;
 }
 
-// The engine's file output, as the start-up code makes it, opened.
-std::unique_ptr<FileOutput> Opened(const TempFolder& folder) {
-  std::unique_ptr<FileOutput> output(FileOutput::Create(L"ORNSDI", folder.Prefix().c_str()));
-  EXPECT_EQ(output->Open(), 0);
-  return output;
-}
-
 // Whatever the file holds when a writer takes the mutex, and whatever the
 // record holds, the writer's line starts on a line of its own, ends with its
 // CR LF and is valid UTF-16 within the limits, counted in UTF-16 units. An
@@ -66,7 +59,9 @@ TEST(FileOutput, EachLineIsWholeValidUtf16WhateverTheFileOrTheRecordHolds) {
     TempFolder folder;
     const auto file = folder.path / "ORNSDI.txt";
     if (c.before == kOldFile || c.before == kOldFileOtherDate) std::ofstream(file, std::ios::binary) << "AB" << c.bytes;
-    auto output = Opened(folder);
+    // The engine's file output, as the start-up code makes it.
+    std::unique_ptr<FileOutput> output(FileOutput::Create(L"ORNSDI", folder.Prefix().c_str()));
+    EXPECT_EQ(output->Open(), 0);
     output->detail = 1;
     EXPECT_TRUE(ReadLogFile(file).byteOrderMark) << "opening writes the mark";
     // Spoil the mark again behind the output's back: only a reopen rewrites it.

@@ -31,7 +31,6 @@ TEST(Startup, ReadsTheRegistryValuesOfTheRightTypeOnly) {
       {{{L"FileOutDetail", 5, REG_DWORD, 2}}, {}, 7, 0},
       {{{L"FileOutDetail", 5}}, {4}, 4, 3},
       {{{L"FileOutDetail", 5}}, {4}, 4, 0, REG_EXPAND_SZ},
-      {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 9}}, {4}, 4, 3},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 5}}, {4}, 4, 3},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 2}}, {2}, 2, 4},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 0xFFFFFFFF}}, {0xFFFFFFFF}, 5, 1},
