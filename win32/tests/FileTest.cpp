@@ -199,7 +199,6 @@ TEST_F(Files, RightsOffsetsAndOverlappedResultsAsOnWindows) {
       {"read with read-data", FILE_READ_DATA, [](HANDLE f) { return Io(f, false); }, ERROR_SUCCESS, 3, 10},
       {"write with generic read", GENERIC_READ, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
       {"read with no rights", 0, [](HANDLE f) { return Io(f, false); }, ERROR_ACCESS_DENIED, 0, 10},
-      {"write with no rights", 0, [](HANDLE f) { return Io(f, true); }, ERROR_ACCESS_DENIED, 0, 10},
       {"result still pending", GENERIC_READ, [](HANDLE f) { return ResultOf(f, STATUS_PENDING); }, ERROR_SUCCESS, 0, 10},
       {"result invalid handle", GENERIC_READ, [](HANDLE f) { return ResultOf(f, kStatusInvalidHandle); },
        ERROR_INVALID_HANDLE, 0, 10},
