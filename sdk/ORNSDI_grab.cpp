@@ -709,8 +709,10 @@ uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode
   HANDLE thread = nullptr;
   ORNSDI_Channel::Launch launch;
   // A second start ends the running grab first, as a stop would, and waits
-  // for its thread. A restart has waited already and never ends a grab.
-  if (!restart) WaitForEarlierGrab(channel);
+  // for its thread (the Busy loop below). A thread that is no longer grabbing
+  // may still be inside its callback: that one is waited for here. A restart
+  // has waited already and never ends a grab.
+  if (!restart && channel.State() != GrabChannelState::Grabbing) WaitForEarlierGrab(channel);
   while ((launch = channel.LaunchGrab(noexp_ORNSDI_GrabThread, request, &thread)) == ORNSDI_Channel::Launch::Busy) {
     if (restart) return ORNSDI_ERR_FAILED;
     noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);

@@ -3,6 +3,7 @@
 // library from the callback, access released under a running grab, and video
 // whose size changes while the card is away or the signal is gone.
 #include <set>
+#include <thread>
 
 #include "SdkTestSupport.h"
 
@@ -96,6 +97,29 @@ TEST_F(GrabHazardTest, DoneFromTheCallbackIsRefused) {
   EXPECT_EQ(log_.One(L"ORNSDI_StartGrab refused: called from the frame callback").code, 255);
   ASSERT_TRUE(sink.WaitFor(0, 5));  // the session and its grab go on
   EXPECT_EQ(sink.Overlaps(), 0);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+}
+
+TEST_F(GrabHazardTest, SecondStartEndsTheRunningGrab) {
+  FrameSink first(&Channel()), second(&Channel());
+  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
+  ASSERT_TRUE(first.WaitFor(0, 3));
+  std::atomic<bool> returned{false};
+  std::atomic<uint32_t> start{0};
+  std::thread caller([&] {
+    start = StartGrab(session_, second);
+    returned = true;
+  });
+  if (!WaitUntil([&] { return returned.load(); }, 10s)) {
+    caller.detach();
+    session_ = nullptr;  // left to the call that never returned
+    FAIL() << "a second ORNSDI_StartGrab did not return";
+  }
+  caller.join();
+  EXPECT_EQ(start.load(), ORNSDI_OK);
+  const size_t firstFrames = first.Frames().size();
+  ASSERT_TRUE(second.WaitFor(0, 3));
+  EXPECT_EQ(first.Frames().size(), firstFrames);  // the first grab has ended
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
