@@ -270,27 +270,9 @@ void WriteSection(const RegKey& key, const std::wstring& path, std::wstring& out
 
 // ---- Keys ------------------------------------------------------------------------
 
-namespace {
-
-// FoldCase with its ASCII case here, where names are hashed and compared.
-inline wchar_t Fold(wchar_t c) {
-  if (c < 0x80) return (c >= L'a' && c <= L'z') ? wchar_t(c - 32) : c;
-  return FoldCase(c);
-}
-
-bool SameName(std::wstring_view a, std::wstring_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i) {
-    if (a[i] != b[i] && Fold(a[i]) != Fold(b[i])) return false;
-  }
-  return true;
-}
-
-}  // namespace
-
 size_t NameIndex::Hash(std::wstring_view name) {
   uint64_t hash = 14695981039346656037ull;  // FNV-1a
-  for (wchar_t c : name) hash = (hash ^ uint64_t(uint32_t(Fold(c)))) * 1099511628211ull;
+  for (wchar_t c : name) hash = (hash ^ uint64_t(uint32_t(FoldCase(c)))) * 1099511628211ull;
   return size_t(hash ^ (hash >> 29));
 }
 
@@ -301,7 +283,7 @@ size_t NameIndex::Find(std::wstring_view name, size_t hash, const NameOf& nameOf
   for (size_t i = hash & mask;; i = (i + 1) & mask) {
     const Slot& slot = slots_[i];
     if (slot.id == kEmpty) return kNone;
-    if (slot.id != kRemoved && slot.hash == hash && SameName(nameOf(slot.id), name)) return slot.id;
+    if (slot.id != kRemoved && slot.hash == hash && EqualNoCase(nameOf(slot.id), name)) return slot.id;
   }
 }
 
@@ -367,7 +349,7 @@ size_t RegKey::FindSubkey(std::wstring_view child) const {
     return subkeyIndex_.Find(child, NameIndex::Hash(child), [this](size_t i) { return std::wstring_view(subkeys_[i]->name); });
   }
   for (size_t i = 0; i < subkeys_.size(); ++i) {
-    if (SameName(subkeys_[i]->name, child)) return i;
+    if (EqualNoCase(subkeys_[i]->name, child)) return i;
   }
   return NameIndex::kNone;
 }
@@ -424,7 +406,7 @@ size_t RegKey::FindValueAt(std::wstring_view valueName) const {
     return valueIndex_.Find(valueName, NameIndex::Hash(valueName), [this](size_t i) { return std::wstring_view(values_[i].name); });
   }
   for (size_t i = 0; i < values_.size(); ++i) {
-    if (!removed_[i] && SameName(values_[i].name, valueName)) return i;
+    if (!removed_[i] && EqualNoCase(values_[i].name, valueName)) return i;
   }
   return NameIndex::kNone;
 }
@@ -504,7 +486,7 @@ std::wstring HiveName(std::wstring_view name) {
       {L"HKEY_CURRENT_USER", L"HKCU"}, {L"HKEY_LOCAL_MACHINE", L"HKLM"}, {L"HKEY_CLASSES_ROOT", L"HKCR"},
       {L"HKEY_USERS", L"HKU"},         {L"HKEY_CURRENT_CONFIG", L"HKCC"}};
   for (auto& [longName, shortName] : kHives) {
-    if (SameName(name, longName) || SameName(name, shortName)) return std::wstring(longName);
+    if (EqualNoCase(name, longName) || EqualNoCase(name, shortName)) return std::wstring(longName);
   }
   return std::wstring(name);
 }

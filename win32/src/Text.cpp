@@ -137,7 +137,7 @@ std::wstring FoldCase(std::wstring_view text) {
 bool EqualNoCase(std::wstring_view a, std::wstring_view b) {
   if (a.size() != b.size()) return false;
   for (size_t i = 0; i < a.size(); ++i) {
-    if (FoldCase(a[i]) != FoldCase(b[i])) return false;
+    if (a[i] != b[i] && FoldCase(a[i]) != FoldCase(b[i])) return false;
   }
   return true;
 }
