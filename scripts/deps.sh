@@ -3,7 +3,9 @@
 # Usage: scripts/deps.sh [extra package ...]
 set -euo pipefail
 packages=(cmake ninja-build g++ pkg-config googletest libgtest-dev libgmock-dev libbenchmark-dev
-          libcli11-dev libpng-dev libyuv-dev "$@")
+          libcli11-dev libpng-dev libyuv-dev
+          libgstreamer1.0-dev libgstreamer-plugins-base1.0-dev gstreamer1.0-tools gstreamer1.0-plugins-base
+          gstreamer1.0-plugins-good gstreamer1.0-plugins-base-apps "$@")
 missing=()
 for p in "${packages[@]}"; do
   dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
