@@ -22,6 +22,7 @@ class GstEnvironment : public ::testing::Environment {
     setenv("GST_REGISTRY_FORK", "no", 1);
     gst_init(nullptr, nullptr);
   }
+  void TearDown() override { gst_deinit(); }
 };
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GstEnvironment);
 
