@@ -29,11 +29,13 @@ const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GstEnvi
 // The card in `mode` and vantrelsrc delivering `format`, playing on the system clock.
 class Source {
  public:
-  Source(vsim::VideoMode mode, const char* format, guint timeoutMs = 5000)
-      : sim_(vsim::Simulator::Start(1)), bus_(gst_bus_new()) {
+  Source(vsim::VideoMode mode, const char* format, const char* property = "timeout", guint value = 5000, int cards = 1)
+      : sim_(vsim::Simulator::Start(cards)), bus_(gst_bus_new()) {
     sim_.SetVideoMode(mode);
+    // Slot numbers that are not in enumeration order: 7 for the first card, 3 for the second.
+    for (int i = 0; i < cards; ++i) sim_.ConfigureCard(i, vsim::CardConfig{uint32_t(7 - 4 * i), L"slot"});
     h_ = gst_harness_new("vantrelsrc");
-    g_object_set(h_->element, "timeout", timeoutMs, nullptr);
+    g_object_set(h_->element, property, value, nullptr);
     gst_element_set_bus(h_->element, bus_);
     gst_harness_set_sink_caps_str(h_, (std::string("video/x-raw, format=") + format).c_str());
     gst_harness_use_systemclock(h_);
@@ -188,6 +190,24 @@ TEST(VantrelSrc, ModeChangeRenegotiatesAndGoesOn) {
   EXPECT_EQ(source.Next(GST_MESSAGE_ERROR, 0), nullptr);
 }
 
+struct ChoiceCase {
+  const char* property;
+  guint value;
+  int card;  // the card that must deliver
+};
+
+// A slot number finds its card wherever it is in enumeration order.
+TEST(VantrelSrc, SlotOrIndexChoosesTheCard) {
+  const ChoiceCase cases[] = {{"slot", 3, 1}, {"slot", 7, 0}, {"device-index", 1, 1}, {"device-index", 0, 0}};
+  for (const ChoiceCase& c : cases) {
+    SCOPED_TRACE(std::string(c.property) + "=" + std::to_string(c.value));
+    Source source(vsim::VideoMode::HD720p60, "YUY2", c.property, c.value, 2);
+    gst_buffer_unref(source.Pull());
+    EXPECT_GT(source.sim_.GetCardCounters(c.card).framesDelivered, 0u);
+    EXPECT_EQ(source.sim_.GetCardCounters(1 - c.card).framesDelivered, 0u);
+  }
+}
+
 // A card pulled and put back within the timeout: frames go on, no error.
 TEST(VantrelSrc, PulledCardThatComesBackResumes) {
   Source source(vsim::VideoMode::HD720p60, "YUY2");
@@ -216,11 +236,11 @@ struct LossCase {
 TEST(VantrelSrc, LostCardOrSignalIsAnErrorAfterTheTimeout) {
   const LossCase cases[] = {
       {"card pulled", [](vsim::Simulator& sim) { sim.RemoveCard(0); }, "was removed and did not come back within 400 ms"},
-      {"signal lost", [](vsim::Simulator& sim) { sim.SetSignalPresent(false); }, "No video signal on the Vantrel card in slot 1"},
+      {"signal lost", [](vsim::Simulator& sim) { sim.SetSignalPresent(false); }, "No video signal on the Vantrel card in slot 7"},
   };
   for (const LossCase& c : cases) {
     SCOPED_TRACE(c.what);
-    Source source(vsim::VideoMode::HD720p60, "YUY2", 400);
+    Source source(vsim::VideoMode::HD720p60, "YUY2", "timeout", 400);
     gst_buffer_unref(source.Pull());
     c.lose(source.sim_);
     GstMessage* error = source.Next(GST_MESSAGE_ERROR, 30);
