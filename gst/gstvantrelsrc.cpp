@@ -31,7 +31,9 @@ struct _GstVantrelSrc {
   guint timeoutMs;
   // Streaming state.
   VantrelGrab* grab;
-  CardMode mode;  // the video the current caps describe
+  // The video the caps describe: written on the streaming thread, read by
+  // caps and latency queries from any thread, under the object lock.
+  CardMode mode;
   bool haveMode;
   vantrel::DropCounts posted;  // drops told to the application so far
 };
@@ -62,6 +64,14 @@ Wait WaitForMode(GstVantrelSrc* self, GstClockTime patience, CardMode* mode, boo
     if (self->grab->Pop(20 * GST_MSECOND, &none) == PopResult::Flushing) return Wait::Flushing;
     if (none != nullptr) gst_buffer_unref(none);
   }
+}
+
+// The video the caps describe from now on; null: none.
+void SetMode(GstVantrelSrc* self, const CardMode* mode) {
+  GST_OBJECT_LOCK(self);
+  self->haveMode = mode != nullptr;
+  self->mode = mode != nullptr ? *mode : CardMode{};
+  GST_OBJECT_UNLOCK(self);
 }
 
 // The card's state in words, for the error that ends the wait.
@@ -95,8 +105,7 @@ GstFlowReturn Resume(GstVantrelSrc* self) {
       GST_INFO_OBJECT(self, "video now %dx%d%s at %d/%d", mode.width, mode.height, mode.interlaced ? "i" : "p",
                       mode.fpsN, mode.fpsD);
       self->grab->StopGrab();
-      self->mode = mode;
-      self->haveMode = true;
+      SetMode(self, &mode);
       if (!gst_base_src_negotiate(GST_BASE_SRC(self))) return GST_FLOW_NOT_NEGOTIATED;
     }
     std::string error;
@@ -159,12 +168,13 @@ gboolean Start(GstBaseSrc* base) {
   }
   // A card without a signal has no caps to offer: said at once.
   bool cardAnswers = false;
-  if (WaitForMode(self, 200 * GST_MSECOND, &self->mode, &cardAnswers) != Wait::Ready) {
+  CardMode mode;
+  if (WaitForMode(self, 200 * GST_MSECOND, &mode, &cardAnswers) != Wait::Ready) {
     PostLost(self, cardAnswers, 200);
     self->grab->Close();
     return FALSE;
   }
-  self->haveMode = true;
+  SetMode(self, &mode);
   self->posted = {};
   return TRUE;
 }
@@ -172,13 +182,15 @@ gboolean Start(GstBaseSrc* base) {
 gboolean Stop(GstBaseSrc* base) {
   auto* self = GST_VANTREL_SRC(base);
   self->grab->Close();
-  self->haveMode = false;
+  SetMode(self, nullptr);
   return TRUE;
 }
 
 GstCaps* GetCaps(GstBaseSrc* base, GstCaps* filter) {
   auto* self = GST_VANTREL_SRC(base);
+  GST_OBJECT_LOCK(self);
   GstCaps* caps = vantrel::CapsForMode(self->haveMode ? &self->mode : nullptr);
+  GST_OBJECT_UNLOCK(self);
   if (filter != nullptr) {
     GstCaps* both = gst_caps_intersect_full(filter, caps, GST_CAPS_INTERSECT_FIRST);
     gst_caps_unref(caps);
@@ -199,13 +211,16 @@ gboolean SetCaps(GstBaseSrc* base, GstCaps* caps) {
 
 gboolean Query(GstBaseSrc* base, GstQuery* query) {
   auto* self = GST_VANTREL_SRC(base);
-  if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY && self->haveMode) {
+  if (GST_QUERY_TYPE(query) == GST_QUERY_LATENCY) {
     // A frame is whole one period after its capture began; up to a queue's
     // worth of frames may wait for the streaming thread.
-    const GstClockTime period = vantrel::FramePeriod(self->mode);
-    if (!GST_CLOCK_TIME_IS_VALID(period)) return FALSE;
-    gst_query_set_latency(query, TRUE, period, period * vantrel::kQueueDepth);
-    return TRUE;
+    GST_OBJECT_LOCK(self);
+    const GstClockTime period = self->haveMode ? vantrel::FramePeriod(self->mode) : GST_CLOCK_TIME_NONE;
+    GST_OBJECT_UNLOCK(self);
+    if (GST_CLOCK_TIME_IS_VALID(period)) {
+      gst_query_set_latency(query, TRUE, period, period * vantrel::kQueueDepth);
+      return TRUE;
+    }
   }
   return GST_BASE_SRC_CLASS(gst_vantrel_src_parent_class)->query(base, query);
 }
