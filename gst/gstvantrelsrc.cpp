@@ -263,26 +263,26 @@ GstFlowReturn Create(GstPushSrc* push, GstBuffer** out) {
 
 // --- GObject ------------------------------------------------------------
 
-void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* spec) {
+void SetProperty(GObject* object, guint id, const GValue* value, GParamSpec* param) {
   auto* self = GST_VANTREL_SRC(object);
   GST_OBJECT_LOCK(self);
   switch (id) {
     case PROP_SLOT: self->slot = g_value_get_uint(value); break;
     case PROP_DEVICE_INDEX: self->deviceIndex = g_value_get_int(value); break;
     case PROP_TIMEOUT: self->timeoutMs = g_value_get_uint(value); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param); break;
   }
   GST_OBJECT_UNLOCK(self);
 }
 
-void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* spec) {
+void GetProperty(GObject* object, guint id, GValue* value, GParamSpec* param) {
   auto* self = GST_VANTREL_SRC(object);
   GST_OBJECT_LOCK(self);
   switch (id) {
     case PROP_SLOT: g_value_set_uint(value, self->slot); break;
     case PROP_DEVICE_INDEX: g_value_set_int(value, self->deviceIndex); break;
     case PROP_TIMEOUT: g_value_set_uint(value, self->timeoutMs); break;
-    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, spec); break;
+    default: G_OBJECT_WARN_INVALID_PROPERTY_ID(object, id, param); break;
   }
   GST_OBJECT_UNLOCK(self);
 }
