@@ -2,11 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <optional>
 
 #include "Errors.h"
 #include "Text.h"
+#include "Trace.h"
 
 namespace vw32::detail {
 
@@ -309,8 +311,9 @@ ObjectPtr WaitTarget(HANDLE handle) {
 }
 }  // namespace
 
-VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                             DWORD dwMilliseconds) {
+namespace {
+
+DWORD WaitForObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
   if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
@@ -331,6 +334,37 @@ VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandl
     objects.push_back(std::move(waitable));
   }
   return WaitInternal(objects, bWaitAll, dwMilliseconds);
+}
+
+// One line a wait, once it returns: handles, time-out, result. The last error
+// is left as the wait set it.
+void TraceWait(DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds, DWORD result) {
+  const DWORD error = GetLastError();
+  std::string list;
+  for (DWORD i = 0; handles && i < count && i < MAXIMUM_WAIT_OBJECTS; ++i) {
+    char one[24];
+    std::snprintf(one, sizeof one, "%s%p", i ? "," : "", handles[i]);
+    list += one;
+  }
+  char timeout[16] = "INFINITE";
+  if (milliseconds != INFINITE) std::snprintf(timeout, sizeof timeout, "%lu", static_cast<unsigned long>(milliseconds));
+  const auto ul = [](DWORD n) { return static_cast<unsigned long>(n); };
+  if (result == WAIT_FAILED) {
+    TraceLine(Channel::Sync, "wait for %s [%s] %s ms: WAIT_FAILED, error %lu", all ? "all" : "any", list.c_str(),
+              timeout, ul(error));
+  } else {
+    TraceLine(Channel::Sync, "wait for %s [%s] %s ms: 0x%lX", all ? "all" : "any", list.c_str(), timeout, ul(result));
+  }
+  SetLastError(error);
+}
+
+}  // namespace
+
+VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
+                                             DWORD dwMilliseconds) {
+  const DWORD result = WaitForObjects(nCount, lpHandles, bWaitAll, dwMilliseconds);
+  if (TraceOn(Channel::Sync)) TraceWait(nCount, lpHandles, bWaitAll, dwMilliseconds, result);
+  return result;
 }
 
 VW32_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
