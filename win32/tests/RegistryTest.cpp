@@ -207,7 +207,7 @@ TEST_F(Registry, KeysAndValuesAreCreatedEnumeratedAndDeleted) {
 
 TEST_F(Registry, ManyKeysListInOrderWithoutLetterCase) {
   // Subkeys list in order without letter case, whatever the order of
-  // creation. (How values list is the layer's choice: LayerChoices.)
+  // creation. (How values list is the layer's choice: LayerRegistry.)
   std::vector<std::wstring> kept;
   for (int i = 0; i < 40; ++i) {
     const int n = (i * 17) % 40;  // every number once, scrambled
