@@ -57,7 +57,7 @@ DWORD MutexObj::Release(DWORD threadId) {
   if (--count_ == 0) {
     owner_ = 0;
     auto& held = ObjectsOf(CurrentThread()).held;
-    held.erase(FindHeld(held, this));
+    if (auto it = FindHeld(held, this); it != held.end()) held.erase(it);
     WakeLocked();
   }
   return ERROR_SUCCESS;
