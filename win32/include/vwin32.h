@@ -98,3 +98,15 @@ VW32_EXT void SetRegistryFolder(const char* folder);
 VW32_EXT unsigned long long RegistryFileParses();
 
 }  // namespace vw32
+
+// ---- Trace ----------------------------------------------------------------------------
+// VW32_TRACE, read once, names the channels that print what they do to
+// stderr, one line each ("vw32:<thread id>:<channel>: ..."): "io" (device
+// opens and DeviceIoControl), "sync" (waits), "reg" (registry opens and
+// reads), "card" (the simulated card), separated by commas, or "all". Off by
+// default. Code outside the layer (the simulated card) traces through these:
+// test VW32_TraceOn first, so nothing is formatted while the channel is off.
+extern "C" {
+VW32_EXT bool VW32_TraceOn(const char* channel);
+VW32_EXT void VW32_Trace(const char* channel, const char* format, ...) __attribute__((format(printf, 2, 3)));
+}

@@ -7,8 +7,6 @@
 #include <vwin32.h>
 
 #include "Errors.h"
-#include "Sync.h"
-#include "Threads.h"
 
 namespace vw32::detail {
 
@@ -86,10 +84,7 @@ HandleTable& Table() {
 
 HANDLE InsertHandle(ObjectPtr obj) { return Table().Insert(std::move(obj)); }
 
-ObjectPtr LookupHandle(HANDLE handle) {
-  if (handle == CurrentThreadPseudo()) return CurrentThreadObject();
-  return Table().Lookup(handle);
-}
+ObjectPtr LookupHandle(HANDLE handle) { return Table().Lookup(handle); }
 
 bool RemoveHandle(HANDLE handle, bool kernel, Kind kind) { return Table().Remove(handle, kernel, kind); }
 
@@ -106,23 +101,6 @@ VW32_API BOOL WINAPI CloseHandle(HANDLE hObject) {
 
 VW32_API HANDLE WINAPI GetCurrentProcess(void) { return CurrentProcessPseudo(); }
 VW32_API HANDLE WINAPI GetCurrentThread(void) { return CurrentThreadPseudo(); }
-
-VW32_API BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
-                                     HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle, DWORD,
-                                     BOOL, DWORD dwOptions) {
-  // Only this process exists for the layer.
-  if (hSourceProcessHandle != CurrentProcessPseudo() || hTargetProcessHandle != CurrentProcessPseudo())
-    return Fail(ERROR_INVALID_HANDLE);
-  ObjectPtr obj = LookupHandle(hSourceHandle);
-  if (!obj || !obj->IsKernel()) return Fail(ERROR_INVALID_HANDLE);
-  if (lpTargetHandle) {
-    *lpTargetHandle = InsertHandle(obj);
-  } else if (!(dwOptions & DUPLICATE_CLOSE_SOURCE)) {
-    return Fail(ERROR_INVALID_PARAMETER);
-  }
-  if (dwOptions & DUPLICATE_CLOSE_SOURCE) RemoveHandle(hSourceHandle, true);
-  return TRUE;
-}
 
 namespace vw32 {
 size_t OpenHandleCount() { return HandleCount(); }

@@ -50,7 +50,7 @@ inline HANDLE CurrentThreadPseudo() { return reinterpret_cast<HANDLE>(LONG_PTR(-
 // A new handle on obj, or nullptr (ERROR_NO_SYSTEM_RESOURCES is not needed:
 // the table grows until memory runs out).
 HANDLE InsertHandle(ObjectPtr obj);
-// The object behind a handle (GetCurrentThread's pseudo-handle included).
+// The object behind a handle of the table (pseudo-handles are none).
 ObjectPtr LookupHandle(HANDLE handle);
 // Removes a handle whose object is of the given class; false (nothing done)
 // when the handle is unknown or of another class.

@@ -13,6 +13,7 @@
 #include "Handles.h"
 #include "Sync.h"
 #include "Text.h"
+#include "Trace.h"
 
 namespace vw32::detail {
 
@@ -69,8 +70,8 @@ Manager& Io() {
 
 class DeviceObj : public Object {
  public:
-  DeviceObj(Driver* driver, void* context, bool overlapped)
-      : Object(Kind::Device), driver(driver), context(context), overlapped(overlapped) {}
+  DeviceObj(Driver* driver, void* context, bool overlapped, std::wstring path)
+      : Object(Kind::Device), driver(driver), context(context), overlapped(overlapped), path(std::move(path)) {}
   // Closing the last handle cancels what is pending, as the Windows I/O
   // manager's clean-up does, then closes the driver's file.
   void OnLastHandleClosed() override;
@@ -78,6 +79,7 @@ class DeviceObj : public Object {
   Driver* const driver;
   void* const context;
   const bool overlapped;
+  const std::wstring path;  // as opened, for the trace
   // The file's own event, for requests whose OVERLAPPED has none.
   const std::shared_ptr<EventObj> fileEvent = std::make_shared<EventObj>(true, false);
   std::set<uint64_t> pendingIds;
@@ -217,19 +219,23 @@ void CompleteAtOnce(OVERLAPPED* overlapped, DWORD error, DWORD bytes) {
   }
 }
 
+namespace {
+HANDLE DeviceOpenFailed(const wchar_t* path, DWORD error) {
+  VW32_TRACE(Channel::Io, "CreateFileW %s: error %lu", TraceText(path).c_str(), static_cast<unsigned long>(error));
+  SetLastError(error);
+  return INVALID_HANDLE_VALUE;
+}
+}  // namespace
+
 HANDLE OpenDevice(const wchar_t* path, DWORD disposition, bool overlapped, bool* handled) {
   Driver* driver = FindDriver(path);
   *handled = driver || IsDevicePath(path);
-  if (!driver) {
-    if (*handled) SetLastError(ERROR_FILE_NOT_FOUND);
-    return INVALID_HANDLE_VALUE;
-  }
+  if (!driver) return *handled ? DeviceOpenFailed(path, ERROR_FILE_NOT_FOUND) : INVALID_HANDLE_VALUE;
   void* context = nullptr;
-  if (DWORD error = driver->Open(path, overlapped, &context)) {
-    SetLastError(error);
-    return INVALID_HANDLE_VALUE;
-  }
-  HANDLE handle = InsertHandle(std::make_shared<DeviceObj>(driver, context, overlapped));
+  if (DWORD error = driver->Open(path, overlapped, &context)) return DeviceOpenFailed(path, error);
+  HANDLE handle = InsertHandle(std::make_shared<DeviceObj>(driver, context, overlapped, path));
+  VW32_TRACE(Channel::Io, "CreateFileW %s%s: handle %p", TraceText(path).c_str(), overlapped ? " (overlapped)" : "",
+             handle);
   // A device always exists: opening it "always" reports that, as Windows does.
   const bool always = disposition == OPEN_ALWAYS || disposition == CREATE_ALWAYS;
   SetLastError(always ? ERROR_ALREADY_EXISTS : ERROR_SUCCESS);
@@ -240,9 +246,10 @@ HANDLE OpenDevice(const wchar_t* path, DWORD disposition, bool overlapped, bool*
 
 using namespace vw32::detail;
 
-VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
-                                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
-                                     LPOVERLAPPED lpOverlapped) {
+namespace {
+
+BOOL Ioctl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize, LPVOID lpOutBuffer,
+           DWORD nOutBufferSize, LPDWORD lpBytesReturned, LPOVERLAPPED lpOverlapped) {
   auto device = LookupAs<DeviceObj>(hDevice);
   if (!device) {
     ObjectPtr obj = LookupHandle(hDevice);
@@ -276,6 +283,7 @@ VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVO
   DWORD bytes = 0;
   const DWORD result = device->driver->Ioctl(ioRequest, TokenOf(id), &bytes);
   LeaveDriver(*device);
+  if (result == ERROR_IO_PENDING) VW32_TRACE(Channel::Io, "request %llu pending", static_cast<unsigned long long>(id));
   if (result != ERROR_IO_PENDING) return FinishAtOnce(id, request, result, bytes, lpBytesReturned);
   if (device->overlapped) return Fail(ERROR_IO_PENDING);
   // A synchronous handle waits for the completion even when the driver pends.
@@ -288,6 +296,34 @@ VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVO
   }
   if (lpBytesReturned) *lpBytesReturned = bytes;
   return error ? Fail(error) : TRUE;
+}
+
+// One line a request: device, code, sizes, and the result as the caller sees
+// it. The last error is left as the call set it.
+void TraceIoctl(HANDLE device, DWORD code, DWORD inSize, DWORD outSize, BOOL ok, const DWORD* bytes) {
+  const DWORD error = GetLastError();
+  auto obj = LookupAs<DeviceObj>(device);
+  const std::string path = obj ? TraceText(obj->path.c_str()) : "(no device)";
+  const auto ul = [](DWORD n) { return static_cast<unsigned long>(n); };
+  if (ok) {
+    TraceLine(Channel::Io, "DeviceIoControl %p %s code 0x%08lX in %lu out %lu: done, %lu bytes", device, path.c_str(),
+              ul(code), ul(inSize), ul(outSize), ul(bytes ? *bytes : 0));
+  } else {
+    TraceLine(Channel::Io, "DeviceIoControl %p %s code 0x%08lX in %lu out %lu: %s %lu", device, path.c_str(), ul(code),
+              ul(inSize), ul(outSize), error == ERROR_IO_PENDING ? "pending," : "error", ul(error));
+  }
+  SetLastError(error);
+}
+
+}  // namespace
+
+VW32_API BOOL WINAPI DeviceIoControl(HANDLE hDevice, DWORD dwIoControlCode, LPVOID lpInBuffer, DWORD nInBufferSize,
+                                     LPVOID lpOutBuffer, DWORD nOutBufferSize, LPDWORD lpBytesReturned,
+                                     LPOVERLAPPED lpOverlapped) {
+  const BOOL ok = Ioctl(hDevice, dwIoControlCode, lpInBuffer, nInBufferSize, lpOutBuffer, nOutBufferSize,
+                        lpBytesReturned, lpOverlapped);
+  if (TraceOn(Channel::Io)) TraceIoctl(hDevice, dwIoControlCode, nInBufferSize, nOutBufferSize, ok, lpBytesReturned);
+  return ok;
 }
 
 VW32_API BOOL WINAPI GetOverlappedResult(HANDLE hFile, LPOVERLAPPED lpOverlapped, LPDWORD lpNumberOfBytesTransferred,
@@ -347,6 +383,9 @@ bool CompleteRequest(IoToken token, DWORD error, DWORD bytesReturned) {
     std::lock_guard lock(Io().mutex);
     request = TakeLocked(IdOf(token), error, bytesReturned);
   }
+  VW32_TRACE(Channel::Io, "request %llu completed: error %lu, %lu bytes%s",
+             static_cast<unsigned long long>(IdOf(token)), static_cast<unsigned long>(error),
+             static_cast<unsigned long>(bytesReturned), request ? "" : " (no longer pending: ignored)");
   if (!request) return false;
   Signal(*request);
   return true;

@@ -16,7 +16,6 @@
 
 #include "Errors.h"
 #include "Text.h"
-#include "Threads.h"
 
 #if defined(__SANITIZE_THREAD__)
 #include <sanitizer/tsan_interface.h>
@@ -273,15 +272,10 @@ Attempt OpenFile(const std::string& path, const wchar_t* name, bool create, bool
   }
 }
 
-std::vector<HeldNamed>::iterator FindHeld(ThreadState& thread, const NamedMutexObj* mutex) {
-  auto& held = thread.heldNamed;
-  return std::find_if(held.begin(), held.end(), [mutex](const HeldNamed& h) { return h.mutex.get() == mutex; });
-}
-
 }  // namespace
 
 NamedMutexObj::NamedMutexObj(SharedMutexBlock* block, std::string path, int fd)
-    : Object(Kind::Mutex), block_(block), path_(std::move(path)), fd_(fd) {}
+    : block_(block), path_(std::move(path)), fd_(fd) {}
 
 // The last process to leave removes the file, so names do not pile up.
 NamedMutexObj::~NamedMutexObj() {
@@ -311,16 +305,16 @@ std::shared_ptr<NamedMutexObj> NamedMutexObj::Open(const wchar_t* name, bool cre
 }
 
 void NamedMutexObj::NoteAcquired() {
-  ThreadState& thread = CurrentThread();
-  auto it = FindHeld(thread, this);
-  if (it != thread.heldNamed.end()) {
+  auto& held = ObjectsOf(CurrentThread()).held;
+  auto it = FindHeld(held, this);
+  if (it != held.end()) {
     ++it->count;
   } else {
-    thread.heldNamed.push_back({shared_from_this(), 1});
+    held.push_back({std::static_pointer_cast<MutexBase>(shared_from_this()), 1});
   }
 }
 
-DWORD NamedMutexObj::Wait(DWORD milliseconds) {
+DWORD NamedMutexObj::WaitAlone(DWORD milliseconds) {
   int rc;
   if (milliseconds == 0) {
     rc = pthread_mutex_trylock(&block_->lock);
@@ -347,8 +341,8 @@ DWORD NamedMutexObj::Wait(DWORD milliseconds) {
     SetLastError(Win32FromErrno(rc));
     return WAIT_FAILED;
   }
-  ThreadState& thread = CurrentThread();
-  if (FindHeld(thread, this) == thread.heldNamed.end() && block_->abandoned) {
+  auto& held = ObjectsOf(CurrentThread()).held;
+  if (FindHeld(held, this) == held.end() && block_->abandoned) {
     abandoned = true;  // a thread of a live process ended holding it
   }
   if (abandoned) block_->abandoned = 0;
@@ -356,23 +350,51 @@ DWORD NamedMutexObj::Wait(DWORD milliseconds) {
   return abandoned ? WAIT_ABANDONED : WAIT_OBJECT_0;
 }
 
-DWORD NamedMutexObj::Release() {
-  ThreadState& thread = CurrentThread();
-  auto it = FindHeld(thread, this);
-  if (it == thread.heldNamed.end() || pthread_mutex_unlock(&block_->lock) != 0) return ERROR_NOT_OWNER;
-  if (--it->count == 0) thread.heldNamed.erase(it);
+DWORD NamedMutexObj::Release(DWORD) {
+  auto& held = ObjectsOf(CurrentThread()).held;
+  auto it = FindHeld(held, this);
+  if (it == held.end() || pthread_mutex_unlock(&block_->lock) != 0) return ERROR_NOT_OWNER;
+  if (--it->count == 0) held.erase(it);
   return ERROR_SUCCESS;
 }
 
-void NamedMutexObj::AbandonByExitingThread(unsigned count) {
+void NamedMutexObj::AbandonByExitingThread(DWORD, unsigned count) {
   block_->abandoned = 1;
   while (count-- > 0) pthread_mutex_unlock(&block_->lock);
 }
 
-void AbandonNamedMutexes(ThreadState& thread) {
-  auto held = std::move(thread.heldNamed);
-  thread.heldNamed.clear();
-  for (auto& h : held) h.mutex->AbandonByExitingThread(h.count);
+}  // namespace vw32::detail
+
+// ---- The calls --------------------------------------------------------------------
+
+using namespace vw32::detail;
+
+VW32_API HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
+  if (!lpName || !*lpName) {
+    auto mutex = std::make_shared<MutexObj>();
+    if (bInitialOwner) {
+      std::lock_guard lock(WaitLock());
+      mutex->Acquire(CurrentThreadId());
+    }
+    return HandleFor(mutex, Kind::Mutex, false);
+  }
+  bool existed = false;
+  bool sharedExisted = false;
+  ObjectPtr obj = CreateOrOpenNamed(
+      lpName, [&]() -> ObjectPtr { return NamedMutexObj::Open(lpName, true, bInitialOwner, &sharedExisted); },
+      &existed);
+  return HandleFor(obj, Kind::Mutex, existed || sharedExisted);
 }
 
-}  // namespace vw32::detail
+VW32_API HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR lpName) {
+  return OpenNamed(lpName, Kind::Mutex, [&]() -> ObjectPtr {
+    bool sharedExisted = false;
+    return NamedMutexObj::Open(lpName, false, false, &sharedExisted);
+  });
+}
+
+VW32_API BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
+  auto mutex = LookupAs<MutexBase>(hMutex);
+  DWORD error = mutex ? mutex->Release(CurrentThreadId()) : DWORD(ERROR_INVALID_HANDLE);
+  return error ? Fail(error) : TRUE;
+}

@@ -4,7 +4,8 @@
 // that ends holding it leaves it abandoned: the next owner's wait returns
 // WAIT_ABANDONED. The mutex exists while some process has a handle on it; one
 // whose last handle is closed while a thread of this process owns it lives on
-// until that thread releases it or ends.
+// until that thread releases it or ends. The mutex calls (CreateMutexW,
+// OpenMutexW, ReleaseMutex) live with it, for both kinds of mutex.
 #pragma once
 
 #include <pthread.h>
@@ -12,28 +13,29 @@
 #include <memory>
 #include <string>
 
-#include "Handles.h"
+#include "Sync.h"
 
 namespace vw32::detail {
 
 struct SharedMutexBlock;
-struct ThreadState;
 
-class NamedMutexObj : public Object, public std::enable_shared_from_this<NamedMutexObj> {
+class NamedMutexObj : public MutexBase {
  public:
   // Opens the mutex of that name, or (create) makes it, owned by the caller
   // when initialOwner and it did not exist. *existed tells whether another
   // process has it open. nullptr with the last error set on failure.
   static std::shared_ptr<NamedMutexObj> Open(const wchar_t* name, bool create, bool initialOwner,
                                              bool* existed);
+  NamedMutexObj(SharedMutexBlock* block, std::string path, int fd);
   ~NamedMutexObj() override;
 
-  DWORD Wait(DWORD milliseconds);  // WaitForSingleObject's result
-  DWORD Release();                 // Win32 error, 0 on success
-  // The calling thread ends holding the mutex count times.
-  void AbandonByExitingThread(unsigned count);
-
-  NamedMutexObj(SharedMutexBlock* block, std::string path, int fd);
+  // Its lock is the shared pthread mutex, not WaitLock: it is waited for
+  // alone, and never asked whether it is signalled.
+  bool WaitsWithOthers() const override { return false; }
+  bool Signalled(DWORD) const override { return false; }
+  DWORD WaitAlone(DWORD milliseconds) override;
+  DWORD Release(DWORD threadId) override;
+  void AbandonByExitingThread(DWORD threadId, unsigned count) override;
 
  private:
   void NoteAcquired();
@@ -41,8 +43,5 @@ class NamedMutexObj : public Object, public std::enable_shared_from_this<NamedMu
   const std::string path_;
   const int fd_;  // holds the shared lock that marks this process a user
 };
-
-// Called when a thread ends, with the named mutexes it still holds.
-void AbandonNamedMutexes(ThreadState& thread);
 
 }  // namespace vw32::detail

@@ -14,6 +14,7 @@
 
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
@@ -29,6 +30,7 @@
 #include "Memory.h"
 #include "RegFile.h"
 #include "Text.h"
+#include "Trace.h"
 
 using namespace vw32::detail;
 
@@ -344,7 +346,26 @@ VW32_API LSTATUS WINAPI RegOpenCurrentUser(REGSAM, PHKEY phkResult) {
   return RegOpenKeyExW(HKEY_CURRENT_USER, nullptr, 0, 0, phkResult);
 }
 
-VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+namespace {
+
+// The key a handle and a subkey name, as a trace line shows it.
+std::string KeyText(HKEY key, LPCWSTR subKey) {
+  Path path;
+  if (Resolve(key, subKey, &path) != ERROR_SUCCESS) {
+    char text[40];
+    std::snprintf(text, sizeof text, "(no key %p)", static_cast<void*>(key));
+    return text;
+  }
+  std::wstring joined;
+  for (auto& part : path) joined += (joined.empty() ? L"" : L"\\") + part;
+  return TraceText(joined.c_str());
+}
+
+void TraceKey(const char* call, HKEY key, LPCWSTR subKey, LSTATUS result) {
+  TraceLine(Channel::Reg, "%s %s: %ld", call, KeyText(key, subKey).c_str(), long(result));
+}
+
+LSTATUS OpenKey(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult) {
   if (!phkResult) return ERROR_INVALID_PARAMETER;
   *phkResult = nullptr;  // on failure too, as Windows does
   Path path;
@@ -360,6 +381,14 @@ VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM
   return ERROR_SUCCESS;
 }
 
+}  // namespace
+
+VW32_API LSTATUS WINAPI RegOpenKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, REGSAM, PHKEY phkResult) {
+  const LSTATUS result = OpenKey(hKey, lpSubKey, phkResult);
+  if (TraceOn(Channel::Reg)) TraceKey("RegOpenKeyExW", hKey, lpSubKey, result);
+  return result;
+}
+
 VW32_API LSTATUS WINAPI RegCloseKey(HKEY hKey) {
   if (IsPredefined(hKey)) return ERROR_SUCCESS;
   return RemoveHandle(reinterpret_cast<HANDLE>(hKey), false, Kind::Key) ? ERROR_SUCCESS : ERROR_INVALID_HANDLE;
@@ -367,10 +396,18 @@ VW32_API LSTATUS WINAPI RegCloseKey(HKEY hKey) {
 
 VW32_API LSTATUS WINAPI RegQueryValueExW(HKEY hKey, LPCWSTR lpValueName, LPDWORD, LPDWORD lpType, LPBYTE lpData,
                                          LPDWORD lpcbData) {
-  return ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
+  DWORD type = REG_NONE, size = 0;
+  const LSTATUS result = ReadKey(hKey, [&](RegKey& key) -> LSTATUS {
     const RegValue* value = key.FindValue(lpValueName ? lpValueName : L"");
-    return value ? CopyData(*value, lpType, lpData, lpcbData) : LSTATUS(ERROR_FILE_NOT_FOUND);
+    if (!value) return ERROR_FILE_NOT_FOUND;
+    type = value->type;
+    size = DWORD(value->data.size());
+    return CopyData(*value, lpType, lpData, lpcbData);
   });
+  VW32_TRACE(Channel::Reg, "RegQueryValueExW %s value \"%s\": %ld (type %lu, %lu bytes%s)", KeyText(hKey, nullptr).c_str(),
+             TraceText(lpValueName ? lpValueName : L"").c_str(), long(result), static_cast<unsigned long>(type),
+             static_cast<unsigned long>(size), lpData ? "" : ", size asked");
+  return result;
 }
 
 VW32_API LSTATUS WINAPI RegEnumValueW(HKEY hKey, DWORD dwIndex, LPWSTR lpValueName, LPDWORD lpcchValueName, LPDWORD,
@@ -401,8 +438,8 @@ VW32_API LSTATUS WINAPI RegEnumKeyExW(HKEY hKey, DWORD dwIndex, LPWSTR lpName, L
   });
 }
 
-VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
-                                        LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+namespace {
+LSTATUS CreateKey(HKEY hKey, LPCWSTR lpSubKey, PHKEY phkResult, LPDWORD lpdwDisposition) {
   if (!phkResult || !lpSubKey) return ERROR_INVALID_PARAMETER;
   if (lpSubKey[0] == L'\\') return ERROR_BAD_PATHNAME;
   Path path;
@@ -425,6 +462,14 @@ VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWS
   if (lpdwDisposition) *lpdwDisposition = created ? REG_CREATED_NEW_KEY : REG_OPENED_EXISTING_KEY;
   *phkResult = NewKey(path);
   return ERROR_SUCCESS;
+}
+}  // namespace
+
+VW32_API LSTATUS WINAPI RegCreateKeyExW(HKEY hKey, LPCWSTR lpSubKey, DWORD, LPWSTR, DWORD, REGSAM,
+                                        LPSECURITY_ATTRIBUTES, PHKEY phkResult, LPDWORD lpdwDisposition) {
+  const LSTATUS result = CreateKey(hKey, lpSubKey, phkResult, lpdwDisposition);
+  if (TraceOn(Channel::Reg)) TraceKey("RegCreateKeyExW", hKey, lpSubKey, result);
+  return result;
 }
 
 namespace {

@@ -2,14 +2,13 @@
 
 #include <algorithm>
 #include <chrono>
+#include <cstdio>
 #include <map>
 #include <optional>
-#include <unordered_map>
 
 #include "Errors.h"
-#include "NamedMutex.h"
 #include "Text.h"
-#include "Threads.h"
+#include "Trace.h"
 
 namespace vw32::detail {
 
@@ -39,25 +38,6 @@ void EventObj::Reset() {
 
 // ---- Mutexes --------------------------------------------------------------------
 
-namespace {
-// Mutexes each thread owns, under WaitLock.
-std::unordered_map<DWORD, std::vector<std::weak_ptr<MutexObj>>>& Owned() {
-  static auto* owned = new std::unordered_map<DWORD, std::vector<std::weak_ptr<MutexObj>>>;
-  return *owned;
-}
-
-void ForgetOwned(DWORD threadId, const MutexObj* mutex) {
-  auto it = Owned().find(threadId);
-  if (it == Owned().end()) return;
-  auto& list = it->second;
-  std::erase_if(list, [mutex](const auto& weak) {
-    auto p = weak.lock();
-    return !p || p.get() == mutex;
-  });
-  if (list.empty()) Owned().erase(it);
-}
-}  // namespace
-
 bool MutexObj::Acquire(DWORD threadId) {
   if (owner_ == threadId) {
     ++count_;
@@ -65,7 +45,7 @@ bool MutexObj::Acquire(DWORD threadId) {
   }
   owner_ = threadId;
   count_ = 1;
-  Owned()[threadId].push_back(weak_from_this());
+  ObjectsOf(CurrentThread()).held.push_back({std::static_pointer_cast<MutexBase>(shared_from_this()), 1});
   bool wasAbandoned = abandoned_;
   abandoned_ = false;
   return wasAbandoned;
@@ -76,29 +56,20 @@ DWORD MutexObj::Release(DWORD threadId) {
   if (owner_ != threadId || count_ == 0) return ERROR_NOT_OWNER;
   if (--count_ == 0) {
     owner_ = 0;
-    ForgetOwned(threadId, this);
+    auto& held = ObjectsOf(CurrentThread()).held;
+    if (auto it = FindHeld(held, this); it != held.end()) held.erase(it);
     WakeLocked();
   }
   return ERROR_SUCCESS;
 }
 
-void MutexObj::AbandonLocked(DWORD ownerId) {
-  if (owner_ != ownerId) return;
+void MutexObj::AbandonByExitingThread(DWORD threadId, unsigned) {
+  std::lock_guard lock(WaitLock());
+  if (owner_ != threadId) return;
   owner_ = 0;
   count_ = 0;
   abandoned_ = true;
   WakeLocked();
-}
-
-void AbandonMutexesOf(DWORD threadId) {
-  std::lock_guard lock(WaitLock());
-  auto it = Owned().find(threadId);
-  if (it == Owned().end()) return;
-  auto list = std::move(it->second);
-  Owned().erase(it);
-  for (auto& weak : list) {
-    if (auto mutex = weak.lock()) mutex->AbandonLocked(threadId);
-  }
 }
 
 // ---- Threads ----------------------------------------------------------------------
@@ -113,6 +84,30 @@ void ThreadObj::End(DWORD exitCode) {
 DWORD ThreadObj::ExitCode() {
   std::lock_guard lock(WaitLock());
   return ended_ ? exitCode_ : DWORD(STILL_ACTIVE);
+}
+
+void ThreadObjects::OnThreadEnd(ThreadState& thread) {
+  auto mutexes = std::move(held);
+  held.clear();
+  for (auto& h : mutexes) h.mutex->AbandonByExitingThread(thread.id, h.count);
+  if (object) object->End(thread.exitCode);
+}
+
+ThreadObjects& ObjectsOf(ThreadState& thread) {
+  if (!thread.attachment) thread.attachment = std::make_unique<ThreadObjects>();
+  return static_cast<ThreadObjects&>(*thread.attachment);
+}
+
+std::vector<HeldMutex>::iterator FindHeld(std::vector<HeldMutex>& held, const MutexBase* mutex) {
+  return std::find_if(held.begin(), held.end(), [mutex](const HeldMutex& h) { return h.mutex.get() == mutex; });
+}
+
+ObjectPtr ResolveHandle(HANDLE handle) {
+  if (handle != CurrentThreadPseudo()) return LookupHandle(handle);
+  ThreadState& thread = CurrentThread();
+  ThreadObjects& objects = ObjectsOf(thread);
+  if (!objects.object) objects.object = std::make_shared<ThreadObj>(thread.idLease);
+  return objects.object;
 }
 
 // ---- Waiting ----------------------------------------------------------------------
@@ -195,6 +190,8 @@ DWORD WaitInternal(const WaitList& objects, bool waitAll, DWORD milliseconds,
 
 void WaitEvent(const std::shared_ptr<EventObj>& event) { WaitInternal({event}, false, INFINITE); }
 
+DWORD Waitable::WaitAlone(DWORD milliseconds) { return WaitInternal({shared_from_this()}, false, milliseconds); }
+
 // ---- Named objects --------------------------------------------------------------
 
 namespace {
@@ -237,18 +234,6 @@ ObjectPtr FindNamed(const wchar_t* name) {
   return obj;
 }
 
-}  // namespace vw32::detail
-
-// ---- The calls ---------------------------------------------------------------------
-
-using namespace vw32::detail;
-
-namespace {
-
-bool HasName(LPCWSTR name) { return name && *name; }
-
-// A new handle on a named or unnamed object; last error ERROR_ALREADY_EXISTS
-// when the name was taken by an object of the same type.
 HANDLE HandleFor(const ObjectPtr& obj, Kind kind, bool existed) {
   if (!obj) return nullptr;
   if (obj->kind() != kind) {
@@ -276,6 +261,14 @@ HANDLE OpenNamed(LPCWSTR name, Kind kind, const std::function<ObjectPtr()>& open
   return HandleFor(obj, kind, false);
 }
 
+}  // namespace vw32::detail
+
+// ---- The calls ---------------------------------------------------------------------
+
+using namespace vw32::detail;
+
+namespace {
+bool HasName(LPCWSTR name) { return name && *name; }
 }  // namespace
 
 VW32_API HANDLE WINAPI CreateEventW(LPSECURITY_ATTRIBUTES, BOOL bManualReset, BOOL bInitialState,
@@ -303,41 +296,6 @@ VW32_API BOOL WINAPI ResetEvent(HANDLE hEvent) {
   return TRUE;
 }
 
-VW32_API HANDLE WINAPI CreateMutexW(LPSECURITY_ATTRIBUTES, BOOL bInitialOwner, LPCWSTR lpName) {
-  if (!HasName(lpName)) {
-    auto mutex = std::make_shared<MutexObj>();
-    if (bInitialOwner) {
-      std::lock_guard lock(WaitLock());
-      mutex->Acquire(CurrentThreadId());
-    }
-    return HandleFor(mutex, Kind::Mutex, false);
-  }
-  bool existed = false;
-  bool sharedExisted = false;
-  ObjectPtr obj = CreateOrOpenNamed(
-      lpName, [&]() -> ObjectPtr { return NamedMutexObj::Open(lpName, true, bInitialOwner, &sharedExisted); },
-      &existed);
-  return HandleFor(obj, Kind::Mutex, existed || sharedExisted);
-}
-
-VW32_API HANDLE WINAPI OpenMutexW(DWORD, BOOL, LPCWSTR lpName) {
-  return OpenNamed(lpName, Kind::Mutex, [&]() -> ObjectPtr {
-    bool sharedExisted = false;
-    return NamedMutexObj::Open(lpName, false, false, &sharedExisted);
-  });
-}
-
-VW32_API BOOL WINAPI ReleaseMutex(HANDLE hMutex) {
-  ObjectPtr obj = LookupHandle(hMutex);
-  DWORD error = ERROR_INVALID_HANDLE;
-  if (auto mutex = std::dynamic_pointer_cast<MutexObj>(obj)) {
-    error = mutex->Release(CurrentThreadId());
-  } else if (auto named = std::dynamic_pointer_cast<NamedMutexObj>(obj)) {
-    error = named->Release();
-  }
-  return error ? Fail(error) : TRUE;
-}
-
 namespace {
 // The process that waits on itself: it is signalled only once it has ended,
 // so a wait on it from inside always times out.
@@ -349,27 +307,28 @@ class RunningProcess : public Waitable {
 
 ObjectPtr WaitTarget(HANDLE handle) {
   static auto* self = new std::shared_ptr<RunningProcess>(std::make_shared<RunningProcess>());
-  return handle == CurrentProcessPseudo() ? *self : LookupHandle(handle);
+  return handle == CurrentProcessPseudo() ? *self : ResolveHandle(handle);
 }
 }  // namespace
 
-VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
-                                             DWORD dwMilliseconds) {
+namespace {
+
+DWORD WaitForObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll, DWORD dwMilliseconds) {
   if (nCount == 0 || nCount > MAXIMUM_WAIT_OBJECTS || !lpHandles) {
     SetLastError(ERROR_INVALID_PARAMETER);
     return WAIT_FAILED;
   }
   WaitList objects;
   for (DWORD i = 0; i < nCount; ++i) {
-    ObjectPtr obj = WaitTarget(lpHandles[i]);
-    if (auto named = std::dynamic_pointer_cast<NamedMutexObj>(obj)) {
-      if (nCount == 1) return named->Wait(dwMilliseconds);
-      SetLastError(ERROR_NOT_SUPPORTED);
-      return WAIT_FAILED;
-    }
-    auto waitable = std::dynamic_pointer_cast<Waitable>(obj);
+    auto waitable = std::dynamic_pointer_cast<Waitable>(WaitTarget(lpHandles[i]));
     if (!waitable) {
       SetLastError(ERROR_INVALID_HANDLE);
+      return WAIT_FAILED;
+    }
+    if (nCount == 1) return waitable->WaitAlone(dwMilliseconds);
+    // An object with a lock of its own cannot be taken together with others.
+    if (!waitable->WaitsWithOthers()) {
+      SetLastError(ERROR_NOT_SUPPORTED);
       return WAIT_FAILED;
     }
     objects.push_back(std::move(waitable));
@@ -377,8 +336,56 @@ VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandl
   return WaitInternal(objects, bWaitAll, dwMilliseconds);
 }
 
+// One line a wait, once it returns: handles, time-out, result. The last error
+// is left as the wait set it.
+void TraceWait(DWORD count, const HANDLE* handles, BOOL all, DWORD milliseconds, DWORD result) {
+  const DWORD error = GetLastError();
+  std::string list;
+  for (DWORD i = 0; handles && i < count && i < MAXIMUM_WAIT_OBJECTS; ++i) {
+    char one[24];
+    std::snprintf(one, sizeof one, "%s%p", i ? "," : "", handles[i]);
+    list += one;
+  }
+  char timeout[16] = "INFINITE";
+  if (milliseconds != INFINITE) std::snprintf(timeout, sizeof timeout, "%lu", static_cast<unsigned long>(milliseconds));
+  const auto ul = [](DWORD n) { return static_cast<unsigned long>(n); };
+  if (result == WAIT_FAILED) {
+    TraceLine(Channel::Sync, "wait for %s [%s] %s ms: WAIT_FAILED, error %lu", all ? "all" : "any", list.c_str(),
+              timeout, ul(error));
+  } else {
+    TraceLine(Channel::Sync, "wait for %s [%s] %s ms: 0x%lX", all ? "all" : "any", list.c_str(), timeout, ul(result));
+  }
+  SetLastError(error);
+}
+
+}  // namespace
+
+VW32_API DWORD WINAPI WaitForMultipleObjects(DWORD nCount, const HANDLE* lpHandles, BOOL bWaitAll,
+                                             DWORD dwMilliseconds) {
+  const DWORD result = WaitForObjects(nCount, lpHandles, bWaitAll, dwMilliseconds);
+  if (TraceOn(Channel::Sync)) TraceWait(nCount, lpHandles, bWaitAll, dwMilliseconds, result);
+  return result;
+}
+
 VW32_API DWORD WINAPI WaitForSingleObject(HANDLE hHandle, DWORD dwMilliseconds) {
   return WaitForMultipleObjects(1, &hHandle, FALSE, dwMilliseconds);
+}
+
+VW32_API BOOL WINAPI DuplicateHandle(HANDLE hSourceProcessHandle, HANDLE hSourceHandle,
+                                     HANDLE hTargetProcessHandle, LPHANDLE lpTargetHandle, DWORD,
+                                     BOOL, DWORD dwOptions) {
+  // Only this process exists for the layer.
+  if (hSourceProcessHandle != CurrentProcessPseudo() || hTargetProcessHandle != CurrentProcessPseudo())
+    return Fail(ERROR_INVALID_HANDLE);
+  ObjectPtr obj = ResolveHandle(hSourceHandle);
+  if (!obj || !obj->IsKernel()) return Fail(ERROR_INVALID_HANDLE);
+  if (lpTargetHandle) {
+    *lpTargetHandle = InsertHandle(obj);
+  } else if (!(dwOptions & DUPLICATE_CLOSE_SOURCE)) {
+    return Fail(ERROR_INVALID_PARAMETER);
+  }
+  if (dwOptions & DUPLICATE_CLOSE_SOURCE) RemoveHandle(hSourceHandle, true);
+  return TRUE;
 }
 
 VW32_API LONG InterlockedIncrement(LONG volatile* Addend) { return __atomic_add_fetch(Addend, 1, __ATOMIC_SEQ_CST); }

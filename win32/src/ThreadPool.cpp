@@ -13,9 +13,7 @@
 
 #include "Errors.h"
 #include "Handles.h"
-#include "NamedMutex.h"
 #include "Sync.h"
-#include "Threads.h"
 
 using namespace vw32::detail;
 
@@ -142,10 +140,10 @@ PoolShutdown::~PoolShutdown() { ThePool().Shutdown(); }
 VW32_API BOOL WINAPI RegisterWaitForSingleObject(PHANDLE phNewWaitObject, HANDLE hObject, WAITORTIMERCALLBACK Callback,
                                                  PVOID Context, ULONG dwMilliseconds, ULONG dwFlags) {
   if (!phNewWaitObject || !Callback) return Fail(ERROR_INVALID_PARAMETER);
-  ObjectPtr obj = LookupHandle(hObject);
-  if (std::dynamic_pointer_cast<NamedMutexObj>(obj)) return Fail(ERROR_NOT_SUPPORTED);
-  auto target = std::dynamic_pointer_cast<Waitable>(obj);
+  auto target = std::dynamic_pointer_cast<Waitable>(ResolveHandle(hObject));
   if (!target) return Fail(ERROR_INVALID_HANDLE);
+  // The pool thread waits for it together with its cancel event.
+  if (!target->WaitsWithOthers()) return Fail(ERROR_NOT_SUPPORTED);
   auto wait = std::make_shared<WaitObj>(std::move(target), Callback, Context, dwMilliseconds, dwFlags);
   *phNewWaitObject = InsertHandle(wait);
   ThePool().Start(wait);

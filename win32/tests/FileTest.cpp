@@ -21,7 +21,7 @@ class Files : public ::testing::Test {
     ASSERT_TRUE(CreateDirectoryW(dir_.c_str(), nullptr));
   }
   void TearDown() override {
-    for (auto& f : {L"a.txt", L"b.txt"}) DeleteFileW(Path(f).c_str());
+    for (auto& f : {L"a.txt", L"b.txt", L"sub\\b.txt"}) DeleteFileW(Path(f).c_str());
     for (auto& d : {L"x\\y\\z", L"x\\y", L"x", L"sub"}) RemoveDirectoryW(Path(d).c_str());
     RemoveDirectoryW(dir_.c_str());
   }
@@ -91,6 +91,9 @@ TEST_F(Files, DispositionsOpenCreateOrFailWithWindowsErrors) {
 
 TEST_F(Files, MissingPathsAndFoldersFailWithWindowsErrors) {
   const std::wstring missingFolder = Path(L"nowhere\\a.txt"), missing = Path(L"a.txt"), folder = dir_;
+  ASSERT_TRUE(CreateDirectoryW(Path(L"sub").c_str(), nullptr));
+  Write(L"sub\\b.txt", "x");  // the folder is not empty
+  const std::wstring sub = Path(L"sub");
   auto open = [](const std::wstring& path, DWORD disposition) {
     HANDLE file = CreateFileW(path.c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, disposition, 0, nullptr);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
@@ -107,6 +110,11 @@ TEST_F(Files, MissingPathsAndFoldersFailWithWindowsErrors) {
       {"delete a missing file", [&] { return bool(DeleteFileW(missing.c_str())); }, ERROR_FILE_NOT_FOUND},
       {"delete no name", [] { return bool(DeleteFileW(nullptr)); }, ERROR_PATH_NOT_FOUND},
       {"delete an empty name", [] { return bool(DeleteFileW(L"")); }, ERROR_PATH_NOT_FOUND},
+      {"make a folder that exists", [&] { return bool(CreateDirectoryW(folder.c_str(), nullptr)); }, ERROR_ALREADY_EXISTS},
+      {"make a folder in a missing one", [&] { return bool(CreateDirectoryW(Path(L"x\\y").c_str(), nullptr)); },
+       ERROR_PATH_NOT_FOUND},
+      {"remove a folder that is not empty", [&] { return bool(RemoveDirectoryW(sub.c_str())); }, ERROR_DIR_NOT_EMPTY},
+      {"remove a missing folder", [&] { return bool(RemoveDirectoryW(Path(L"x").c_str())); }, ERROR_FILE_NOT_FOUND},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.what);
@@ -114,6 +122,7 @@ TEST_F(Files, MissingPathsAndFoldersFailWithWindowsErrors) {
     EXPECT_FALSE(c.call());
     EXPECT_EQ(GetLastError(), c.error);
   }
+  EXPECT_TRUE(DeleteFileW(Path(L"sub\\b.txt").c_str()) && RemoveDirectoryW(sub.c_str()));
 }
 
 TEST_F(Files, WriteReadSeekAndSize) {
@@ -222,20 +231,6 @@ TEST_F(Files, RightsOffsetsAndOverlappedResultsAsOnWindows) {
     EXPECT_EQ(Size(reader), c.size);
     CloseHandle(reader);
   }
-}
-
-TEST_F(Files, FolderCallsReportWindowsErrors) {
-  EXPECT_FALSE(CreateDirectoryW(dir_.c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-  EXPECT_FALSE(CreateDirectoryW(Path(L"x\\y").c_str(), nullptr));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_PATH_NOT_FOUND));
-  ASSERT_TRUE(CreateDirectoryW(Path(L"sub").c_str(), nullptr));
-  Write(L"a.txt", "x");
-  EXPECT_FALSE(RemoveDirectoryW(dir_.c_str()));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_DIR_NOT_EMPTY));
-  EXPECT_TRUE(RemoveDirectoryW(Path(L"sub").c_str()));
-  EXPECT_FALSE(RemoveDirectoryW(Path(L"sub").c_str()));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 }
 
 TEST_F(Files, ShellCreatesMissingParentsAndReportsCodes) {

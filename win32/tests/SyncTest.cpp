@@ -39,61 +39,71 @@ TEST(Event, AutoResetReleasesOneWaitThenResets) {
   CloseHandle(event);
 }
 
-enum class Call { CreateEvent, OpenEvent, CreateMutex, OpenMutex };
+// Named events and mutexes: a first call makes the object (a mutex owned by
+// this thread), a second one creates or opens by a name.
+enum Kind { kEvent, kMutex };
+const wchar_t* const kKindName[] = {L"event", L"mutex"};
 
-HANDLE Named(Call call, const std::wstring& name) {
-  switch (call) {
-    case Call::CreateEvent: return CreateEventW(nullptr, TRUE, FALSE, name.c_str());
-    case Call::OpenEvent: return OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
-    case Call::CreateMutex: return CreateMutexW(nullptr, FALSE, name.c_str());
-    case Call::OpenMutex: return OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+HANDLE Named(Kind kind, bool create, const std::wstring& name) {
+  if (kind == kEvent) {
+    return create ? CreateEventW(nullptr, TRUE, FALSE, name.c_str())
+                  : OpenEventW(SYNCHRONIZE | EVENT_MODIFY_STATE, FALSE, name.c_str());
   }
-  return nullptr;
+  return create ? CreateMutexW(nullptr, TRUE, name.c_str()) : OpenMutexW(SYNCHRONIZE, FALSE, name.c_str());
+}
+
+// Whether second is the object of first. A mutex made anew by the second call
+// is owned by it; the same mutex owned once more would release twice.
+bool Same(Kind kind, HANDLE first, HANDLE second) {
+  if (kind == kEvent) {
+    SetEvent(second);
+    return WaitForSingleObject(first, 0) == WAIT_OBJECT_0;
+  }
+  return ReleaseMutex(second) && !ReleaseMutex(first);
 }
 
 TEST(Names, CaseKindAndLifetimeDecideWhatASecondCallFinds) {
-  enum Same { kNo, kYes, kUntold };  // whether the second handle is the first object
   struct Case {
     const char* what;
-    Call first;
-    bool closeFirst;    // before the second call
-    bool otherCase;     // the second call spells the name with another letter case
-    Call second;
-    bool opens;
-    DWORD error;
-    Same same;
+    bool closeFirst;   // before the second call
+    bool otherCase;    // the second call spells the name with another letter case
+    bool otherKind;    // the second call is for the other kind of object
+    bool create;       // the second call creates (else opens)
+    DWORD error;       // a create always sets it; an open only when it fails
+    int same;          // 1: the same object, 0: another one, -1: the call fails
   } cases[] = {
-      {"create twice", Call::CreateEvent, false, false, Call::CreateEvent, true, ERROR_ALREADY_EXISTS, kYes},
-      {"create then open", Call::CreateEvent, false, false, Call::OpenEvent, true, 0, kYes},
-      {"event in other case", Call::CreateEvent, false, true, Call::CreateEvent, true, ERROR_SUCCESS, kNo},
-      {"open event in other case", Call::CreateEvent, false, true, Call::OpenEvent, false, ERROR_FILE_NOT_FOUND, kUntold},
-      {"mutex in other case", Call::CreateMutex, false, true, Call::CreateMutex, true, ERROR_SUCCESS, kUntold},
-      {"open mutex in other case", Call::CreateMutex, false, true, Call::OpenMutex, false, ERROR_FILE_NOT_FOUND, kUntold},
-      {"event over a mutex", Call::CreateMutex, false, false, Call::CreateEvent, false, ERROR_INVALID_HANDLE, kUntold},
-      {"open event of a mutex", Call::CreateMutex, false, false, Call::OpenEvent, false, ERROR_INVALID_HANDLE, kUntold},
-      {"open after the last close", Call::CreateEvent, true, false, Call::OpenEvent, false, ERROR_FILE_NOT_FOUND, kUntold},
+      {"create twice", false, false, false, true, ERROR_ALREADY_EXISTS, 1},
+      {"create then open", false, false, false, false, 0, 1},
+      {"create in other case", false, true, false, true, ERROR_SUCCESS, 0},
+      {"open in other case", false, true, false, false, ERROR_FILE_NOT_FOUND, -1},
+      {"create over the other kind", false, false, true, true, ERROR_INVALID_HANDLE, -1},
+      {"open the other kind", false, false, true, false, ERROR_INVALID_HANDLE, -1},
+      {"open after the last close", true, false, false, false, ERROR_FILE_NOT_FOUND, -1},
   };
   int row = 0;
-  for (const Case& c : cases) {
-    SCOPED_TRACE(c.what);
-    const std::wstring name = UniqueName(L"vw32_name") + L"_" + std::to_wstring(row++);
-    HANDLE first = Named(c.first, name);
-    ASSERT_NE(first, nullptr);
-    if (c.closeFirst) CloseHandle(first);
-    SetLastError(12345);
-    HANDLE second = Named(c.second, c.otherCase ? L"V" + name.substr(1) : name);
-    // A create always sets the last error; an open only when it fails.
-    const bool creates = c.second == Call::CreateEvent || c.second == Call::CreateMutex;
-    if (creates || !second) {
-      EXPECT_EQ(GetLastError(), c.error);
+  for (Kind kind : {kEvent, kMutex}) {
+    for (const Case& c : cases) {
+      SCOPED_TRACE(testing::Message() << kKindName[kind] << ": " << c.what);
+      const std::wstring name = UniqueName(L"vw32_name") + L"_" + std::to_wstring(row++);
+      HANDLE first = Named(kind, true, name);
+      ASSERT_NE(first, nullptr);
+      if (c.closeFirst) {
+        if (kind == kMutex) ReleaseMutex(first);  // an owned mutex outlives its handles
+        CloseHandle(first);
+      }
+      SetLastError(12345);
+      const Kind secondKind = c.otherKind ? Kind(1 - kind) : kind;
+      HANDLE second = Named(secondKind, c.create, c.otherCase ? L"V" + name.substr(1) : name);
+      if (c.create || !second) {
+        EXPECT_EQ(GetLastError(), c.error);
+      }
+      ASSERT_EQ(second != nullptr, c.same >= 0);
+      if (second) {
+        EXPECT_EQ(Same(kind, first, second), c.same == 1);
+        CloseHandle(second);
+      }
+      if (!c.closeFirst) CloseHandle(first);
     }
-    EXPECT_EQ(second != nullptr, c.opens);
-    if (second && c.same != kUntold) {
-      SetEvent(second);
-      EXPECT_EQ(WaitForSingleObject(first, 0), c.same == kYes ? WAIT_OBJECT_0 : WAIT_TIMEOUT);
-    }
-    if (second) CloseHandle(second);
-    if (!c.closeFirst) CloseHandle(first);
   }
 }
 
@@ -204,38 +214,27 @@ TEST(Mutex, RecursiveOwnershipAndOnlyOwnerReleases) {
 }
 
 TEST(Mutex, OwnerThreadEndingAbandonsIt) {
-  MutexJob job{CreateMutexW(nullptr, FALSE, nullptr), 0xFFFF};
-  HANDLE thread = Start(TakeAndEnd, &job);
-  ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
-  DWORD code = 0;
-  EXPECT_TRUE(GetExitCodeThread(thread, &code));
-  EXPECT_EQ(code, 7u);
-  EXPECT_EQ(job.result, WAIT_OBJECT_0);
-  HANDLE pair[2] = {Event(TRUE, FALSE), job.mutex};
-  EXPECT_EQ(WaitForMultipleObjects(2, pair, FALSE, 0), WAIT_ABANDONED_0 + 1);
-  EXPECT_EQ(WaitForSingleObject(job.mutex, 0), WAIT_OBJECT_0);  // now owned, no longer abandoned
-  EXPECT_TRUE(ReleaseMutex(job.mutex));
-  EXPECT_TRUE(ReleaseMutex(job.mutex));
-  Close({thread, pair[0], job.mutex});
-}
-
-TEST(Mutex, NamedCreateOpenAndInitialOwnerOnlyWhenNew) {
-  const std::wstring name = UniqueName(L"vw32_mutex");
-  HANDLE created = CreateMutexW(nullptr, TRUE, name.c_str());
-  ASSERT_NE(created, nullptr);
-  HANDLE again = CreateMutexW(nullptr, TRUE, name.c_str());
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_ALREADY_EXISTS));
-  HANDLE opened = OpenMutexW(MUTEX_ALL_ACCESS, FALSE, name.c_str());
-  ASSERT_NE(opened, nullptr);
-  EXPECT_TRUE(ReleaseMutex(opened));  // one level, from the creation
-  EXPECT_FALSE(ReleaseMutex(again));  // the second create did not take it
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_NOT_OWNER));
-  MutexJob job{opened, 0xFFFF};
-  Finish(Start(TakeAndEnd, &job));
-  EXPECT_EQ(job.result, WAIT_OBJECT_0);
-  EXPECT_EQ(WaitForSingleObject(created, 5000), WAIT_ABANDONED);  // through another handle: one object
-  EXPECT_TRUE(ReleaseMutex(created));
-  Close({created, again, opened});
+  for (bool named : {false, true}) {
+    SCOPED_TRACE(named ? "named" : "unnamed");
+    const std::wstring name = UniqueName(L"vw32_abandoned");
+    HANDLE mutex = CreateMutexW(nullptr, FALSE, named ? name.c_str() : nullptr);
+    MutexJob job{named ? OpenMutexW(SYNCHRONIZE, FALSE, name.c_str()) : mutex, 0xFFFF};
+    HANDLE thread = Start(TakeAndEnd, &job);
+    ASSERT_EQ(WaitForSingleObject(thread, INFINITE), WAIT_OBJECT_0);
+    DWORD code = 0;
+    EXPECT_TRUE(GetExitCodeThread(thread, &code));
+    EXPECT_EQ(code, 7u);
+    EXPECT_EQ(job.result, WAIT_OBJECT_0);
+    HANDLE pair[2] = {Event(TRUE, FALSE), mutex};
+    // Abandoned through any handle on it; a named mutex is waited for alone.
+    EXPECT_EQ(named ? WaitForSingleObject(mutex, 5000) : WaitForMultipleObjects(2, pair, FALSE, 0),
+              named ? WAIT_ABANDONED : WAIT_ABANDONED_0 + 1);
+    EXPECT_EQ(WaitForSingleObject(mutex, 0), WAIT_OBJECT_0);  // now owned, no longer abandoned
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    EXPECT_TRUE(ReleaseMutex(mutex));
+    Close({thread, pair[0], mutex});
+    if (named) CloseHandle(job.mutex);
+  }
 }
 
 struct ThreadFacts {

@@ -1,13 +1,13 @@
 // Where Windows would hang or misbehave, the layer answers: checked here, as
 // these answers are the layer's own.
 #include <gtest/gtest.h>
-#include <stdlib.h>
 #include <vwin32.h>
 #include <windows.h>
 
-#include <filesystem>
 #include <string>
 #include <vector>
+
+#include "RegistryFiles.h"
 
 namespace {
 
@@ -50,32 +50,21 @@ TEST(LayerChoices, NamedMutexIsWaitedForAlone) {
   for (HANDLE h : objects) CloseHandle(h);
 }
 
-// A registry folder of its own for a test.
-struct RegistryFolder {
-  RegistryFolder() {
-    char pattern[] = "/tmp/vw32_choices_XXXXXX";
-    if (mkdtemp(pattern)) path = pattern;
-    vw32::SetRegistryFolder(path.c_str());
-  }
-  ~RegistryFolder() {
-    vw32::SetRegistryFolder(nullptr);
-    if (!path.empty()) std::filesystem::remove_all(path);
-  }
-  // The layer forgets what it read: the next call reads the file.
+// Registry tests with a folder of their own; ReadAgain makes the layer
+// forget what it read, so that the next call reads the file.
+class LayerRegistry : public regtest::RegistryFolderTest {
+ protected:
   void ReadAgain() const {
     vw32::SetRegistryFolder(nullptr);
-    vw32::SetRegistryFolder(path.c_str());
+    vw32::SetRegistryFolder(folder_.c_str());
   }
-  std::string path;
 };
 
 // Windows documents at most 512 levels of keys below a hive, without an
 // error code for going past them: the layer refuses the 513th level with
 // ERROR_INVALID_PARAMETER, so that it never writes a file it would refuse to
 // read (a file with a deeper key is unreadable: ERROR_BADDB).
-TEST(LayerChoices, RegistryKeysGoAtMost512LevelsDeep) {
-  RegistryFolder folder;
-  ASSERT_FALSE(folder.path.empty());
+TEST_F(LayerRegistry, KeysGoAtMost512LevelsDeep) {
   std::wstring path = L"Software";
   for (int level = 2; level <= 512; ++level) path += L"\\k";
   HKEY key = nullptr;
@@ -90,7 +79,7 @@ TEST(LayerChoices, RegistryKeysGoAtMost512LevelsDeep) {
   EXPECT_EQ(RegCreateKeyExW(deepest, L"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_INVALID_PARAMETER);
   RegCloseKey(deepest);
   // The file written holds the 512 levels and reads back.
-  folder.ReadAgain();
+  ReadAgain();
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
 }
@@ -99,9 +88,7 @@ TEST(LayerChoices, RegistryKeysGoAtMost512LevelsDeep) {
 // layer lists values in their order of creation, as regedit files show
 // them; a deletion keeps the others' order, setting a value again keeps
 // its place, through the file and back.
-TEST(LayerChoices, RegistryValuesListInOrderOfCreation) {
-  RegistryFolder folder;
-  ASSERT_FALSE(folder.path.empty());
+TEST_F(LayerRegistry, ValuesListInOrderOfCreation) {
   HKEY key = nullptr;
   ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Order", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
             ERROR_SUCCESS);
@@ -128,7 +115,7 @@ TEST(LayerChoices, RegistryValuesListInOrderOfCreation) {
     }
     RegCloseKey(key);
     EXPECT_EQ(listed, expected) << (pass ? "read again from the file" : "as written");
-    folder.ReadAgain();
+    ReadAgain();
   }
 }
 

@@ -9,6 +9,9 @@
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
 //   debug <text>                         sends text to the debugger output
+//   ioctl <path>                         opens path, sends a request, waits on the handle
+//   card <text>                          traces text on the card channel
+#include <vwin32.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -87,6 +90,17 @@ int main(int argc, char** argv) {
     char line[4096];
     _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
     std::fputs(line, stdout);
+    return 0;
+  }
+  if (mode == "ioctl" && argc == 3) {
+    HANDLE device = CreateFileW(Wide(argv[2]).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
+    DWORD in = 1, out[2], bytes = 0;
+    DeviceIoControl(device, 0x222004, &in, sizeof in, out, sizeof out, &bytes, nullptr);
+    WaitForSingleObject(device, 0);
+    return 0;
+  }
+  if (mode == "card" && argc == 3) {
+    if (VW32_TraceOn("card")) VW32_Trace("card", "%s", argv[2]);
     return 0;
   }
   if (mode == "debug" && argc == 3) {
