@@ -4,7 +4,7 @@
 
 #include "CardPattern.h"
 #include "ImaqEngine.h"
-#include "LoadedAdaptor.h"
+#include "AdaptorLoader.h"
 #include "SimCard.h"
 
 #include <gtest/gtest.h>
@@ -46,8 +46,10 @@ class CardFixture : public ::testing::Test {
     imaqhost::clearThreadRuleBreaches();
     sim_ = &vsim::Simulator::Start(1);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
-    ASSERT_TRUE(module_.loaded()) << "cannot load the adaptor module";
-    input_ = imaqhost::VideoInput::create(module_.entryPoints);
+    std::string error;
+    module_ = imaqhost::AdaptorModule::load(VANTRELIMAQ_PATH, error);
+    ASSERT_NE(module_, nullptr) << error;
+    input_ = imaqhost::VideoInput::create(module_->entryPoints());
   }
   // Every kit call of the adaptor came on the thread the kit allows it on.
   void TearDown() override {
@@ -80,7 +82,7 @@ class CardFixture : public ::testing::Test {
     return input_->getData(std::size_t(frames) + 1);
   }
 
-  LoadedAdaptor module_;
+  std::unique_ptr<imaqhost::AdaptorModule> module_;
   std::unique_ptr<imaqhost::VideoInput> input_;
 
  private:

@@ -103,7 +103,7 @@ TEST_F(ModuleAcquisition, WhatTheGrabThreadMeetsReachesTheUserFromTheEngineThrea
     SCOPED_TRACE(course.what);
     sim().SetVideoMode(vsim::VideoMode::HD1080i25);
     input_.reset();
-    input_ = imaqhost::VideoInput::create(module_.entryPoints);  // its events are this course's
+    input_ = imaqhost::VideoInput::create(module_->entryPoints());  // its events are this course's
     startEndless(2);
     course.during();
     if (course.errorStart.empty()) {
@@ -173,7 +173,7 @@ TEST_F(ModuleAcquisition, MaximumSizeIsTheCameraStatusReadAtConstruction) {
     sim().SetCameraConnected(c.camera);
     sim().SetSignalPresent(c.signal);
     if (!c.card) sim().RemoveCard(0);
-    input_ = imaqhost::VideoInput::create(module_.entryPoints);
+    input_ = imaqhost::VideoInput::create(module_->entryPoints());
     sim().SetVideoMode(vsim::VideoMode::HD720p50);  // read once: a later change shows nowhere
     EXPECT_EQ(onEngine<int>([&] { return input().adaptor().maxFrameWidth(); }), c.width);
     EXPECT_EQ(onEngine<int>([&] { return input().adaptor().maxFrameHeight(); }), c.height);

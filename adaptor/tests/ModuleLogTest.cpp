@@ -1,7 +1,9 @@
 // Loading and unloading the module opens and closes the grabber library's
 // log: with a log file configured in the current user's registry, each load
 // adds the opening banner and each unload the closing one.
-#include "LoadedAdaptor.h"
+#include <windows.h>
+
+#include "AdaptorLoader.h"
 
 #if !defined(_WIN32)
 #include "vwin32.h"
@@ -16,6 +18,7 @@
 #include <vector>
 
 namespace fs = std::filesystem;
+using imaqhost::AdaptorModule;
 
 namespace {
 
@@ -88,7 +91,8 @@ TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
   std::wstring previous;
   for (int load = 1; load <= 2; ++load) {
     SCOPED_TRACE("load " + std::to_string(load));
-    { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
+    std::string error;
+    ASSERT_NE(AdaptorModule::load(VANTRELIMAQ_PATH, error), nullptr) << error;  // loaded and unloaded
     const std::wstring text = logText(logs.path / "ORNSDI.txt");
     ASSERT_EQ(text.substr(0, previous.size()), previous) << "a load appends";
     size_t at = previous.size();

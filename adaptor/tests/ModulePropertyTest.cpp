@@ -97,16 +97,16 @@ class ModuleInstances : public CardFixture {};
 
 TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTheKit) {
   imaqhost::HardwareList withRecord;
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, withRecord).has_value());
+  ASSERT_FALSE(imaqhost::collectHardware(module_->entryPoints(), withRecord).has_value());
   imaqhost::HardwareList withoutRecord;
   imaqhost::failNextAllocations(1);  // no memory for the "RS170" record
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, withoutRecord).has_value());
+  ASSERT_FALSE(imaqhost::collectHardware(module_->entryPoints(), withoutRecord).has_value());
   for (const auto& [hardware, format] : {std::pair{&withRecord, "RS170"}, std::pair{&withRecord, "PAL"},
                                          std::pair{&withRecord, "NTSC"}, std::pair{&withoutRecord, "RS170"}}) {
     SCOPED_TRACE(format);
     PropertyEngine engine;
     const long before = imaqhost::liveAllocations();
-    IAdaptor* adaptor = module_.entryPoints.createInstance(&engine, hardware->findDevice(1), format);
+    IAdaptor* adaptor = module_->entryPoints().createInstance(&engine, hardware->findDevice(1), format);
     ASSERT_NE(adaptor, nullptr);
     EXPECT_EQ(imaqhost::liveAllocations(), before + 3) << "the adaptor and a listener per property";
     EXPECT_EQ(adaptor->bandCount(), 3);
@@ -127,14 +127,14 @@ TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTh
 TEST_F(ModuleInstances, WithoutMemoryNoAdaptorIsMadeAndNothingIsKept) {
   PropertyEngine engine;
   imaqhost::HardwareList hardware;
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, hardware).has_value());
+  ASSERT_FALSE(imaqhost::collectHardware(module_->entryPoints(), hardware).has_value());
   const long before = imaqhost::liveAllocations();
   imaqhost::failNextAllocations(1);
-  EXPECT_EQ(module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"), nullptr);
+  EXPECT_EQ(module_->entryPoints().createInstance(&engine, hardware.findDevice(1), "RS170"), nullptr);
   EXPECT_EQ(imaqhost::liveAllocations(), before);
 
   imaqhost::failNextAllocations(1, 2);
-  expectHostError([&] { delete module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"); },
+  expectHostError([&] { delete module_->entryPoints().createInstance(&engine, hardware.findDevice(1), "RS170"); },
                   "imaq:vantrelimaq:noMemory", "the adaptor without a listener", "\"Format\"");
   imaqhost::failNextAllocations(0);
   engine.properties.releaseListeners();
