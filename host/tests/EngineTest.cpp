@@ -274,20 +274,22 @@ TEST_F(Engine, ReleasedFramesGoBackToTheEnginesPool) {
   EXPECT_EQ(input->spareFrameBuffers(), 2u);
 }
 
-TEST(EngineQueue, DropsTheOldestWhenFullAndWakesWaitersWhenClosed) {
-  FrameQueue queue(2);
-  queue.open();
-  for (unsigned long long n = 1; n <= 3; ++n) {
-    auto frame = std::make_unique<EngineFrame>(*findFrameType(kFrameTypeRgb24), 1, 1);
-    frame->setNumber(n);
-    queue.push(std::move(frame));
-  }
-  EXPECT_EQ(queue.dropped(), 1u);
-  EXPECT_TRUE(queue.waitFor(2, kGuard));
-  std::thread closer([&] { queue.close(); });
-  EXPECT_FALSE(queue.waitFor(3, kGuard)) << "closing ends the wait";
-  closer.join();
-  const auto frames = queue.take(5);
+// A full queue drops its oldest frame; a stop ends a wait for more frames
+// (the wait has no end of its own that the test could reach).
+TEST_F(Engine, AFullQueueDropsItsOldestFrameAndAStopEndsAWaitForMore) {
+  input->setQueueCapacity(2);
+  input->set("FramesPerTrigger", "0");
+  input->start();
+  std::thread grabThread([&] {
+    for (std::uint8_t i = 1; i <= 3; ++i) adaptor->grab(i);
+  });
+  grabThread.join();
+  EXPECT_EQ(input->framesDropped(), 1u);
+  EXPECT_EQ(input->framesAvailable(), 2u);
+  std::thread stopper([&] { input->stop(); });
+  EXPECT_FALSE(input->waitForFrames(3, std::chrono::hours(24)));
+  stopper.join();
+  const auto frames = input->getData(5);
   ASSERT_EQ(frames.size(), 2u);
   EXPECT_EQ(frames[0]->number(), 2u);
   EXPECT_EQ(frames[1]->number(), 3u);
