@@ -71,18 +71,14 @@ TEST_F(ModuleCatalogue, OffersOneDeviceWithRS170AsDefaultAndPAL) {
       failNextAllocations(memory ? 0 : 1);
       ASSERT_FALSE(collectHardware(module->entryPoints(), hardware).has_value());
       failNextAllocations(0);
-      ASSERT_EQ(hardware.devices().size(), 1u);
-      const DeviceEntry& device = *hardware.devices()[0];
-      EXPECT_EQ(device.deviceId(), 1);
-      EXPECT_EQ(device.name(), "vantrelimaq");
-      const auto& formats = device.formats();
-      ASSERT_EQ(formats.size(), 2u);
-      EXPECT_EQ(named(formats[0].entry->name(), formats[0].entry->id()), "\"RS170\"=1");
-      EXPECT_EQ(named(formats[1].entry->name(), formats[1].entry->id()), "\"PAL\"=2");
-      EXPECT_EQ(device.defaultFormat(), formats[0].entry);
-      EXPECT_FALSE(formats[1].isDefault);
-      EXPECT_EQ(formats[0].entry->adaptorData() != nullptr, memory);
-      EXPECT_EQ(formats[1].entry->adaptorData(), nullptr);
+      std::string text;  // the devices with their formats, the default and those with a record marked
+      for (const auto& device : hardware.devices()) {
+        text += named(device->name(), device->deviceId());
+        for (const auto& f : device->formats())
+          text += " " + named(f.entry->name(), f.entry->id()) + (f.entry == device->defaultFormat() ? " default" : "") +
+                  (f.entry->adaptorData() != nullptr ? " record" : "");
+      }
+      EXPECT_EQ(text, std::string("\"vantrelimaq\"=1 \"RS170\"=1 default") + (memory ? " record" : "") + " \"PAL\"=2");
       EXPECT_EQ(liveAllocations(), before + (memory ? 1 : 0));
     }
     EXPECT_EQ(liveAllocations(), before);
