@@ -117,6 +117,9 @@ bool VantrelAdaptor::openCard() { return cardSession != nullptr; }
 bool VantrelAdaptor::closeCard() { return true; }
 
 bool VantrelAdaptor::beginCapture() {
+  // Its status is not looked at: without access (no card, or another
+  // process holds the channel) the grab start below fails too, and the
+  // grabber library's log says why.
   ORNSDI_GetDMAAccess(cardSession, 0);
   // The DMA access just taken stays taken.
   if (manager()->isAcquisitionBusy()) return false;
@@ -126,6 +129,9 @@ bool VantrelAdaptor::beginCapture() {
   // Whatever a grab that has ended left unreported belongs to no acquisition now.
   findings.clear();
   ResetEvent(grabStarted);
+  // Its status is not looked at either: a grab that did not start is no
+  // failure for the engine. Capture begins all the same, no frame comes, and
+  // the grabber library's log says why.
   ORNSDI_StartGrab(cardSession, port, 0, &cameraData, &VantrelAdaptor::onGrabbedFrame, this);
   SetEvent(grabStarted);
   return true;

@@ -32,11 +32,16 @@ void VantrelPropListener::propertyWasSet(const IPropertyInfo* info, const void* 
 void VantrelPropListener::applySetting() {
   const char* name = propertyInfo != nullptr ? propertyInfo->propertyName() : nullptr;
   const bool isFormat = name != nullptr && std::strcmp(name, kFormatProperty) == 0;
+  // The row is applied at once, also while an acquisition runs: the grab
+  // thread may already see the new format before the suspend below. Each
+  // frame is still whole, as the callback reads "Format" once per frame and
+  // delivers a frame only with the type of the layout it decoded.
   if (isFormat) adaptor->applyFormat(intValue);
   IAdaptorManager* manager = adaptor->manager();
   if (!manager->isAcquisitionBusy() || !isFormat) return;
-  // While an acquisition runs the change is bracketed, so that no frame is
-  // handed over half-way between the two layouts.
+  // While busy the row is applied a second time between suspend and resume:
+  // the engine wants no frames meanwhile, and the resume begins capture
+  // again, so that the new layout reaches the card.
   manager->suspendAcquisition();
   adaptor->applyFormat(intValue);
   manager->resumeAcquisition();

@@ -8,7 +8,7 @@
 if(TARGET vantrelimaq AND TARGET imaqmex AND TARGET ornsdi_core AND TARGET ornsdi_decode AND TARGET vantrel_simcard)
   add_executable(delivery_bench ${CMAKE_CURRENT_LIST_DIR}/delivery_bench.cpp)
   target_link_libraries(delivery_bench PRIVATE imaqmex ornsdi_core ornsdi_decode vantrel_simcard
-    benchmark::benchmark ${CMAKE_DL_LIBS})
+    benchmark::benchmark)
   target_compile_definitions(delivery_bench PRIVATE "VANTRELIMAQ_PATH=\"$<TARGET_FILE:vantrelimaq>\"")
   add_dependencies(delivery_bench vantrelimaq)
   vantrel_warnings(delivery_bench)

@@ -9,7 +9,6 @@
 // unless --seconds=N or the environment variable VANTREL_DELIVERY_SECONDS
 // says otherwise. A summary of the figures and goals closes the output.
 #include <benchmark/benchmark.h>
-#include <dlfcn.h>
 #include <time.h>
 #include <unistd.h>
 
@@ -22,6 +21,7 @@
 #include <thread>
 #include <vector>
 
+#include "AdaptorLoader.h"
 #include "ImaqEngine.h"
 #include "ORNSDI.h"
 #include "SimCard.h"
@@ -57,31 +57,6 @@ double processCpuSeconds() {
   return double(now.tv_sec) + double(now.tv_nsec) * 1e-9;
 }
 
-// The adaptor module, loaded by path as the toolbox loads it.
-class Module {
- public:
-  Module() : handle_(dlopen(VANTRELIMAQ_PATH, RTLD_NOW | RTLD_LOCAL)) {
-    if (handle_ == nullptr) return;
-    entryPoints.initializeAdaptor = resolve<ImaqInitializeAdaptorFn>("initializeAdaptor");
-    entryPoints.uninitializeAdaptor = resolve<ImaqUninitializeAdaptorFn>("uninitializeAdaptor");
-    entryPoints.getAvailHW = resolve<ImaqGetAvailHWFn>("getAvailHW");
-    entryPoints.getDeviceAttributes = resolve<ImaqGetDeviceAttributesFn>("getDeviceAttributes");
-    entryPoints.createInstance = resolve<ImaqCreateInstanceFn>("createInstance");
-  }
-  ~Module() {
-    if (handle_ != nullptr) dlclose(handle_);
-  }
-  bool loaded() const { return handle_ != nullptr && entryPoints.firstMissing() == nullptr; }
-  imaqhost::AdaptorEntryPoints entryPoints;
-
- private:
-  template <class Function>
-  Function resolve(const char* name) {
-    return reinterpret_cast<Function>(dlsym(handle_, name));
-  }
-  void* handle_;
-};
-
 // A user that takes every frame as it arrives and lets it go.
 class Consumer {
  public:
@@ -112,9 +87,11 @@ void withVideoInput(benchmark::State& state, vsim::Pacing pacing, Body body) {
   sim.SetVideoMode(vsim::VideoMode::HD1080p60);
   sim.SetPacing(pacing);
   {
-    Module module;
-    if (module.loaded()) {
-      const auto input = imaqhost::VideoInput::create(module.entryPoints);
+    std::string error;
+    // Loaded by path, as the toolbox loads it.
+    const auto module = imaqhost::AdaptorModule::load(VANTRELIMAQ_PATH, error);
+    if (module != nullptr) {
+      const auto input = imaqhost::VideoInput::create(module->entryPoints());
       input->set("FramesPerTrigger", "0");
       body(sim, *input);
     } else {

@@ -9,7 +9,6 @@
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
-#include <deque>
 #include <functional>
 #include <map>
 #include <memory>
@@ -21,6 +20,7 @@
 namespace imaqhost {
 
 class EngineThread;
+class FrameQueue;
 
 // Identifiers of the errors the engine raises for the user.
 inline constexpr const char* kUnknownProperty = "imaq:host:unknownProperty";
@@ -99,35 +99,6 @@ class IMAQKIT_API EngineFrame final : public IEngineFrame {
   unsigned long long number_ = 0;
   std::shared_ptr<FramePool> pool_;
   std::vector<std::uint8_t> pixels_;
-};
-
-// ---- Frame queue -------------------------------------------------------------------------
-// Delivered frames until the user takes them. It never makes the grab thread
-// wait: when it is full, the oldest frame is dropped and counted.
-class IMAQKIT_API FrameQueue {
- public:
-  explicit FrameQueue(std::size_t capacity) : capacity_(capacity == 0 ? 1 : capacity) {}
-  void setCapacity(std::size_t frames);
-  void push(std::unique_ptr<EngineFrame> frame);
-  // Up to `count` frames, oldest first, without waiting.
-  std::vector<std::unique_ptr<EngineFrame>> take(std::size_t count);
-  // Waits until `count` frames are there (true), or the queue is closed with
-  // fewer, or the timeout passes (false).
-  bool waitFor(std::size_t count, std::chrono::milliseconds timeout);
-  // Open while an acquisition runs; closing wakes every waiter.
-  void open();
-  void close();
-  void clear();
-  std::size_t available() const;
-  unsigned long long dropped() const;
-
- private:
-  mutable std::mutex lock_;
-  std::condition_variable changed_;
-  std::deque<std::unique_ptr<EngineFrame>> frames_;
-  std::size_t capacity_;
-  unsigned long long dropped_ = 0;
-  bool open_ = false;
 };
 
 // ---- Property set --------------------------------------------------------------------------
@@ -236,9 +207,9 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   // the acquisition stopped or the timeout passed), takes up to `count`.
   bool waitForFrames(std::size_t count, std::chrono::milliseconds timeout);
   std::vector<std::unique_ptr<EngineFrame>> getData(std::size_t count);
-  std::size_t framesAvailable() const { return queue_.available(); }
+  std::size_t framesAvailable() const;
   unsigned long long framesAcquired() const { return framesDelivered_; }
-  unsigned long long framesDropped() const { return queue_.dropped(); }
+  unsigned long long framesDropped() const;
 
   std::vector<AcquisitionEvent> events() const;
   // The first device error of the latest acquisition, as the user sees it.
@@ -280,7 +251,7 @@ class IMAQKIT_API VideoInput final : private IEngine, private ManagerListener {
   std::string formatName_;
   PropertySet properties_;
   std::shared_ptr<FramePool> framePool_;
-  FrameQueue queue_;
+  std::unique_ptr<FrameQueue> queue_;
   std::unique_ptr<EngineThread> engine_;
   IAdaptor* adaptor_ = nullptr;
   bool cardOpen_ = false;  // engine thread only

@@ -1,7 +1,10 @@
 // Loading and unloading the module opens and closes the grabber library's
 // log: with a log file configured in the current user's registry, each load
-// adds the opening banner and each unload the closing one.
-#include "LoadedAdaptor.h"
+// appends the opening banner and each unload the closing one, as lines of
+// this process and thread. (The banners' own format is the logging library's.)
+#include <windows.h>
+
+#include "AdaptorLoader.h"
 
 #if !defined(_WIN32)
 #include "vwin32.h"
@@ -13,94 +16,58 @@
 #include <fstream>
 #include <iterator>
 #include <string>
-#include <vector>
 
 namespace fs = std::filesystem;
 
-namespace {
-
-// A new folder under the temporary folder, removed with its content.
-struct TempFolder {
-  explicit TempFolder(const char* purpose)
-      : path(fs::temp_directory_path() /
-             ("vantrelimaq-" + std::string(purpose) + "-" + std::to_string(GetCurrentProcessId()))) {
-    fs::remove_all(path);
-    fs::create_directories(path);
-  }
-  ~TempFolder() {
-    std::error_code ignored;
-    fs::remove_all(path, ignored);
-  }
-  const fs::path path;
-};
-
-// The current user's log configuration for one test; on Linux the registry
-// lives in a folder of the test's own.
-class LogConfiguration {
- public:
-  LogConfiguration(DWORD fileDetail, const std::wstring& logDirectory) {
+TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
+  const fs::path folder = fs::temp_directory_path() / ("vantrelimaq-log-" + std::to_string(GetCurrentProcessId()));
+  std::error_code left;
+  fs::remove_all(folder, left);  // what an earlier run of this process id left
+  fs::create_directories(folder / "logs");
 #if !defined(_WIN32)
-    vw32::SetRegistryFolder(registryFolder_.path.string().c_str());
+  vw32::SetRegistryFolder((folder / "registry").string().c_str());  // on Linux the test's own registry
 #endif
-    created_ = RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar\\ORNSDI\\SDK\\Log", 0, nullptr,
-                               REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key_, nullptr) == ERROR_SUCCESS &&
-               RegSetValueExW(key_, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&fileDetail),
-                              sizeof(fileDetail)) == ERROR_SUCCESS &&
-               RegSetValueExW(key_, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(logDirectory.c_str()),
-                              DWORD((logDirectory.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
+  const DWORD detail = 5;
+  const std::wstring logDir = (folder / "logs").wstring() + wchar_t(fs::path::preferred_separator);
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar\\ORNSDI\\SDK\\Log", 0, nullptr,
+                            REG_OPTION_NON_VOLATILE, KEY_WRITE, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&detail), sizeof detail),
+            ERROR_SUCCESS);
+  EXPECT_EQ(RegSetValueExW(key, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(logDir.c_str()),
+                           DWORD((logDir.size() + 1) * sizeof(wchar_t))),
+            ERROR_SUCCESS);
+  for (int load = 0; load < 2; ++load) {
+    std::string error;
+    EXPECT_NE(imaqhost::AdaptorModule::load(VANTRELIMAQ_PATH, error), nullptr) << error;  // loaded and unloaded
   }
-  ~LogConfiguration() {
-    if (key_ == nullptr) return;
-    RegDeleteValueW(key_, L"FileOutDetail");
-    RegDeleteValueW(key_, L"LogDir");
-    RegCloseKey(key_);
+  RegDeleteValueW(key, L"FileOutDetail");
+  RegDeleteValueW(key, L"LogDir");
+  RegCloseKey(key);
+
+  // UTF-16LE after the byte-order mark; every line ends with CR LF.
+  std::string bytes;
+  {
+    std::ifstream in(folder / "logs" / "ORNSDI.txt", std::ios::binary);
+    bytes.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
   }
-  bool created() const { return created_; }
-
- private:
-  TempFolder registryFolder_{"registry"};
-  HKEY key_ = nullptr;
-  bool created_ = false;
-};
-
-// The file's text (UTF-16LE after the byte-order mark) with the line ends kept.
-std::wstring logText(const fs::path& file) {
-  std::ifstream in(file, std::ios::binary);
-  const std::string bytes{std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+  std::error_code ignored;
+  fs::remove_all(folder, ignored);
+  EXPECT_EQ(bytes.rfind("\xFF\xFE", 0), 0u) << "no byte-order mark";
   std::wstring text;
   for (size_t i = 2; i + 1 < bytes.size(); i += 2) text += wchar_t(BYTE(bytes[i]) | (BYTE(bytes[i + 1]) << 8));
-  return bytes.rfind("\xFF\xFE", 0) == 0 ? text : L"no byte-order mark";
-}
-
-}  // namespace
-
-// The banners' own format is the logging library's; here: the module carries
-// the start-up, and each load appends its two banners.
-TEST(ModuleLog, EachLoadAndUnloadAppendsTheOpeningAndClosingBannersToOneFile) {
-  const TempFolder logs("logs");
-  // The configured directory ends with its separator.
-  LogConfiguration configuration(5, logs.path.wstring() + wchar_t(fs::path::preferred_separator));
-  ASSERT_TRUE(configuration.created());
   const std::wstring writer = L"; PT=" + std::to_wstring(GetCurrentProcessId()) + L":" +
                               std::to_wstring(GetCurrentThreadId()) + L"; ";
-  const std::wstring banners[] = {L"Open the log channels: File_Output for: ",
-                                  L"Close the log channels: File_Output for: "};
-  std::wstring previous;
-  for (int load = 1; load <= 2; ++load) {
-    SCOPED_TRACE("load " + std::to_string(load));
-    { LoadedAdaptor adaptor; ASSERT_TRUE(adaptor.loaded()); }
-    const std::wstring text = logText(logs.path / "ORNSDI.txt");
-    ASSERT_EQ(text.substr(0, previous.size()), previous) << "a load appends";
-    size_t at = previous.size();
-    for (const std::wstring& banner : banners) {
-      const size_t end = text.find(L"\r\n", at);
-      ASSERT_NE(end, std::wstring::npos) << "every line ends with CR LF";
-      const std::wstring line = text.substr(at, end - at);
-      EXPECT_NE(line.find(writer), std::wstring::npos) << "written by this process and thread";
-      EXPECT_NE(line.find(banner), std::wstring::npos);
-      at = end + 2;
-    }
-    EXPECT_EQ(at, text.size()) << "two lines per load";
-    previous = text;
+  size_t at = 0;
+  for (const wchar_t* banner : {L"Open the log channels: File_Output for: ", L"Close the log channels: File_Output for: ",
+                                L"Open the log channels: File_Output for: ", L"Close the log channels: File_Output for: "}) {
+    const size_t end = text.find(L"\r\n", at);
+    ASSERT_NE(end, std::wstring::npos) << "a line is missing";
+    const std::wstring line = text.substr(at, end - at);
+    EXPECT_NE(line.find(writer), std::wstring::npos) << "written by this process and thread";
+    EXPECT_NE(line.find(banner), std::wstring::npos);
+    at = end + 2;
   }
+  EXPECT_EQ(at, text.size()) << "two lines per load, the second load's after the first's";
 }

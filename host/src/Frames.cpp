@@ -1,4 +1,5 @@
 // Engine frames, the frame types the engine knows, and the frame queue.
+#include "FrameQueue.h"
 #include "ImaqEngine.h"
 #include "Misuse.h"
 

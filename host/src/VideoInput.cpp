@@ -1,6 +1,7 @@
 // The video input: creates the adaptor, drives its acquisition on the engine
 // thread and takes its frames and reports from the grab thread.
 #include "EngineThread.h"
+#include "FrameQueue.h"
 #include "ImaqEngine.h"
 #include "Misuse.h"
 #include "ThreadRule.h"
@@ -41,7 +42,7 @@ std::unique_ptr<VideoInput> VideoInput::create(const AdaptorEntryPoints& adaptor
 
 VideoInput::VideoInput(const AdaptorEntryPoints& adaptor, int deviceId, const std::string& formatName)
     : framePool_(std::make_shared<FramePool>(kDefaultQueueFrames)),
-      queue_(kDefaultQueueFrames),
+      queue_(std::make_unique<FrameQueue>(kDefaultQueueFrames)),
       engine_(std::make_unique<EngineThread>()) {
   if (auto error = collectHardware(adaptor, hardware_)) throw *error;
   const DeviceEntry* device = hardware_.findDevice(deviceId);
@@ -106,7 +107,7 @@ std::vector<std::string> VideoInput::propertyNames() const {
 }
 
 void VideoInput::setQueueCapacity(std::size_t frames) {
-  queue_.setCapacity(frames);
+  queue_->setCapacity(frames);
   framePool_->setSpareLimit(frames);
 }
 
@@ -122,10 +123,14 @@ bool VideoInput::waitUntilStopped(std::chrono::milliseconds timeout) const {
 }
 
 bool VideoInput::waitForFrames(std::size_t count, std::chrono::milliseconds timeout) {
-  return queue_.waitFor(count, timeout);
+  return queue_->waitFor(count, timeout);
 }
 
-std::vector<std::unique_ptr<EngineFrame>> VideoInput::getData(std::size_t count) { return queue_.take(count); }
+std::vector<std::unique_ptr<EngineFrame>> VideoInput::getData(std::size_t count) { return queue_->take(count); }
+
+std::size_t VideoInput::framesAvailable() const { return queue_->available(); }
+
+unsigned long long VideoInput::framesDropped() const { return queue_->dropped(); }
 
 std::vector<AcquisitionEvent> VideoInput::events() const {
   std::lock_guard<std::mutex> hold(stateLock_);
@@ -150,7 +155,7 @@ void VideoInput::startOnEngine() {
     cardOpen_ = true;
   }
   const unsigned long long frames = std::stoull(properties_.get(kFramesPerTrigger));
-  queue_.clear();
+  queue_->clear();
   framesDelivered_ = 0;
   {
     std::lock_guard<std::mutex> hold(stateLock_);
@@ -160,7 +165,7 @@ void VideoInput::startOnEngine() {
   }
   addEvent(AcquisitionEvent::Kind::Start);
   manager().startCounting(frames);
-  queue_.open();
+  queue_->open();
   manager().setCaptureRunning(true);
   bool began = false;
   try {
@@ -174,7 +179,7 @@ void VideoInput::startOnEngine() {
       std::lock_guard<std::mutex> hold(stateLock_);
       running_ = false;
     }
-    queue_.close();
+    queue_->close();
     stopped_.notify_all();
     throw HostError(kBeginFailed, "The device could not begin capturing frames.");
   }
@@ -197,7 +202,7 @@ void VideoInput::stopOnEngine() {
     running_ = false;
     events_.push_back({AcquisitionEvent::Kind::Stop, getCurrentTime(), "", ""});
   }
-  queue_.close();
+  queue_->close();
   stopped_.notify_all();
   if (!ended) throw HostError(kBeginFailed, "The device did not end capturing frames cleanly.");
 }
@@ -251,7 +256,7 @@ void VideoInput::deliverFrame(IEngineFrame* frame) {
     timing_.toDeliverSeconds += getCurrentTime() - manager().lastFrameQueryTime();
   }
   kept->setNumber(++framesDelivered_);
-  queue_.push(std::move(kept));
+  queue_->push(std::move(kept));
 }
 
 void VideoInput::deviceErrorReported(const std::string& identifier, const std::string& message) {

@@ -34,8 +34,9 @@ T* makeInKitMemory(Args&&... args) {
 }  // namespace
 
 // Objects made in kit memory go back through imaqfree when the host deletes
-// them; a failing constructor leaves the memory to the caller.
-TEST(KitMemory, ObjectsGoBackThroughImaqfreeWhenTheHostDeletesThem) {
+// them; a failing constructor leaves the memory to the caller; a failing
+// allocation gives null that many times, then memory again.
+TEST(KitMemory, ObjectsGoBackThroughImaqfreeAndFailedAllocationsGiveNull) {
   const long before = imaqhost::liveAllocations();
   int destroyed = 0;
   IMAQInterface* object = makeInKitMemory<Counted>(&destroyed);
@@ -48,10 +49,6 @@ TEST(KitMemory, ObjectsGoBackThroughImaqfreeWhenTheHostDeletesThem) {
   EXPECT_THROW(new (memory) Failing(), HostError);
   EXPECT_EQ(imaqhost::liveAllocations(), before + 1);  // placement delete released nothing
   imaqfree(memory);
-}
-
-TEST(KitMemory, FailNextAllocationsGivesNullThatManyTimesThenMemoryAgain) {
-  const long before = imaqhost::liveAllocations();
   imaqhost::failNextAllocations(2);
   EXPECT_EQ(imaqmalloc(16), nullptr);
   EXPECT_EQ(makeInKitMemory<Counted>(nullptr), nullptr);

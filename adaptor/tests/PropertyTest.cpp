@@ -1,6 +1,7 @@
-// The adaptor object as the engine makes and sets it, through the module's
-// exports: "Format" and its listeners, the band count, and the adaptor's memory.
+// The adaptor object as the engine makes and sets it: "Format" and its
+// listeners, the band count, and the adaptor's memory.
 #include "CardFixture.h"
+#include "VantrelFormat.h"
 
 using imaqhost::PropertySet;
 
@@ -18,9 +19,9 @@ struct NamedInfo final : IPropertyInfo {
   const char* name;
 };
 
-class ModuleProperties : public CardFixture {
+class Properties : public CardFixture {
  protected:
-  int frameType() { return onEngine<int>([&] { return input().adaptor().frameTypeCode(); }); }
+  int frameType() { return onEngine<int>([](VantrelAdaptor& a) { return a.frameTypeCode(); }); }
   // Hands a notice straight to the adaptor's "Format" listener, on the engine thread.
   void notifyFormatListener(const IPropertyInfo* info, const void* value) {
     input().onEngineThread([&] {
@@ -30,12 +31,24 @@ class ModuleProperties : public CardFixture {
   }
 };
 
+// An engine that only holds properties, for making adaptors by hand.
+struct PropertyEngine final : IEngine {
+  PropertyEngine() {
+    properties.addProperty("SyncInput", PropertySet::Kind::Text, "green");
+    properties.addProperty("Format", PropertySet::Kind::Text, " RGB_24bit");
+  }
+  IEngineFrame* makeFrame(std::uint32_t, int, int) override { return nullptr; }
+  void deliverFrame(IEngineFrame*) override {}
+  IPropertySet* propertySet() override { return &properties; }
+  PropertySet properties;
+};
+
 }  // namespace
 
 // Only an exact "Format" notice with a row's identifier changes the frame
 // type; while idle nothing is suspended. (The engine's own sets come the
-// same way: the acquisition tests set "Format" through the engine.)
-TEST_F(ModuleProperties, OnlyAnExactFormatNoticeWithARowsIdentifierChangesTheFrameType) {
+// same way: FrameDeliveryTest sets "Format" through the engine.)
+TEST_F(Properties, OnlyAnExactFormatNoticeWithARowsIdentifierChangesTheFrameType) {
   const std::int32_t rgbId = 1, unknownId = 3;
   const std::tuple<const char*, const std::int32_t*, int> steps[] = {
       {"format", &kYCbCrId, kRgb}, {"FormatX", &kYCbCrId, kRgb},    {"Format ", &kYCbCrId, kRgb},
@@ -54,8 +67,9 @@ TEST_F(ModuleProperties, OnlyAnExactFormatNoticeWithARowsIdentifierChangesTheFra
 }
 
 // A "Format" notice while busy (the engine's own set is refused then) is
-// bracketed by suspend and resume, and the next capture takes the new layout.
-TEST_F(ModuleProperties, AFormatNoticeWhileBusyIsBracketedAndReachesTheCard) {
+// bracketed by suspend and resume, and the next capture takes the new layout:
+// every frame carries the layout its type names, before and after the change.
+TEST_F(Properties, AFormatNoticeWhileBusyIsBracketedAndReachesTheCard) {
   startEndless();
   notifyFormatListener(input().propertySetOnEngineThread().infoOf("SyncInput"), &kYCbCrId);
   EXPECT_EQ(manager().suspendCalls(), 0) << "only \"Format\" suspends";
@@ -63,8 +77,6 @@ TEST_F(ModuleProperties, AFormatNoticeWhileBusyIsBracketedAndReachesTheCard) {
   EXPECT_EQ(frameType(), kYCbCr);
   EXPECT_EQ(manager().suspendCalls(), 1);
   EXPECT_EQ(manager().resumeCalls(), 1);
-
-  // Every frame carries the layout its type names, before and after the change.
   std::vector<std::unique_ptr<imaqhost::EngineFrame>> frames;
   ASSERT_TRUE(waitUntil([&] {
     for (auto& frame : input().getData(64)) frames.push_back(std::move(frame));
@@ -72,41 +84,28 @@ TEST_F(ModuleProperties, AFormatNoticeWhileBusyIsBracketedAndReachesTheCard) {
   })) << "no YCrCb frame after the change";
   input().stop();
   for (const auto& frame : frames)
-    EXPECT_EQ(cardpattern::mismatch(*frame, vsim::VideoMode::HD1080i25), "") << "frame " << frame->number();
+    EXPECT_TRUE(showsPattern(*frame, vsim::VideoMode::HD1080i25)) << "frame " << frame->number();
   EXPECT_EQ(manager().suspendDepth(), 0);
   EXPECT_FALSE(input().lastError().has_value());
 }
 
-namespace {
-
-// An engine that only holds properties, for making adaptors by hand.
-struct PropertyEngine final : IEngine {
-  PropertyEngine() {
-    properties.addProperty("SyncInput", PropertySet::Kind::Text, "green");
-    properties.addProperty("Format", PropertySet::Kind::Text, " RGB_24bit");
-  }
-  IEngineFrame* makeFrame(std::uint32_t, int, int) override { return nullptr; }
-  void deliverFrame(IEngineFrame*) override {}
-  IPropertySet* propertySet() override { return &properties; }
-  PropertySet properties;
-};
-
-class ModuleInstances : public CardFixture {};
-
-}  // namespace
-
-TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTheKit) {
-  imaqhost::HardwareList withRecord;
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, withRecord).has_value());
-  imaqhost::HardwareList withoutRecord;
+// Kit memory: the adaptor and a listener per property, all given back; no
+// memory for the adaptor makes none, none for a listener is an engine error.
+TEST_F(Properties, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTheKit) {
+  imaqhost::HardwareList withRecord, withoutRecord;
+  vantrel::describeHardware(withRecord);
   imaqhost::failNextAllocations(1);  // no memory for the "RS170" record
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, withoutRecord).has_value());
+  vantrel::describeHardware(withoutRecord);
+  const auto* record = dynamic_cast<const VantrelFormat*>(withRecord.findDevice(1)->findFormatEntry("RS170")->adaptorData());
+  ASSERT_NE(record, nullptr) << "RS170 carries no VantrelFormat";
+  EXPECT_EQ(std::tuple(record->nominalWidth, record->nominalHeight, record->bandCount, record->formatCode),
+            std::tuple(640, 480, 3, 2));
   for (const auto& [hardware, format] : {std::pair{&withRecord, "RS170"}, std::pair{&withRecord, "PAL"},
                                          std::pair{&withRecord, "NTSC"}, std::pair{&withoutRecord, "RS170"}}) {
     SCOPED_TRACE(format);
     PropertyEngine engine;
     const long before = imaqhost::liveAllocations();
-    IAdaptor* adaptor = module_.entryPoints.createInstance(&engine, hardware->findDevice(1), format);
+    IAdaptor* adaptor = vantrel::createAdaptor(&engine, hardware->findDevice(1), format);
     ASSERT_NE(adaptor, nullptr);
     EXPECT_EQ(imaqhost::liveAllocations(), before + 3) << "the adaptor and a listener per property";
     EXPECT_EQ(adaptor->bandCount(), 3);
@@ -120,22 +119,14 @@ TEST_F(ModuleInstances, BandCountIsThreeForEveryFormatAndMemoryGoesBackThroughTh
     engine.properties.releaseListeners();
     EXPECT_EQ(imaqhost::liveAllocations(), before);
   }
-}
-
-// No memory for the adaptor: none is made. Memory for the adaptor and the
-// first listener but none for the second: an engine error, and nothing kept.
-TEST_F(ModuleInstances, WithoutMemoryNoAdaptorIsMadeAndNothingIsKept) {
   PropertyEngine engine;
-  imaqhost::HardwareList hardware;
-  ASSERT_FALSE(imaqhost::collectHardware(module_.entryPoints, hardware).has_value());
   const long before = imaqhost::liveAllocations();
   imaqhost::failNextAllocations(1);
-  EXPECT_EQ(module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"), nullptr);
-  EXPECT_EQ(imaqhost::liveAllocations(), before);
-
+  EXPECT_EQ(vantrel::createAdaptor(&engine, withRecord.findDevice(1), "RS170"), nullptr);
   imaqhost::failNextAllocations(1, 2);
-  expectHostError([&] { delete module_.entryPoints.createInstance(&engine, hardware.findDevice(1), "RS170"); },
-                  "imaq:vantrelimaq:noMemory", "the adaptor without a listener", "\"Format\"");
+  const std::string error = errorOf([&] { delete vantrel::createAdaptor(&engine, withRecord.findDevice(1), "RS170"); });
+  EXPECT_EQ(error.rfind("imaq:vantrelimaq:noMemory: ", 0), 0u) << error;
+  EXPECT_NE(error.find("\"Format\""), std::string::npos) << error;
   imaqhost::failNextAllocations(0);
   engine.properties.releaseListeners();
   EXPECT_EQ(imaqhost::liveAllocations(), before);
