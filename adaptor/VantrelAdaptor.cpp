@@ -142,8 +142,7 @@ bool VantrelAdaptor::endCapture() {
     ORNSDI_StopGrab(cardSession, port);
     ORNSDI_ReleaseDMAAccess(cardSession, port);
     // Only a grab stopped here no longer decodes; one left alone still does.
-    decodeBuffer.reset();
-    decodeBufferSize = 0;
+    releaseDecodeBuffer();
   }
   // The grab has ended: the user hears the rest of what it found before the stop.
   findings.handOver(*manager());
@@ -219,6 +218,7 @@ void VantrelAdaptor::decodeAndDeliver(const void* rawFrame, std::uint32_t format
     findings.frameLost("A frame was skipped: the card still sends the layout of the previous \"Format\".");
     return;
   }
+  std::lock_guard<std::mutex> hold(decodeLock);
   std::uint8_t* image = decodeBufferOf(std::size_t(height) * std::size_t(stride));
   if (image == nullptr) {
     findings.frameLost("A frame was lost: no memory to decode it.");
@@ -245,6 +245,17 @@ std::uint8_t* VantrelAdaptor::decodeBufferOf(std::size_t size) {
   decodeBuffer.reset(new (std::nothrow) std::uint8_t[size]);
   if (decodeBuffer) decodeBufferSize = size;
   return decodeBuffer.get();
+}
+
+// The buffer goes unless a frame still uses it: a stop that waited its full
+// time for the grab thread returns while that thread's callback may still be
+// decoding. Such a buffer stays until the next endCapture or destruction
+// (which comes after the session's end has waited for the grab thread).
+void VantrelAdaptor::releaseDecodeBuffer() {
+  std::unique_lock<std::mutex> hold(decodeLock, std::try_to_lock);
+  if (!hold.owns_lock()) return;
+  decodeBuffer.reset();
+  decodeBufferSize = 0;
 }
 
 namespace vantrel {

@@ -15,6 +15,7 @@
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <mutex>
 
 class VantrelPropListener;
 
@@ -51,6 +52,7 @@ class VantrelAdaptor : public IAdaptor {
   void recordMissingPixels(std::uint32_t status);
   void decodeAndDeliver(const void* rawFrame, std::uint32_t format, std::uint32_t type);
   std::uint8_t* decodeBufferOf(std::size_t size);
+  void releaseDecodeBuffer();
 
   ORNSDI_HANDLE cardSession;
   // Written on the engine thread, read by the grab thread's callback.
@@ -70,7 +72,10 @@ class VantrelAdaptor : public IAdaptor {
   // Where the grab thread decodes each frame, kept for the whole acquisition
   // (grown when the geometry grows, released when endCapture has stopped the
   // grab, and at destruction): a new block per frame cost its allocation and
-  // the first touch of every page.
+  // the first touch of every page. decodeLock is held while a frame uses it:
+  // a stop that gave up waiting for the grab thread (its callback still
+  // running) leaves the buffer to that callback instead of freeing it under it.
+  std::mutex decodeLock;
   std::unique_ptr<std::uint8_t[]> decodeBuffer;
   std::size_t decodeBufferSize;
 };
