@@ -63,6 +63,35 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   CloseHandle(release);
 }
 
+// The caller's start and the arrival's restart both wait for a callback
+// that holds its buffer; when it returns, the caller's grab is the one that runs.
+TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
+  FrameSink held(&Channel()), caller(&Channel());
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> holding{false};
+  held.onFirstFrame = [&](const ORNSDI_FrameInfo&) {
+    holding = true;
+    WaitForSingleObject(release, 60000);
+  };
+  ASSERT_EQ(StartGrab(session_, held), ORNSDI_OK);
+  ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
+  Remove();
+  Sim().InsertCard(0);
+  ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
+  std::atomic<uint32_t> start{~0u};
+  std::thread starter([&] { start = StartGrab(session_, caller); });
+  Sleep(50);  // both now wait for the held callback
+  SetEvent(release);
+  starter.join();
+  EXPECT_EQ(start.load(), ORNSDI_OK);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave"));
+  ASSERT_TRUE(caller.WaitFor(0, 5));
+  EXPECT_EQ(Channel().State(), GrabChannelState::Grabbing);
+  EXPECT_EQ(held.Overlaps() + caller.Overlaps(), 0);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  CloseHandle(release);
+}
+
 TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
   FrameSink failed(&Channel()), sink(&Channel());
   Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 1);
@@ -160,6 +189,7 @@ TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
   ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
   ASSERT_TRUE(sink.WaitFor(0, 3));
   const uint32_t size = sink.Frames().front().info.bufferSize;
+  const uint32_t prepared = Sim().GetCounters().prepareCount;
   Remove();
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
   Insert();
@@ -174,6 +204,7 @@ TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
   EXPECT_FALSE(otherSize());
   EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
   EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
+  EXPECT_EQ(Sim().GetCounters().prepareCount, prepared) << "no ring of the new size";
 }
 
 TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
