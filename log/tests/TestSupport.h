@@ -6,13 +6,11 @@
 #include <filesystem>
 #include <functional>
 #include <map>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Log.h"
-#include "LogOutput.h"
+#include "LogTestSupport.h"
 
 using Lines = std::vector<std::wstring>;
 
@@ -31,25 +29,6 @@ struct LogFileText {
   Lines lines;
 };
 LogFileText ReadLogFile(const std::filesystem::path& file);
-
-// An output that keeps its lines, also after the engine destroyed it.
-class CaptureOutput : public LogOutput {
- public:
-  CaptureOutput(DWORD detail, DWORD threshold) : LogOutput(L"Capture", LOG_OUTPUT_SYSTEM, threshold) {
-    this->detail = detail;
-  }
-  int Open() override { return 0; }
-  void Close() override {}
-  int Write(const wchar_t* text, int length, const LogRecord*) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    lines->emplace_back(text, size_t(length));
-    return 0;
-  }
-  std::shared_ptr<Lines> lines = std::make_shared<Lines>();
-
- private:
-  std::mutex lock_;
-};
 
 // The current user's logging key, made anew and removed at destruction.
 class ConfigKey {
