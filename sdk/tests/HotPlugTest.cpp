@@ -23,6 +23,7 @@ TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
   ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
   EXPECT_TRUE(sink.WaitFor(0, before + 3));
   EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(HotPlugTest, ArrivalWhileOpenChangesNothing) {
