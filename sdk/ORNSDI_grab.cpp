@@ -491,7 +491,8 @@ void EndWithFormatChange(ORNSDI_Channel& channel) {
 // at its last start (the video as the card shows it now, before a prepare).
 bool RestartKeepsSize(ORNSDI_Channel& channel) {
   ORNSDI_CameraStatus now{};
-  if (ORNSDI_GetCameraStatus(channel.owner, channel.number, &now) != ORNSDI_OK) return true;  // the prepare fails
+  // Without a status or a signal the prepare fails and says so.
+  if (ORNSDI_GetCameraStatus(channel.owner, channel.number, &now) != ORNSDI_OK || !now.signalPresent) return true;
   const ORNSDI_CameraStatus& granted = channel.grantedCameraData.status;
   return now.width == granted.width && now.height == granted.height;
 }
