@@ -44,7 +44,6 @@ class LogEngineTestView {
   std::shared_ptr<LogRecording> Record(DWORD detail, DWORD threshold);
   int OutputCount() const { return engine_->outputs.Count(); }
   LogOutput* Output(int index) const { return engine_->outputs.At(index); }
-  DWORD MinThreshold() const { return engine_->minThreshold; }
   DWORD ThreadContextCount() const { return engine_->threadContexts.Count(); }
 
  private:
