@@ -26,9 +26,7 @@ void OpenStubEngine() {
   if (LogFindEngine(kBenchHandle)) return;
   LogRegisterEngine(kBenchHandle);
   LogOpen(kBenchHandle, L"ORNSDI", nullptr, 1, 0, 0);
-  LogEngine* engine = LogFindEngine(kBenchHandle);
-  engine->outputs.At(0)->threshold = LOG_ERROR;
-  engine->RecomputeMinThreshold();
+  LogFindEngine(kBenchHandle)->SetThreshold(LOG_OUTPUT_SYSTEM, LOG_ERROR);
 }
 
 void BM_LogIsEnabled(benchmark::State& state) {

@@ -114,6 +114,13 @@ void LogEngine::RecomputeMinThreshold() {
   }
 }
 
+void LogEngine::SetThreshold(DWORD outputType, DWORD threshold) {
+  for (int i = 0; i <= outputs.LastIndex(); ++i) {
+    if (outputs.At(i)->type == outputType) outputs.At(i)->threshold = threshold;
+  }
+  RecomputeMinThreshold();
+}
+
 void LogEngine::AddOutput(DWORD type, DWORD detail, LogOutput* (*create)(const wchar_t*, const wchar_t*),
                           const wchar_t* libraryName, const wchar_t* logDirectory) {
   if (detail == 0) return;
@@ -216,7 +223,7 @@ int LogEngine::Write(const LogRecord* record) {
 bool LogIsEnabled(DWORD logHandle, DWORD severity, ULONGLONG) {
   // The instance handle plays no part: records are routed by log handle.
   const LogEngine* engine = Registry().Get(logHandle);
-  return engine && engine->outputs.Count() > 0 && severity >= engine->minThreshold;
+  return engine && engine->Takes(severity);
 }
 
 int LogWrite(DWORD logHandle, LogRecord* record) {
@@ -241,7 +248,7 @@ int LogRelease(DWORD logHandle) {
 int LogOpen(DWORD logHandle, const wchar_t* libraryName, const wchar_t* logDirectory, DWORD sysDetail,
             DWORD fileDetail, DWORD ideDetail) {
   LogEngine* engine = Registry().Get(logHandle);
-  if (engine && engine->outputs.Count() > 0) {
+  if (engine && engine->HasOutputs()) {
     ++engine->openCount;
     return 0;
   }

@@ -34,13 +34,17 @@ class LogEngine {
   // Sets minThreshold to the smallest threshold of the outputs whose detail
   // level is not 0, never above 5.
   void RecomputeMinThreshold();
+  // Gives every output of this type the threshold; minThreshold follows.
+  void SetThreshold(DWORD outputType, DWORD threshold);
+  bool HasOutputs() const { return outputs.Count() > 0; }
+  // Whether a record of this severity reaches an output (LogIsEnabled).
+  bool Takes(DWORD severity) const { return outputs.Count() > 0 && severity >= minThreshold; }
 
-  THashtable<UVector> threadContexts;
-  TVector<LogOutput> outputs;
-  DWORD minThreshold = 5;
   DWORD openCount = 0;
 
  private:
+  friend class LogEngineTestView;
+
   // Nest level and context id of the record's thread; the first record of a
   // thread creates its context.
   void ThreadContext(DWORD threadId, int* nestLevel, ULONGLONG* contextId);
@@ -49,6 +53,9 @@ class LogEngine {
                  const wchar_t* libraryName, const wchar_t* logDirectory);
   void WriteBanner(const char* functionName, int line, const wchar_t* format);
 
+  THashtable<UVector> threadContexts;
+  TVector<LogOutput> outputs;
+  DWORD minThreshold = 5;
   // Guards the thread context table: threads may write their first record at
   // the same time.
   std::mutex contextLock_;

@@ -98,11 +98,7 @@ void SetThresholds(const LogConfig& config) {
     if (config.detail[kind] == 0) continue;
     LogEngine* engine = LogFindEngine(LOG_HANDLE_ORNX);
     if (!engine) return;
-    for (int i = 0; i <= engine->outputs.LastIndex(); ++i) {
-      LogOutput* output = engine->outputs.At(i);
-      if (output->type == kTypes[kind]) output->threshold = LogLimitThreshold(config.threshold[kind]);
-    }
-    engine->RecomputeMinThreshold();
+    engine->SetThreshold(kTypes[kind], LogLimitThreshold(config.threshold[kind]));
   }
 }
 

@@ -60,9 +60,16 @@ typedef struct ORNSDI_CameraData {
   ORNSDI_CameraStatus status;
 } ORNSDI_CameraData;
 
+/* driverWord0 and driverWord1 are the driver's two words of the filled
+ * buffer's descriptor, passed on unchanged; the library does not read them.
+ * The driver puts there (the simulated one does, a real one must):
+ * driverWord0 the frame number, counting every frame the card captured while
+ * grabbing, dropped ones too, so a gap between two callbacks counts the frames
+ * lost; driverWord1 the capture time in microseconds, modulo 2^32. Both are 0
+ * when status is not 0. */
 typedef struct ORNSDI_FrameInfo {
-  uint32_t driverWord0;
-  uint32_t driverWord1;
+  uint32_t driverWord0; /* frame number */
+  uint32_t driverWord1; /* capture time, microseconds modulo 2^32 */
   const void* rawFrame; /* the DMA buffer; valid only during the callback */
   uint32_t bufferSize;
   uint32_t status;      /* 0 frame; ORNSDI_FRAME_FORMAT_CHANGED; other: DMA error */
@@ -73,12 +80,16 @@ typedef struct ORNSDI_FrameInfo {
  * ORNSDI_StartGrab called from it are refused with ORNSDI_ERR_FAILED. */
 typedef void (*ORNSDI_FrameCallback)(void* context, ORNSDI_FrameInfo* frameInfo);
 
+/* The driver's grab statistics (VTXCTL_GET_GRAB_STAT), copied from the
+ * reply's words at +0x38, +0x40, +0x30, +0x1C and +0x20. Only framesPerSecond
+ * is used by the library; the four statWords are passed through as the driver
+ * counts them. The simulated driver's counts are given with each word. */
 typedef struct ORNSDI_GrabStat {
-  uint32_t framesPerSecond; /* measured by the driver */
-  uint32_t statWord1;
-  uint32_t statWord2;
-  uint32_t statWord3;
-  uint32_t statWord4;
+  uint32_t framesPerSecond; /* +0x38: frames of the last second, measured by the driver */
+  uint32_t statWord1;       /* +0x40: frames captured while grabbing, delivered or dropped */
+  uint32_t statWord2;       /* +0x30: frames delivered with a DMA error */
+  uint32_t statWord3;       /* +0x1C: frames delivered into a buffer, DMA errors included */
+  uint32_t statWord4;       /* +0x20: frames dropped for want of a free buffer */
 } ORNSDI_GrabStat;
 
 typedef struct ORNSDI_EnumData {

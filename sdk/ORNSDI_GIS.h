@@ -105,6 +105,10 @@ class ORNSDI_Channel {
   HANDLE LatestGrabThread();
   // Waits until the grab thread that launched this thread is recorded.
   void WaitLaunched();
+  // An arrival's restart takes the saved record into restartCameraData and
+  // forgets it, so the restart prepares anew; false when the grab is no
+  // longer interrupted or nothing was prepared.
+  bool TakeRestartRecord();
   bool IsGrabThread() const { return State() == GrabChannelState::Grabbing && grabThreadId.load() == GetCurrentThreadId(); }
 
   BYTE* bufferBlock = nullptr;

@@ -131,6 +131,9 @@ DWORD ORNSDI_GIS::OpenCard() {
 
 void ORNSDI_GIS::CloseDevice(GrabChannelState grabStateAfterStop) {
   if (Channel().State() == GrabChannelState::Grabbing) noexp_ORNSDI_StopGrabAs(this, 0, grabStateAfterStop);
+  // The driver forgets the prepared ring with the device: the next start,
+  // or the arrival's restart, prepares anew even when the channel was idle.
+  Channel().ringStale.store(true);
   if (DeviceOpen()) {
     // The access release goes out before new requests are refused, so the
     // driver really gives the channel free.

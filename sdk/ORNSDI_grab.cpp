@@ -314,6 +314,18 @@ HANDLE ORNSDI_Channel::LatestGrabThread() {
 
 void ORNSDI_Channel::WaitLaunched() { StateLock hold(stateLock); }
 
+bool ORNSDI_Channel::TakeRestartRecord() {
+  // Under the lock a caller's start either came first (the channel no longer
+  // waits for a restart) or comes after the record is taken: its grab thread
+  // prepares only once the launch has released the lock.
+  StateLock hold(stateLock);
+  if (state.load() != GrabChannelState::Interrupted || !savedCameraData) return false;
+  restartCameraData = *savedCameraData;
+  delete savedCameraData;
+  savedCameraData = nullptr;
+  return true;
+}
+
 // ---- Preparing the card ---------------------------------------------------------------------
 
 namespace {
@@ -475,22 +487,30 @@ void EndWithFormatChange(ORNSDI_Channel& channel) {
   Deliver(channel, info);
 }
 
-bool SameSize(const ORNSDI_CameraData& a, const ORNSDI_CameraData& b) {
-  return a.status.width == b.status.width && a.status.height == b.status.height;
+// Whether the video of a restart has the size the caller's record was given
+// at its last start (the video as the card shows it now, before a prepare).
+bool RestartKeepsSize(ORNSDI_Channel& channel) {
+  ORNSDI_CameraStatus now{};
+  // Without a status or a signal the prepare fails and says so.
+  if (ORNSDI_GetCameraStatus(channel.owner, channel.number, &now) != ORNSDI_OK || !now.signalPresent) return true;
+  const ORNSDI_CameraStatus& granted = channel.grantedCameraData.status;
+  return now.width == granted.width && now.height == granted.height;
 }
 
 // Prepares and starts grabbing; false ends the thread before it grabs.
 bool StartGrabbing(ORNSDI_Channel& channel) {
+  // A restart whose video has another size than the caller's record would
+  // hand the caller frames it cannot read: the grab ends as for a change of
+  // size while the card was present, before a ring of the new size is
+  // prepared and queued. A change after this look raises the camera event,
+  // which the grab loop sees.
+  if (channel.restarting && !RestartKeepsSize(channel)) {
+    EndWithFormatChange(channel);
+    return false;
+  }
   DWORD result = noexp_ORNSDI_Prepare(channel.owner, channel.number, channel.cameraData);
   if (result != ORNSDI_OK) {
     ORNSDI_LOG(kGrabThread, LOG_ERROR, int(result), L"Prepare Failed!");
-    return false;
-  }
-  // A restart whose video has another size than the caller's record would
-  // hand the caller frames it cannot read: the grab ends as for a change of
-  // size while the card was present.
-  if (channel.restarting && !SameSize(*channel.savedCameraData, channel.grantedCameraData)) {
-    EndWithFormatChange(channel);
     return false;
   }
   VtxStartGrabbingIn input{};
@@ -756,12 +776,9 @@ void noexp_ORNSDI_RestartGrab(ORNSDI_GIS* session) {
   // The saved record is taken only once the interrupted grab's thread has
   // ended: until then it may still read it.
   WaitForEarlierGrab(channel);
-  // Meanwhile the caller may have stopped the grab or started another.
-  if (channel.State() != GrabChannelState::Interrupted || !channel.savedCameraData) return;
-  // The grab prepares anew: no saved record exists once it is taken here.
-  channel.restartCameraData = *channel.savedCameraData;
-  delete channel.savedCameraData;
-  channel.savedCameraData = nullptr;
+  // Meanwhile the caller may have stopped the grab or started another. The
+  // grab prepares anew: no saved record exists once it is taken here.
+  if (!channel.TakeRestartRecord()) return;
   noexp_ORNSDI_StartGrabAs(session, 0, channel.grabMode, &channel.restartCameraData, channel.frameCallback,
                            channel.callbackContext, true);
 }

@@ -1,7 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <condition_variable>
-#include <mutex>
+#include <atomic>
 #include <thread>
 
 #include "LogEngine.h"
@@ -11,23 +10,11 @@ namespace {
 
 constexpr DWORD kHandle = LogFourCC("TEST");
 
-// A one-shot gate for a fixed number of threads. Not std::latch: in the
-// MinGW build under Wine it hung now and then, while the plain mutex and
-// condition variable do not depend on the runtime's atomic waits.
-class Gate {
- public:
-  explicit Gate(int count) : left_(count) {}
-  void ArriveAndWait() {
-    std::unique_lock<std::mutex> hold(mutex_);
-    if (--left_ == 0) opened_.notify_all();
-    opened_.wait(hold, [this] { return left_ == 0; });
-  }
-
- private:
-  std::mutex mutex_;
-  std::condition_variable opened_;
-  int left_;
-};
+// All threads wait here until `count` have arrived.
+void Meet(std::atomic<int>& arrived, int count) {
+  ++arrived;
+  while (arrived.load() < count) std::this_thread::yield();
+}
 
 class Engine : public ::testing::Test {
  protected:
@@ -38,11 +25,8 @@ class Engine : public ::testing::Test {
   void TearDown() override {
     while (LogFindEngine(kHandle)) LogRelease(kHandle);
   }
-  std::shared_ptr<Lines> Attach(DWORD detail, DWORD threshold) {
-    auto* output = new CaptureOutput(detail, threshold);
-    engine->outputs.Append(output);
-    engine->RecomputeMinThreshold();
-    return output->lines;
+  std::shared_ptr<LogRecording> Attach(DWORD detail, DWORD threshold) {
+    return LogEngineTestView(engine).Record(detail, threshold);
   }
   LogEngine* engine = nullptr;
 };
@@ -54,36 +38,36 @@ TEST_F(Engine, ThresholdsDecideWhatIsEnabledAndWhichOutputWrites) {
   EXPECT_EQ(LogOpen(LogFourCC("NONE"), L"ORNSDI", nullptr, 1, 0, 0), -1);
   EXPECT_FALSE(LogIsEnabled(kHandle, 6, 0)) << "an engine without outputs";
   auto off = Attach(0, 0);
-  EXPECT_EQ(engine->minThreshold, 5u) << "an output that is off does not count";
+  EXPECT_FALSE(LogIsEnabled(kHandle, 4, 0)) << "an output that is off does not count";
   EXPECT_EQ(LogWrite(kHandle, &record), -1);
 
   auto errors = Attach(1, 4);
   auto notices = Attach(1, 2);
-  EXPECT_EQ(engine->minThreshold, 2u);
   for (DWORD severity = 0; severity <= 7; ++severity) {
     EXPECT_EQ(LogIsEnabled(kHandle, severity, 0), severity >= 2) << severity;
     record.severity = severity;
     EXPECT_EQ(LogWrite(kHandle, &record), 0);
   }
   const std::wstring tail = L": 1; hGrabber is NULL";
-  EXPECT_EQ(*notices, (Lines{L"NOTICE" + tail, L"WARNING" + tail, L"ERROR" + tail, L"MANDATORY" + tail,
+  EXPECT_EQ(notices->Lines(), (Lines{L"NOTICE" + tail, L"WARNING" + tail, L"ERROR" + tail, L"MANDATORY" + tail,
                              L"MANDATORY" + tail, L"bad severity" + tail}));
-  EXPECT_EQ(errors->size(), 4u);
-  EXPECT_TRUE(off->empty());
+  EXPECT_EQ(errors->Lines().size(), 4u);
+  EXPECT_TRUE(off->Lines().empty());
 }
 
 TEST_F(Engine, NestLevelIsZeroOnlyForAThreadsFirstRecordAndItsContextIdStays) {
-  auto lines = Attach(5, 0);
+  auto recording = Attach(5, 0);
   auto writeTwice = [] {
     for (LogRecord record : {TestRecord(4), TestRecord(4)}) LogWrite(kHandle, &record);
   };
   writeTwice();
   std::thread(writeTwice).join();
   writeTwice();
-  auto context = [&](size_t i) { return std::stoull((*lines)[i].substr(1, (*lines)[i].find(L'}') - 1), nullptr, 16); };
+  const Lines lines = recording->Lines();
+  auto context = [&](size_t i) { return std::stoull(lines[i].substr(1, lines[i].find(L'}') - 1), nullptr, 16); };
   const wchar_t* nest[] = {L"NL=0;", L"NL=-1;", L"NL=0;", L"NL=-1;", L"NL=-1;", L"NL=-1;"};
-  ASSERT_EQ(lines->size(), 6u);
-  for (size_t i = 0; i < 6; ++i) EXPECT_NE((*lines)[i].find(nest[i]), std::wstring::npos) << (*lines)[i];
+  ASSERT_EQ(lines.size(), 6u);
+  for (size_t i = 0; i < 6; ++i) EXPECT_NE(lines[i].find(nest[i]), std::wstring::npos) << lines[i];
   EXPECT_EQ(context(0) >> 44, GetCurrentThreadId() & 0xFFFFFu);
   EXPECT_LT(context(0) & ((1ull << 44) - 1), 0x40000u);
   EXPECT_EQ(context(1), context(0));
@@ -93,7 +77,7 @@ TEST_F(Engine, NestLevelIsZeroOnlyForAThreadsFirstRecordAndItsContextIdStays) {
 }
 
 TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
-  auto lines = Attach(3, 0);
+  auto recording = Attach(3, 0);
   std::wstring longName(300, L'n');
   const std::pair<const wchar_t*, std::wstring> cases[] = {
       {L"a\\b\\c\\d", L"c\\d"}, {L"C:\\src\\grab\\ORNSDI_grab", L"grab\\ORNSDI_grab"}, {L".\\x", L".\\x"}, {L"x", L"x"},
@@ -102,29 +86,30 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
     LogRecord record = TestRecord(LOG_ERROR);
     record.sourceFile = source;
     LogWrite(kHandle, &record);
-    EXPECT_EQ(lines->back(), L"F=" + shown + L",ORNSDI_GetDMAAccess,54; SV=ERROR; CD=1; MSG=hGrabber is NULL");
+    EXPECT_EQ(recording->Lines().back(), L"F=" + shown + L",ORNSDI_GetDMAAccess,54; SV=ERROR; CD=1; MSG=hGrabber is NULL");
   }
   LogRecord bare = TestRecord(LOG_ERROR, nullptr);
   bare.timeText = bare.moduleName = bare.libraryName = bare.functionName = nullptr;
-  engine->outputs.At(0)->detail = 5;
+  LogEngineTestView(engine).Output(0)->detail = 5;
   LogWrite(kHandle, &bare);
-  EXPECT_NE(lines->back().find(L"; ML=9; PT="), std::wstring::npos);
-  EXPECT_NE(lines->back().find(L"; TM=undefined; MN=undefined,undefined; F=.\\ORNSDI_grab,undefined,54; SV=ERROR; CD=1; "
+  const std::wstring last = recording->Lines().back();
+  EXPECT_NE(last.find(L"; ML=9; PT="), std::wstring::npos);
+  EXPECT_NE(last.find(L"; TM=undefined; MN=undefined,undefined; F=.\\ORNSDI_grab,undefined,54; SV=ERROR; CD=1; "
                                L"MSG=undefined"),
             std::wstring::npos);
 }
 
 TEST_F(Engine, EachOpenNeedsItsReleaseAndTheLastWritesTheClosingBanner) {
   ASSERT_EQ(LogOpen(kHandle, L"ORNSDI", nullptr, 1, 0, 0), 0);  // the system-output stub
-  auto lines = Attach(3, 0);
+  auto recording = Attach(3, 0);
   ASSERT_EQ(LogOpen(kHandle, L"ORNSDI", nullptr, 1, 0, 0), 0);
   EXPECT_EQ(LogRelease(kHandle), 0);
   EXPECT_TRUE(LogIsEnabled(kHandle, LOG_ERROR, 0));
-  EXPECT_TRUE(lines->empty());
+  EXPECT_TRUE(recording->Lines().empty());
   EXPECT_EQ(LogRelease(kHandle), 0);
   EXPECT_EQ(LogFindEngine(kHandle), nullptr);
   EXPECT_FALSE(LogIsEnabled(kHandle, LOG_ERROR, 0));
-  EXPECT_EQ(*lines, Lines{L"F=.\\LogEngine,LogEngine::Close,49; SV=MANDATORY; CD=0; MSG=" +
+  EXPECT_EQ(recording->Lines(), Lines{L"F=.\\LogEngine,LogEngine::Close,49; SV=MANDATORY; CD=0; MSG=" +
                           BannerMessage(false, L"System_Output_Stub, Capture")});
 
   ASSERT_TRUE(LogRegisterEngine(kHandle));
@@ -133,21 +118,22 @@ TEST_F(Engine, EachOpenNeedsItsReleaseAndTheLastWritesTheClosingBanner) {
 }
 
 TEST_F(Engine, ThreadsWritingTheirFirstRecordsAtOnceEachGetOneContext) {
-  auto lines = Attach(5, 0);
+  auto recording = Attach(5, 0);
   // All start together; none ends (giving its thread id back) before all have written.
-  Gate start(8), done(8);
+  std::atomic<int> started{0}, done{0};
   std::vector<std::thread> threads;
   for (int t = 0; t < 8; ++t) {
     threads.emplace_back([&] {
-      start.ArriveAndWait();
+      Meet(started, 8);
       for (int i = 0; i < 50; ++i) LogReport(kHandle, kGrabSite, 54, LOG_ERROR, 1, L"record %d", i);
-      done.ArriveAndWait();
+      Meet(done, 8);
     });
   }
   for (auto& thread : threads) thread.join();
-  EXPECT_EQ(engine->threadContexts.Count(), 8u);
-  EXPECT_EQ(lines->size(), 400u);
-  EXPECT_EQ(std::count_if(lines->begin(), lines->end(), [](auto& l) { return l.find(L"NL=0;") != l.npos; }), 8);
+  EXPECT_EQ(LogEngineTestView(engine).ThreadContextCount(), 8u);
+  const Lines lines = recording->Lines();
+  EXPECT_EQ(lines.size(), 400u);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find(L"NL=0;") != l.npos; }), 8);
 }
 
 }  // namespace

@@ -6,6 +6,9 @@
 #include <sys/wait.h>
 #include <vwin32.h>
 
+#include <optional>
+#include <regex>
+
 #include "LogEngine.h"
 #include "StaticInit.h"
 #include "TestSupport.h"
@@ -14,22 +17,38 @@ extern char** environ;
 
 namespace {
 
+// For each registry set-up, what the start-up shows in the debugger when it
+// starts up, reports an "ERROR" and a "DEBUG" and shuts down. No log file is
+// written in the current folder.
 TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
-  ExpectDebuggerTexts(
-      [] {
-        std::wstring text;
-        vw32::AttachDebugSink([&](const wchar_t* part) { text += part; });
-        {
-          CStaticInit startup;
-          LogReport(LOG_HANDLE_ORNX, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
-          LogReport(LOG_HANDLE_ORNX, kGrabSite, 55, LOG_DEBUG, 3, L"debug");
-        }
-        vw32::DetachDebugSink();
-        return text;
-      },
-      GetCommandLineW());
+  TempFolder folder;
+  CurrentDirectory inFolder(folder);
+  auto banner = [&](bool opening) { return L"MANDATORY: 0; " + BannerMessage(opening, L"IDE_Output") + L"\n"; };
+  const std::pair<std::vector<std::pair<const wchar_t*, DWORD>>, std::wstring> cases[] = {
+      {{}, L"RegOpenKeyEx(\"\\Software\\Teskar\\ORNSDI\\SDK\\Log\") failed (2)\n"},  // no key at all
+      {{{L"SysOutDetail", 5}, {L"SysSeverityThrsh", 0}}, L""},  // only the system-output stub
+      {{{L"IdeOutDetail", 1}}, banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false)},
+  };
+  for (const auto& [values, shown] : cases) {
+    ConfigKey::Remove();
+    std::optional<ConfigKey> key;
+    if (!values.empty()) key.emplace();
+    for (auto [name, value] : values) key->Number(name, value);
+    std::wstring text;
+    vw32::AttachDebugSink([&](const wchar_t* part) { text += part; });
+    {
+      CStaticInit startup;
+      LogReport(LOG_HANDLE_ORNX, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
+      LogReport(LOG_HANDLE_ORNX, kGrabSite, 55, LOG_DEBUG, 3, L"debug");
+    }
+    vw32::DetachDebugSink();
+    EXPECT_EQ(text, L"Open registry key\n" + shown);
+  }
+  EXPECT_TRUE(std::filesystem::is_empty(folder.path)) << "no log file";
 }
 
+// Each writer's lines whole, and the banners of both; the writers' last
+// argument holds CR LF, which the banners show as two spaces.
 TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   TempFolder folder;
   const std::string prefix = folder.path.string() + "/";
@@ -43,8 +62,18 @@ TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
     ASSERT_EQ(waitpid(pid, &status, 0), pid);
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
   }
-  EXPECT_EQ(WriterLineKinds(folder.path),
-            (std::map<std::wstring, int>{{L"A", 2000}, {L"B", 2000}, {L"Close,49", 2}, {L"Initialize,107", 2}}));
+  LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
+  EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
+  const std::wregex whole(
+      LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=[0-9.: ]+; MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
+      LR"(SV=NOTICE; CD=\3; MSG=writer ([AB]) line \3|LogEngine,\( \); F=\.\\LogEngine,LogEngine::)"
+      LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .* "?x  y"?))");
+  std::map<std::wstring, int> kinds;  // a torn or mixed line counts under ""
+  for (const auto& line : text.lines) {
+    std::wsmatch parts;
+    ++kinds[!std::regex_match(line, parts, whole) ? L"" : parts[4].matched ? parts[4].str() : parts[5].str()];
+  }
+  EXPECT_EQ(kinds, (std::map<std::wstring, int>{{L"A", 2000}, {L"B", 2000}, {L"Close,49", 2}, {L"Initialize,107", 2}}));
 }
 
 TEST(Module, LoadOpensTheLogAndUnloadClosesItAndASecondLoadAppends) {

@@ -50,10 +50,9 @@ TEST(Startup, ReadsTheRegistryValuesOfTheRightTypeOnly) {
       for (const Value& v : c.values) key.Raw(v.name, v.type, &v.value, v.size);
       CStaticInit startup;
       LogEngine* engine = LogFindEngine(LOG_HANDLE_ORNX);
-      ASSERT_EQ(engine ? size_t(engine->outputs.Count()) : 0u, c.thresholds.size());
-      for (size_t i = 0; i < c.thresholds.size(); ++i) {
-        EXPECT_EQ(engine->outputs.At(int(i))->threshold, c.thresholds[i]) << i;
-      }
+      LogEngineTestView view(engine);
+      ASSERT_EQ(engine ? size_t(view.OutputCount()) : 0u, c.thresholds.size());
+      for (size_t i = 0; i < c.thresholds.size(); ++i) EXPECT_EQ(view.Output(int(i))->threshold, c.thresholds[i]) << i;
       for (DWORD severity = 0; severity <= 6; ++severity) {
         EXPECT_EQ(LogIsEnabled(LOG_HANDLE_ORNX, severity, 0), severity >= c.minThreshold) << severity;
       }

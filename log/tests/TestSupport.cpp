@@ -6,7 +6,6 @@
 #include <fstream>
 #include <iterator>
 #include <optional>
-#include <regex>
 
 #include "LogPlatform.h"
 
@@ -63,44 +62,8 @@ LogRecord TestRecord(DWORD severity, const wchar_t* message) {
                    kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
 }
 
-std::wstring BannerMessage(bool opening, const wchar_t* channels, const std::wstring& commandLine) {
+std::wstring BannerMessage(bool opening, const wchar_t* channels) {
   return (std::wstring(opening ? L"   >>>>>>>>>>>>>>>>> Open" : L"   <<<<<<<<<<<<<<<<< Close") +
-          L" the log channels: " + channels + L" for: " + commandLine)
+          L" the log channels: " + channels + L" for: " + GetCommandLineW())
       .substr(0, 511);
-}
-
-void ExpectDebuggerTexts(const std::function<std::wstring()>& run, const std::wstring& commandLine) {
-  TempFolder folder;
-  CurrentDirectory inFolder(folder);
-  auto banner = [&](bool opening) {
-    return L"MANDATORY: 0; " + BannerMessage(opening, L"IDE_Output", commandLine) + L"\n";
-  };
-  const std::pair<std::vector<std::pair<const wchar_t*, DWORD>>, std::wstring> cases[] = {
-      {{}, L"RegOpenKeyEx(\"\\Software\\Teskar\\ORNSDI\\SDK\\Log\") failed (2)\n"},  // no key at all
-      {{{L"SysOutDetail", 5}, {L"SysSeverityThrsh", 0}}, L""},  // only the system-output stub
-      {{{L"IdeOutDetail", 1}}, banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false)},
-  };
-  for (const auto& [values, shown] : cases) {
-    ConfigKey::Remove();
-    std::optional<ConfigKey> key;
-    if (!values.empty()) key.emplace();
-    for (auto [name, value] : values) key->Number(name, value);
-    EXPECT_EQ(run(), L"Open registry key\n" + shown);
-  }
-  EXPECT_TRUE(fs::is_empty(folder.path)) << "no log file";
-}
-
-std::map<std::wstring, int> WriterLineKinds(const fs::path& folder) {
-  LogFileText text = ReadLogFile(folder / "ORNSDI.txt");
-  EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
-  const std::wregex whole(
-      LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=[0-9.: ]+; MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
-      LR"(SV=NOTICE; CD=\3; MSG=writer ([AB]) line \3|LogEngine,\( \); F=\.\\LogEngine,LogEngine::)"
-      LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .* "?x  y"?))");
-  std::map<std::wstring, int> kinds;
-  for (const auto& line : text.lines) {
-    std::wsmatch parts;
-    ++kinds[!std::regex_match(line, parts, whole) ? L"" : parts[4].matched ? parts[4].str() : parts[5].str()];
-  }
-  return kinds;
 }

@@ -4,15 +4,11 @@
 #include <windows.h>
 
 #include <filesystem>
-#include <functional>
-#include <map>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
 #include "Log.h"
-#include "LogOutput.h"
+#include "LogTestSupport.h"
 
 using Lines = std::vector<std::wstring>;
 
@@ -31,25 +27,6 @@ struct LogFileText {
   Lines lines;
 };
 LogFileText ReadLogFile(const std::filesystem::path& file);
-
-// An output that keeps its lines, also after the engine destroyed it.
-class CaptureOutput : public LogOutput {
- public:
-  CaptureOutput(DWORD detail, DWORD threshold) : LogOutput(L"Capture", LOG_OUTPUT_SYSTEM, threshold) {
-    this->detail = detail;
-  }
-  int Open() override { return 0; }
-  void Close() override {}
-  int Write(const wchar_t* text, int length, const LogRecord*) override {
-    std::lock_guard<std::mutex> hold(lock_);
-    lines->emplace_back(text, size_t(length));
-    return 0;
-  }
-  std::shared_ptr<Lines> lines = std::make_shared<Lines>();
-
- private:
-  std::mutex lock_;
-};
 
 // The current user's logging key, made anew and removed at destruction.
 class ConfigKey {
@@ -93,16 +70,5 @@ LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL
 extern const LogSite kGrabSite;
 
 // The message of the opening or closing banner for these channels, cut at
-// 511 characters with the command line.
-std::wstring BannerMessage(bool opening, const wchar_t* channels, const std::wstring& commandLine = GetCommandLineW());
-
-// For each registry set-up of the start-up, what `run` shows in the debugger
-// when it starts up, reports an "ERROR" and a "DEBUG" and shuts down, its
-// banners naming `commandLine`. No log file is written in the current folder.
-void ExpectDebuggerTexts(const std::function<std::wstring()>& run, const std::wstring& commandLine);
-
-// The lines of a file written by log_writer processes, by kind: the writer's
-// tag for a whole writer line, "Initialize,107" or "Close,49" for a banner, ""
-// for anything else (a torn or mixed line). The writers' last argument holds
-// CR LF, which the banners show as two spaces. Also expects the mark and a last CR LF.
-std::map<std::wstring, int> WriterLineKinds(const std::filesystem::path& folder);
+// 511 characters with this process's command line.
+std::wstring BannerMessage(bool opening, const wchar_t* channels);

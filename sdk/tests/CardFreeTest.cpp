@@ -11,7 +11,6 @@
 #include <vector>
 
 #include "LogCapture.h"
-#include "LogEngine.h"
 #include "ORNSDI.h"
 
 namespace {

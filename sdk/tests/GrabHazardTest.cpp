@@ -11,16 +11,6 @@ namespace {
 
 using namespace std::chrono_literals;
 
-class GrabHazardTest : public OpenCardTest {
- protected:
-  ORNSDI_Channel& Channel() { return session_->Channel(); }
-  // The grab thread waits on a lock the driver holds (no signal, no frame):
-  // the ring, its descriptors, the session's wait and the lock.
-  bool LockPending() {
-    return WaitUntil([this] { return Sim().GetCounters().pendingRequests == Channel().bufferCount + 3; });
-  }
-};
-
 uint64_t Checksum(const ORNSDI_FrameInfo& frame) {
   uint64_t sum = 1469598103934665603ull;
   const auto* bytes = static_cast<const uint8_t*>(frame.rawFrame);
@@ -28,24 +18,45 @@ uint64_t Checksum(const ORNSDI_FrameInfo& frame) {
   return sum;
 }
 
+class GrabHazardTest : public OpenCardTest {
+ protected:
+  void TearDown() override {
+    SetEvent(release);
+    OpenCardTest::TearDown();
+    CloseHandle(release);
+  }
+  ORNSDI_Channel& Channel() { return session_->Channel(); }
+  // The grab thread waits on a lock the driver holds (no signal, no frame):
+  // the ring, its descriptors, the session's wait and the lock.
+  bool LockPending() {
+    return WaitUntil([this] { return Sim().GetCounters().pendingRequests == Channel().bufferCount + 3; });
+  }
+  // Starts `sink`, whose first callback holds its buffer until `release` is
+  // set, and takes the card away and back meanwhile. `unchanged` then tells
+  // that the buffer kept its bytes (read only when no other callback ran:
+  // the ring may be gone then).
+  void HoldAcrossRemovalAndArrival(FrameSink& sink) {
+    sink.onFirstFrame = [this, &sink](const ORNSDI_FrameInfo& frame) {
+      uint64_t before = Checksum(frame);
+      holding = true;
+      WaitForSingleObject(release, 60000);
+      unchanged = sink.Overlaps() == 0 && Checksum(frame) == before;
+    };
+    ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+    ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
+    Remove();
+    EXPECT_EQ(Channel().State(), GrabChannelState::Interrupted);
+    Sim().InsertCard(0);
+    ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
+  }
+  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  std::atomic<bool> holding{false}, unchanged{false};
+};
+
 TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   Sim().SetVideoMode(vsim::VideoMode::HD720p60);
   FrameSink sink(&Channel());
-  HANDLE release = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  std::atomic<bool> holding{false}, unchanged{false};
-  sink.onFirstFrame = [&](const ORNSDI_FrameInfo& frame) {
-    uint64_t before = Checksum(frame);
-    holding = true;
-    WaitForSingleObject(release, 60000);
-    // Another callback meanwhile means the ring may be gone: not read then.
-    unchanged = sink.Overlaps() == 0 && Checksum(frame) == before;
-  };
-  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
-  Remove();
-  EXPECT_EQ(Channel().State(), GrabChannelState::Interrupted);
-  Sim().InsertCard(0);
-  ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
+  HoldAcrossRemovalAndArrival(sink);
   // A restart that does not wait for the held buffer delivers within this.
   WaitUntil([&] { return sink.Overlaps() > 0; }, 1500ms);
   SetEvent(release);
@@ -60,7 +71,25 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   EXPECT_EQ(enter.function, "ORNSDI_GIS::OnCardStopped");
   EXPECT_EQ(enter.source, L".\\ORNSDI_Init");
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
-  CloseHandle(release);
+}
+
+// The caller's start and the arrival's restart both wait for a callback
+// that holds its buffer; when it returns, the caller's grab is the one that runs.
+TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
+  FrameSink held(&Channel()), caller(&Channel());
+  HoldAcrossRemovalAndArrival(held);
+  std::atomic<uint32_t> start{~0u};
+  std::thread starter([&] { start = StartGrab(session_, caller); });
+  Sleep(50);  // both now wait for the held callback
+  SetEvent(release);
+  starter.join();
+  EXPECT_EQ(start.load(), ORNSDI_OK);
+  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave"));
+  ASSERT_TRUE(caller.WaitFor(0, 5));
+  EXPECT_EQ(Channel().State(), GrabChannelState::Grabbing);
+  EXPECT_EQ(held.Overlaps() + caller.Overlaps(), 0);
+  EXPECT_TRUE(unchanged);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
@@ -160,6 +189,7 @@ TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
   ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
   ASSERT_TRUE(sink.WaitFor(0, 3));
   const uint32_t size = sink.Frames().front().info.bufferSize;
+  const uint32_t prepared = Sim().GetCounters().prepareCount;
   Remove();
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
   Insert();
@@ -174,6 +204,7 @@ TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
   EXPECT_FALSE(otherSize());
   EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
   EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
+  EXPECT_EQ(Sim().GetCounters().prepareCount, prepared) << "no ring of the new size";
 }
 
 TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {

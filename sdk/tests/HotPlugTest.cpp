@@ -18,6 +18,12 @@ TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
   EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle);
   EXPECT_EQ(session_->Channel().liveThreads.load(), 0);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);  // access is given again
+  // The reopened device has no prepared ring: a new start prepares anew.
+  const size_t before = sink.Frames().size();
+  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
+  EXPECT_TRUE(sink.WaitFor(0, before + 3));
+  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
+  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(HotPlugTest, ArrivalWhileOpenChangesNothing) {

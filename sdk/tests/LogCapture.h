@@ -4,22 +4,16 @@
 
 #include <windows.h>
 
-#include <condition_variable>
-#include <map>
 #include <memory>
-#include <mutex>
 #include <string>
 #include <vector>
 
-struct LogEntry {
-  std::string module, library, function;
-  std::wstring source, message;
-  DWORD severity;
-  int code;
-};
+#include "LogTestSupport.h"
+
+using LogEntry = LogRecorded;
 
 // Every record the library writes under "ORNX", at every severity, while it
-// lives (it registers the engine with a capturing output and releases it).
+// lives (it registers the engine with a recording output and releases it).
 class LogCapture {
  public:
   // detail: the output's detail level (5 takes every trace record).
@@ -34,13 +28,6 @@ class LogCapture {
   bool WaitFor(const std::wstring& message, size_t count = 1);
   void Clear();
 
-  struct Shared {
-    mutable std::mutex lock;
-    std::condition_variable changed;
-    std::vector<LogEntry> entries;
-    std::map<std::wstring, size_t> counts;  // records per message
-  };
-
  private:
-  std::shared_ptr<Shared> shared_;
+  std::shared_ptr<LogRecording> recording_;
 };

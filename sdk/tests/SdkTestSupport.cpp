@@ -1,23 +1,5 @@
 #include "SdkTestSupport.h"
 
-#include <chrono>
-
-namespace {
-// Generous: the guard only turns a hang into a failure.
-constexpr auto kGuard = std::chrono::seconds(60);
-}  // namespace
-
-void SessionOpenTest::SetUp() {
-  SimTest::SetUp();
-  session_ = Open();
-  ASSERT_NE(session_, nullptr);
-}
-
-void SessionOpenTest::TearDown() {
-  if (session_) ORNSDI_Done(session_);
-  SimTest::TearDown();
-}
-
 void OpenCardTest::SetUp() {
   SessionOpenTest::SetUp();
   Sim().SetPacing(vsim::Pacing::FreeRunning);
@@ -46,19 +28,9 @@ void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   {
     std::lock_guard<std::mutex> hold(sink->lock_);
     sink->frames_.push_back({*info, inRing, context == sink->self_});
-    sink->changed_.notify_all();
   }
   if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
   sink->inside_.fetch_sub(1);
-}
-
-bool FrameSink::WaitFor(uint32_t status, size_t count) {
-  std::unique_lock<std::mutex> hold(lock_);
-  return changed_.wait_for(hold, kGuard, [&] {
-    size_t n = 0;
-    for (const Frame& f : frames_) n += f.info.status == status;
-    return n >= count;
-  });
 }
 
 size_t FrameSink::Count(uint32_t status) const {

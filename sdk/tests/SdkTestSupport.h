@@ -8,15 +8,10 @@
 
 #include <atomic>
 #include <chrono>
-#include <condition_variable>
 #include <functional>
-#include <map>
-#include <memory>
 #include <mutex>
-#include <string>
 #include <vector>
 
-#include "Log.h"
 #include "LogCapture.h"
 #include "ORNSDI.h"
 #include "ORNSDI_GIS.h"
@@ -50,8 +45,14 @@ class SimTest : public ::testing::Test {
 // A session on the card, ended after the test.
 class SessionOpenTest : public SimTest {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    SimTest::SetUp();
+    ASSERT_NE(session_ = Open(), nullptr);
+  }
+  void TearDown() override {
+    if (session_) ORNSDI_Done(session_);
+    SimTest::TearDown();
+  }
 
   ORNSDI_GIS* session_ = nullptr;
 };
@@ -69,14 +70,6 @@ class OpenCardTest : public SessionOpenTest {
   void Insert();
 };
 
-// Ends a session at the end of a scope.
-struct SessionGuard {
-  ORNSDI_HANDLE handle;
-  ~SessionGuard() {
-    if (handle) ORNSDI_Done(handle);
-  }
-};
-
 // A frame callback that records every call, checks that each frame lies in
 // the channel's ring and counts calls that overlap another call. A test may
 // give it something to do inside the first callback.
@@ -89,8 +82,10 @@ class FrameSink {
   };
   explicit FrameSink(const ORNSDI_Channel* channel) : channel_(channel) {}
   static void Callback(void* context, ORNSDI_FrameInfo* info);
-  // Waits until `count` calls with this status arrived (see LogCapture::WaitFor).
-  bool WaitFor(uint32_t status, size_t count);
+  // Waits until `count` calls with this status arrived (see WaitUntil).
+  bool WaitFor(uint32_t status, size_t count) {
+    return WaitUntil([&] { return Count(status) >= count; });
+  }
   std::vector<Frame> Frames() const {
     std::lock_guard<std::mutex> hold(lock_);
     return frames_;
@@ -102,7 +97,6 @@ class FrameSink {
  private:
   const ORNSDI_Channel* channel_;
   mutable std::mutex lock_;
-  std::condition_variable changed_;
   std::vector<Frame> frames_;
   void* self_ = this;
   std::atomic<int> inside_{0}, overlaps_{0};

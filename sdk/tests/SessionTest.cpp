@@ -114,13 +114,14 @@ TEST_F(TwoCardTest, RecordsCarrySlotsAndInitOpensTheFirstCard) {
   EXPECT_EQ(second.slotNumber, 7u);
   EXPECT_STREQ(second.slotName, L"Slot B");
 
-  SessionGuard guard{ORNSDI_Init()};
-  ASSERT_NE(guard.handle, nullptr);
+  ORNSDI_GIS* session = Open();
+  ASSERT_NE(session, nullptr);
   EXPECT_STREQ(PathOf(first), Sim().DevicePath(0).c_str());
-  EXPECT_STREQ(static_cast<ORNSDI_GIS*>(guard.handle)->devicePath, PathOf(first));
+  EXPECT_STREQ(session->devicePath, PathOf(first));
   EXPECT_EQ(Sim().GetCardCounters(0).openSessions, 1u);
   EXPECT_EQ(Sim().GetCardCounters(1).openSessions, 0u);
   EXPECT_EQ(ORNSDI_EnumClose(list), ORNSDI_OK);
+  EXPECT_EQ(ORNSDI_Done(session), ORNSDI_OK);
 }
 
 TEST_F(TwoCardTest, CardsRefusingSessionsLeaveNoDevice) {
