@@ -26,6 +26,7 @@
 
 #include "ORNSDI.h"
 #include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 #if defined(HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -495,7 +496,7 @@ int main(int argc, char** argv) {
   }
   // The plain scalar loops and the SSE4.1 code, for comparison.
   for (const DecodeRowKernels* const* rows = RunnableRowKernels(); *rows != nullptr; ++rows) {
-    if (*rows == &BestRowKernels()) continue;
+    if (*rows == &ChosenRowKernels()) continue;
     for (const Route& route : kRoutes) {
       if (route.layout == 2 || (route.layout == 1 && route.format == 1)) continue;  // copies use no row code
       RegisterDecode(route, *rows, false, Setting{all, true});
@@ -518,7 +519,7 @@ int main(int argc, char** argv) {
               "missing (libavcodec-dev not found at build time)"
 #endif
   );
-  std::printf("Decoder row code: %s; %d frames rotated out of cache\n", BestRowKernels().name, kRotation);
+  std::printf("Decoder row code: %s; %d frames rotated out of cache\n", ChosenRowKernels().name, kRotation);
   // Every frame allocated and written before the first measurement, so that
   // no benchmark pays for the system settling its memory.
   for (uint32_t layout : {0u, 1u, 2u}) Sources(layout);

@@ -6,6 +6,7 @@
 #include "FrameRows.h"
 #include "Log.h"
 #include "PixelKernels.h"
+#include "RowChoice.h"
 
 namespace {
 
@@ -177,5 +178,8 @@ uint32_t DecodeWithRows(const DecodeRowKernels& rowCode, const ORNSDI_CameraData
 
 extern "C" uint32_t ORNSDI_Decode(const ORNSDI_CameraData* cameraData, const void* pRawPixels, void* pOutBuffer,
                                   int32_t* pStrideSize, int32_t decodeFormat) {
-  return DecodeWithRows(BestRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  const uint32_t status =
+      DecodeWithRows(ChosenRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  EndRowThreads();  // no thread of the decoder spins until the next frame
+  return status;
 }

@@ -5,8 +5,10 @@
 
 #include <cstring>
 
+#include "ColorSpaceConverter.h"
 #include "DecodeTestSupport.h"
 #include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 namespace {
 

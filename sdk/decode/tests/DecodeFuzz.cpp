@@ -15,6 +15,7 @@
 
 #include "DecodeTestSupport.h"
 #include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 namespace {
 

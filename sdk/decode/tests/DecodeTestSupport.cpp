@@ -98,6 +98,6 @@ int32_t MinimumStrideOf(int32_t width, int32_t format) {
 Canvas ScalarDecode(const ORNSDI_CameraData& record, const uint8_t* raw, int32_t stride, int32_t format) {
   Canvas canvas(record.status.height, stride);
   int32_t given = stride;
-  DecodeWithRows(ScalarRowKernels(), &record, raw, canvas.Image(), &given, format);
+  DecodeWithRows(kScalarRowKernels, &record, raw, canvas.Image(), &given, format);
   return canvas;
 }

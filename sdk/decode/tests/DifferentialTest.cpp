@@ -7,8 +7,10 @@
 #include <array>
 #include <functional>
 
+#include "ColorSpaceConverter.h"
 #include "DecodeTestSupport.h"
 #include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 namespace {
 
@@ -34,7 +36,7 @@ ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
 TEST(Differential, VectorRowsMatchScalarRowsAtEveryWidth) {
   std::mt19937_64 random(20261206);
   for (const DecodeRowKernels* const* set = RunnableRowKernels(); *set != nullptr; ++set) {
-    if (*set == &ScalarRowKernels()) continue;
+    if (*set == &kScalarRowKernels) continue;
     for (int32_t width = 1; width <= 4096; ++width) {
       const int32_t samples = 2 * width;
       const std::vector<uint8_t> words = RandomBytes(8 * size_t((samples + 5) / 6), random);
@@ -60,7 +62,7 @@ TEST(Differential, VectorRowsMatchScalarRowsAtEveryWidth) {
       for (const auto& [what, row] : rows) {
         std::fill(expected.begin(), expected.end(), 0x5A);
         std::fill(actual, actual + expected.size(), 0x5A);
-        row(ScalarRowKernels(), expected.data());
+        row(kScalarRowKernels, expected.data());
         row(**set, actual);
         ASSERT_EQ(0, std::memcmp(expected.data(), actual, expected.size())) << (*set)->name << " " << what << " width "
                                                                             << width;
