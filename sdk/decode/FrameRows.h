@@ -72,19 +72,3 @@ void ForEachRowBlockParallel(int32_t rows, const BlockFunction& blockFunction) {
     if (first < end) blockFunction(first, end);
   }
 }
-
-// Ends the worker threads of the calling thread's OpenMP team once a frame
-// is done. With the GNU runtime's default wait policy, idle workers spin for
-// milliseconds after every parallel loop before they sleep, taking the
-// processors from the grab thread, the card's driver and the client between
-// frames; the runtime starts them afresh on the next frame, which costs far
-// less (bench/decode_bench, "paced"). The GNU runtime (Linux and MinGW
-// builds) ends only the caller's own team, so other OpenMP users of the
-// process keep theirs; called inside a parallel region it does nothing.
-// Runtimes without the pause routine, such as MSVC's OpenMP 2.0 runtime
-// (vcomp), leave the call out: their threads wait as that runtime decides.
-inline void EndRowThreads() {
-#if defined(DECODE_OMP_PAUSE)
-  omp_pause_resource_all(omp_pause_soft);
-#endif
-}
