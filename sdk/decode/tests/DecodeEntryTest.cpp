@@ -33,6 +33,7 @@ TEST(DecodeEntry, StrideQueriesAndRefusals) {
       {3, 8, 2, 0, 24, 2, ORNSDI_ERR_RAW_FORMAT, 24},           {2, 8, 2, 0, 24, 3, ORNSDI_ERR_ARGUMENT, 0},
       {2, 0, 2, kNoRaw, 0, 2, ORNSDI_ERR_ARGUMENT, 0},          {2, 0, 2, 0, 0, 2, ORNSDI_OK, 0},
       {0, 8, 0, 0, 32, 2, ORNSDI_OK, 32},                       // nothing to decode
+      {2, 1, 4, kNoImage, 0, -1, ORNSDI_ERR_ARGUMENT, 4},       // below the frame's format: the frame's
   };
   const uint8_t raw[64] = {7};
   for (const auto& c : cases) {
