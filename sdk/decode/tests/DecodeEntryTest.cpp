@@ -2,8 +2,13 @@
 // of the 10-bit routes, and where each raw row lands on every route.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
 #include "DecodeTestSupport.h"
 #include "ORNSDI_unpack.h"
@@ -115,5 +120,28 @@ TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
     }
   }
 }
+
+#if defined(__linux__)
+// A frame that comes after a pause (as from a camera) leaves none of the
+// team's threads behind to spin until the next frame.
+TEST(DecodeEntry, EndsItsThreadsAfterAPacedFrame) {
+  auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+  const ORNSDI_CameraData record = MakeRecord(2, 64, 64);
+  const std::vector<uint8_t> raw(RawFrameBytes(record));
+  std::vector<uint8_t> image(64 * 192);
+  int32_t stride = 192;
+#pragma omp parallel
+  {
+  }
+  const auto alone = threads() - (omp_get_max_threads() - 1);  // this thread's team is up now
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, 2), ORNSDI_OK);
+  // A thread that has ended may stay listed for a moment.
+  for (int wait = 0; wait < 1000 && threads() != alone; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(threads(), alone);
+}
+#endif
 
 }  // namespace
