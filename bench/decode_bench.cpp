@@ -525,8 +525,8 @@ int main(int argc, char** argv) {
 #endif
   );
   const char* forced = std::getenv("ORNSDI_DECODE_ROWS");
-  std::printf("Decoder row code: %s (ORNSDI_DECODE_ROWS %s%s); %d frames rotated out of cache\n",
-              ChosenRowKernels().name, forced ? "=" : "not set", forced ? forced : "", kRotation);
+  std::printf("Decoder row code: %s (ORNSDI_DECODE_ROWS%s%s); %d frames rotated out of cache\n",
+              ChosenRowKernels().name, forced ? "=" : " not set", forced ? forced : "", kRotation);
   // Every frame allocated and written before the first measurement, so that
   // no benchmark pays for the system settling its memory.
   for (uint32_t layout : {0u, 1u, 2u}) Sources(layout);
