@@ -180,8 +180,11 @@ uint32_t DecodeWithRows(const DecodeRowKernels& rowCode, const ORNSDI_CameraData
 extern "C" uint32_t ORNSDI_Decode(const ORNSDI_CameraData* cameraData, const void* pRawPixels, void* pOutBuffer,
                                   int32_t* pStrideSize, int32_t decodeFormat) {
   const auto started = std::chrono::steady_clock::now();
-  const uint32_t status =
-      DecodeWithRows(ChosenRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  uint32_t status;
+  {
+    const LoadSizedTeam team;
+    status = DecodeWithRows(ChosenRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  }
   // Only a decode that ran rows forked threads (stride queries and refusals
   // do not, and must not count as frames).
   if (status == ORNSDI_OK && cameraData->status.width != 0 && cameraData->status.height != 0)

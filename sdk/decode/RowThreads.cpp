@@ -37,3 +37,16 @@ void RowThreadsFrameDone(std::chrono::steady_clock::time_point started) {
   if (started - t_previousEnd >= kPause) EndTeam();
   t_previousEnd = std::chrono::steady_clock::now();
 }
+
+LoadSizedTeam::LoadSizedTeam() {
+#ifdef _OPENMP
+  callerDynamic_ = omp_get_dynamic();
+  omp_set_dynamic(1);
+#endif
+}
+
+LoadSizedTeam::~LoadSizedTeam() {
+#ifdef _OPENMP
+  omp_set_dynamic(callerDynamic_);
+#endif
+}

@@ -121,6 +121,20 @@ TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
   }
 }
 
+// The team is sized by the machine's load during a decode only: the
+// caller's own setting stays as it was.
+TEST(DecodeEntry, LeavesTheCallersTeamSettingAsItWas) {
+  const ORNSDI_CameraData record = MakeRecord(2, 8, 8);
+  const std::vector<uint8_t> raw(RawFrameBytes(record));
+  std::vector<uint8_t> image(8 * 24);
+  for (const int dynamic : {0, 1, 0}) {
+    omp_set_dynamic(dynamic);
+    int32_t stride = 24;
+    ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, 2), ORNSDI_OK);
+    EXPECT_EQ(omp_get_dynamic(), dynamic);
+  }
+}
+
 #if defined(__linux__)
 // A frame that comes after a pause (as from a camera) leaves none of the
 // team's threads behind to spin until the next frame.
