@@ -6,7 +6,11 @@
 // Google Benchmark's medians, then a table and the speed goals as ratios.
 // Paced at 60 frames a second, the process CPU time per frame of the decoder
 // next to an OpenMP parallel loop with the runtime's default wait: what the
-// threads cost between frames.
+// threads cost between frames. The decoder runs through ORNSDI_Decode
+// ("entry", which ends its OpenMP threads after frames that come paced) and, with all
+// threads out of cache and in the paced runs, also with its threads kept
+// ("kept"). The row code is the decoder's choice: run once per set with
+// ORNSDI_DECODE_ROWS=scalar, sse41 or avx2 to compare them.
 #include <benchmark/benchmark.h>
 #include <omp.h>
 #include <time.h>
@@ -26,6 +30,7 @@
 
 #include "ORNSDI.h"
 #include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 #if defined(HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -135,24 +140,34 @@ const Route kRoutes[] = {{"10bit_to_format0", 0, 0, kWidth * 4}, {"10bit_to_form
                          {"10bit_to_format2", 0, 2, kWidth * 3}, {"8bit_to_format1", 1, 1, kWidth * 2},
                          {"8bit_to_format2", 1, 2, kWidth * 3},  {"24bit_to_format2", 2, 2, kWidth * 3}};
 
-void RegisterDecode(const Route& route, const DecodeRowKernels* rows, bool interlaced, const Setting& s) {
-  const std::string name = std::string("decode/") + route.name + "/" + (rows ? rows->name : "best") +
+// Through ORNSDI_Decode ("entry"), which ends its OpenMP threads after a
+// frame that came paced (not back to back, as here: the paced runs show
+// that), or through the same decode with the threads always kept ("kept").
+ORNSDI_CameraData Record(const Route& route, bool interlaced) {
+  ORNSDI_CameraData record = {};
+  record.pixelFormat = route.layout;
+  record.status.interlaced = interlaced ? 1 : 0;
+  record.status.width = kWidth;
+  record.status.height = kHeight;
+  return record;
+}
+
+uint32_t Decode(const Route& route, bool interlaced, bool endThreads, const void* raw, void* image) {
+  const ORNSDI_CameraData record = Record(route, interlaced);
+  int32_t stride = int32_t(route.outRowBytes);
+  return endThreads ? ORNSDI_Decode(&record, raw, image, &stride, route.format)
+                    : DecodeWithRows(ChosenRowKernels(), &record, raw, image, &stride, route.format);
+}
+
+void RegisterDecode(const Route& route, bool endThreads, bool interlaced, const Setting& s) {
+  const std::string name = std::string("decode/") + route.name + (endThreads ? "/entry" : "/kept") +
                            (interlaced ? "/interlaced" : "/progressive") + Suffix(s);
   Register(name, [=](benchmark::State& state) {
-    ORNSDI_CameraData record = {};
-    record.pixelFormat = route.layout;
-    record.status.interlaced = interlaced ? 1 : 0;
-    record.status.width = kWidth;
-    record.status.height = kHeight;
     Pool& in = Sources(route.layout);
     Pool& out = Destinations();
     Measure(state, s.threads, [&](int64_t i) {
-      int32_t stride = int32_t(route.outRowBytes);
-      const uint32_t status = rows ? DecodeWithRows(*rows, &record, in.At(i, s.outOfCache), out.At(i, s.outOfCache),
-                                                    &stride, route.format)
-                                   : ORNSDI_Decode(&record, in.At(i, s.outOfCache), out.At(i, s.outOfCache),
-                                                   &stride, route.format);
-      if (status != ORNSDI_OK) state.SkipWithError("decode failed");
+      if (Decode(route, interlaced, endThreads, in.At(i, s.outOfCache), out.At(i, s.outOfCache)) != ORNSDI_OK)
+        state.SkipWithError("decode failed");
     });
   });
 }
@@ -234,14 +249,12 @@ void RegisterPaced(const std::string& name, const std::function<void(int64_t)>& 
 // 24-bit route's bytes (its threads wait as the runtime's default says).
 void RegisterPacedAll() {
   for (const Route& route : {kRoutes[2], kRoutes[5]}) {
-    RegisterPaced(std::string("decode/") + route.name, [route](int64_t i) {
-      ORNSDI_CameraData record = {};
-      record.pixelFormat = route.layout;
-      record.status.width = kWidth;
-      record.status.height = kHeight;
-      int32_t stride = int32_t(route.outRowBytes);
-      ORNSDI_Decode(&record, Sources(route.layout).At(i, true), Destinations().At(i, true), &stride, route.format);
-    });
+    for (bool endThreads : {true, false}) {
+      RegisterPaced(std::string("decode/") + route.name + (endThreads ? "/entry" : "/kept"),
+                    [route, endThreads](int64_t i) {
+                      Decode(route, false, endThreads, Sources(route.layout).At(i, true), Destinations().At(i, true));
+                    });
+    }
   }
   RegisterPaced("openmp_memcpy_10bit_to_format2", [](int64_t i) {
     const uint8_t* src = Sources(0).At(i, true);
@@ -434,7 +447,7 @@ void PrintTable(const TableReporter& report, int all, const std::string& loadBef
                 inCache, inCache > 0 ? 1000.0 / inCache : 0.0);
   }
   const std::string t = "/threads:" + std::to_string(all) + "/out_of_cache";
-  const std::string d = "decode/", p = "/best/progressive";
+  const std::string d = "decode/", p = "/entry/progressive";
   std::printf("\nGoals, %d threads, out of cache, progressive: ratio of medians (ratio of minima)\n", all);
   // Each goal: the route over its reference, the reference being the faster
   // of the named benchmarks.
@@ -479,8 +492,9 @@ int main(int argc, char** argv) {
   }
   for (const Setting& s : settings) {
     for (const Route& route : kRoutes) {
-      RegisterDecode(route, nullptr, false, s);
-      RegisterDecode(route, nullptr, true, s);
+      RegisterDecode(route, true, false, s);
+      RegisterDecode(route, true, true, s);
+      if (s.threads == all && s.outOfCache) RegisterDecode(route, false, false, s);
       RegisterFloor(route.name, RawPitch(route.layout), route.outRowBytes, route.layout, s);
     }
 #if defined(HAVE_OPENCV)
@@ -492,14 +506,6 @@ int main(int argc, char** argv) {
 #if defined(HAVE_AVCODEC)
     RegisterV210(s);
 #endif
-  }
-  // The plain scalar loops and the SSE4.1 code, for comparison.
-  for (const DecodeRowKernels* const* rows = RunnableRowKernels(); *rows != nullptr; ++rows) {
-    if (*rows == &BestRowKernels()) continue;
-    for (const Route& route : kRoutes) {
-      if (route.layout == 2 || (route.layout == 1 && route.format == 1)) continue;  // copies use no row code
-      RegisterDecode(route, *rows, false, Setting{all, true});
-    }
   }
   std::printf("Peers: OpenCV %s, libyuv %s, FFmpeg v210 %s\n",
 #if defined(HAVE_OPENCV)
@@ -518,7 +524,9 @@ int main(int argc, char** argv) {
               "missing (libavcodec-dev not found at build time)"
 #endif
   );
-  std::printf("Decoder row code: %s; %d frames rotated out of cache\n", BestRowKernels().name, kRotation);
+  const char* forced = std::getenv("ORNSDI_DECODE_ROWS");
+  std::printf("Decoder row code: %s (ORNSDI_DECODE_ROWS%s%s); %d frames rotated out of cache\n",
+              ChosenRowKernels().name, forced ? "=" : " not set", forced ? forced : "", kRotation);
   // Every frame allocated and written before the first measurement, so that
   // no benchmark pays for the system settling its memory.
   for (uint32_t layout : {0u, 1u, 2u}) Sources(layout);

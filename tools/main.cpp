@@ -15,16 +15,6 @@
 #include <stdlib.h>
 
 int main(int argc, char** argv) {
-  // The simulated card makes its frames on this machine's processors: the
-  // decoder's OpenMP threads are to sleep between frames rather than spin,
-  // or they take the time the card needs (frames are dropped at 1080p60 on
-  // two cores). The runtime reads this when the adaptor brings it in; a
-  // user's own setting stays.
-  setenv("OMP_WAIT_POLICY", "PASSIVE", 0);
-  // The runtime is loaded now, with that setting, and stays for the tool's
-  // life as in a host process: unloaded with the adaptor, it would lose what
-  // it allocated at start-up.
-  dlopen("libgomp.so.1", RTLD_NOW | RTLD_GLOBAL | RTLD_NODELETE);
   CLI::App app("Hosts the Vantrel capture adaptor as the Image Acquisition Toolbox does, on a simulated card.",
                "vantrel-imaq");
   app.fallthrough();  // shared options may also follow the command

@@ -5,9 +5,9 @@
 #include <algorithm>
 #include <cstring>
 
-#include "DecodeRows.h"
 #include "FrameRows.h"
 #include "Log.h"
+#include "RowChoice.h"
 
 namespace {
 
@@ -21,38 +21,6 @@ int32_t Fixed(float value) {
   if (scaled >= 2147483648.0f) return INT32_MAX;
   if (scaled > -2147483648.0f) return static_cast<int32_t>(scaled);
   return scaled == scaled ? INT32_MIN : 0;  // below the range, or not a number
-}
-
-// Signed 32-bit arithmetic that wraps on overflow, as the hardware does, so
-// that parameters far outside the sane range give defined (if meaningless)
-// bytes instead of undefined behaviour.
-int32_t Add32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) + uint32_t(b)); }
-int32_t Sub32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) - uint32_t(b)); }
-int32_t Mul32(int32_t a, int32_t b) { return static_cast<int32_t>(uint32_t(a) * uint32_t(b)); }
-
-// One output byte from a channel's sum.
-uint8_t ChannelByte(int32_t sum, int32_t gain, int32_t bias, bool tenBit, uint8_t low, uint8_t high) {
-  const int32_t t = Mul32(sum >> 8, gain) >> 8;
-  // 10-bit loop: the bias is in 8-bit steps, so it is added at 4 times its
-  // value before the result is scaled down by 4.
-  const int32_t v = tenBit ? Add32(t, 4 * bias) >> 2 : Add32(t, bias);
-  const int32_t capped = v < high ? v : high;
-  return static_cast<uint8_t>(capped > low ? capped : low);
-}
-
-// Pixel (y, cb, cr) to blue, green, red at out[0..2].
-void ConvertPixel(int32_t y, int32_t cb, int32_t cr, const CscRowPlan& plan, uint8_t* out) {
-  const CscFixed& c = plan.csc;
-  const int32_t shift = plan.tenBit ? 0 : 2;  // the 8-bit loop's offsets are in 8-bit steps
-  const int32_t yTerm = Mul32(Sub32(y, c.yOffset >> shift), c.yGain);
-  const int32_t crTerm = Sub32(cr, c.crOffset >> shift);
-  const int32_t cbTerm = Sub32(cb, c.cbOffset >> shift);
-  const int32_t red = Add32(Mul32(crTerm, c.crToR), yTerm);
-  const int32_t green = Sub32(Sub32(yTerm, Mul32(c.crToG, crTerm)), Mul32(c.cbToG, cbTerm));
-  const int32_t blue = Add32(Mul32(c.cbToB, cbTerm), yTerm);
-  out[0] = ChannelByte(blue, c.bGain, c.bBias, plan.tenBit, c.bMin, c.bMax);
-  out[1] = ChannelByte(green, c.gGain, c.gBias, plan.tenBit, c.gMin, c.gMax);
-  out[2] = ChannelByte(red, c.rGain, c.rBias, plan.tenBit, c.rMin, c.rMax);
 }
 
 bool FitsInt16(int64_t value) { return value >= -32767 && value <= 32767; }
@@ -173,25 +141,6 @@ CscRowPlan MakeCscRowPlan(const CscFixed& csc, bool tenBit) {
   return plan;
 }
 
-void CscRow10Scalar(const uint8_t* source, int32_t width, uint8_t* destination, const CscRowPlan& plan) {
-  for (uint16_t k = 0; k < width / 2; ++k) {
-    uint16_t s[4];
-    std::memcpy(s, source + 8 * static_cast<size_t>(k), 8);
-    uint8_t* out = destination + 6 * static_cast<size_t>(k);
-    ConvertPixel(s[0], s[1], s[3], plan, out);
-    ConvertPixel(s[2], s[1], s[3], plan, out + 3);
-  }
-}
-
-void CscRow8Scalar(const uint8_t* source, int32_t width, uint8_t* destination, const CscRowPlan& plan) {
-  for (uint16_t k = 0; k < width / 2; ++k) {
-    const uint8_t* s = source + 4 * static_cast<size_t>(k);
-    uint8_t* out = destination + 6 * static_cast<size_t>(k);
-    ConvertPixel(s[0], s[1], s[3], plan, out);
-    ConvertPixel(s[2], s[1], s[3], plan, out + 3);
-  }
-}
-
 void CscConvert10With(const DecodeRowKernels& rows, const ORNSDI_CSC_PARAMS& params,
                       const ORNSDI_CameraData& frame, const void* source, int32_t sourcePitch, void* destination,
                       int32_t destinationStride) {
@@ -208,10 +157,10 @@ void CscConvert8With(const DecodeRowKernels& rows, const ORNSDI_CSC_PARAMS& para
 
 void CscConvert10(const ORNSDI_CSC_PARAMS& params, const ORNSDI_CameraData& frame, const void* source,
                   int32_t sourcePitch, void* destination, int32_t destinationStride) {
-  CscConvert10With(BestRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
+  CscConvert10With(ChosenRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
 }
 
 void CscConvert8(const ORNSDI_CSC_PARAMS& params, const ORNSDI_CameraData& frame, const void* source,
                  int32_t sourcePitch, void* destination, int32_t destinationStride) {
-  CscConvert8With(BestRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
+  CscConvert8With(ChosenRowKernels(), params, frame, source, sourcePitch, destination, destinationStride);
 }

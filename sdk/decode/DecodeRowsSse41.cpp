@@ -204,4 +204,4 @@ struct Sse41 {
 
 }  // namespace
 
-extern const DecodeRowKernels kSse41RowKernels = RowDrivers<Sse41>::Table("sse4.1");
+extern const DecodeRowKernels kSse41RowKernels = RowDrivers<Sse41>::Table("sse41");

@@ -6,6 +6,8 @@
 #include "FrameRows.h"
 #include "Log.h"
 #include "PixelKernels.h"
+#include "RowChoice.h"
+#include "RowThreads.h"
 
 namespace {
 
@@ -177,5 +179,15 @@ uint32_t DecodeWithRows(const DecodeRowKernels& rowCode, const ORNSDI_CameraData
 
 extern "C" uint32_t ORNSDI_Decode(const ORNSDI_CameraData* cameraData, const void* pRawPixels, void* pOutBuffer,
                                   int32_t* pStrideSize, int32_t decodeFormat) {
-  return DecodeWithRows(BestRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  const auto started = std::chrono::steady_clock::now();
+  uint32_t status;
+  {
+    const LoadSizedTeam team;
+    status = DecodeWithRows(ChosenRowKernels(), cameraData, pRawPixels, pOutBuffer, pStrideSize, decodeFormat);
+  }
+  // Only a decode that ran rows forked threads (stride queries and refusals
+  // do not, and must not count as frames).
+  if (status == ORNSDI_OK && cameraData->status.width != 0 && cameraData->status.height != 0)
+    RowThreadsFrameDone(started);
+  return status;
 }

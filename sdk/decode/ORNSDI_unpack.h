@@ -1,6 +1,7 @@
-// The frame decoder's entry with a chosen set of row code: ORNSDI_Decode is
-// this with the fastest set the processor runs. Tests and benchmarks use it
-// to run every set on the same frames.
+// The frame decoder's entry with a given set of row code: ORNSDI_Decode is
+// this with the chosen set (RowChoice.h), and the end of its OpenMP threads
+// between paced frames (RowThreads.h). Tests and benchmarks use it to run
+// every set on the same frames.
 #pragma once
 
 #include <cstdint>

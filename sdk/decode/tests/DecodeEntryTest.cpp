@@ -2,8 +2,13 @@
 // of the 10-bit routes, and where each raw row lands on every route.
 #include <gtest/gtest.h>
 
+#include <omp.h>
+
+#include <chrono>
 #include <cstdlib>
 #include <cstring>
+#include <filesystem>
+#include <thread>
 
 #include "DecodeTestSupport.h"
 #include "ORNSDI_unpack.h"
@@ -33,6 +38,7 @@ TEST(DecodeEntry, StrideQueriesAndRefusals) {
       {3, 8, 2, 0, 24, 2, ORNSDI_ERR_RAW_FORMAT, 24},           {2, 8, 2, 0, 24, 3, ORNSDI_ERR_ARGUMENT, 0},
       {2, 0, 2, kNoRaw, 0, 2, ORNSDI_ERR_ARGUMENT, 0},          {2, 0, 2, 0, 0, 2, ORNSDI_OK, 0},
       {0, 8, 0, 0, 32, 2, ORNSDI_OK, 32},                       // nothing to decode
+      {2, 1, 4, kNoImage, 0, -1, ORNSDI_ERR_ARGUMENT, 4},       // below the frame's format: the frame's
   };
   const uint8_t raw[64] = {7};
   for (const auto& c : cases) {
@@ -114,5 +120,42 @@ TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
     }
   }
 }
+
+// The team is sized by the machine's load during a decode only: the
+// caller's own setting stays as it was.
+TEST(DecodeEntry, LeavesTheCallersTeamSettingAsItWas) {
+  const ORNSDI_CameraData record = MakeRecord(2, 8, 8);
+  const std::vector<uint8_t> raw(RawFrameBytes(record));
+  std::vector<uint8_t> image(8 * 24);
+  for (const int dynamic : {0, 1, 0}) {
+    omp_set_dynamic(dynamic);
+    int32_t stride = 24;
+    ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, 2), ORNSDI_OK);
+    EXPECT_EQ(omp_get_dynamic(), dynamic);
+  }
+}
+
+#if defined(__linux__)
+// A frame that comes after a pause (as from a camera) leaves none of the
+// team's threads behind to spin until the next frame.
+TEST(DecodeEntry, EndsItsThreadsAfterAPacedFrame) {
+  auto threads = [] { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); };
+  const ORNSDI_CameraData record = MakeRecord(2, 64, 64);
+  const std::vector<uint8_t> raw(RawFrameBytes(record));
+  std::vector<uint8_t> image(64 * 192);
+  int32_t stride = 192;
+  std::vector<int> ids(size_t(omp_get_max_threads()), -1);
+#pragma omp parallel
+  ids[size_t(omp_get_thread_num())] = omp_get_thread_num();
+  const auto alone = threads() - (omp_get_max_threads() - 1);  // this thread's team is up now
+  std::this_thread::sleep_for(std::chrono::milliseconds(5));
+  ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, 2), ORNSDI_OK);
+  // A thread that has ended may stay listed for a moment.
+  for (int wait = 0; wait < 1000 && threads() != alone; ++wait) {
+    std::this_thread::sleep_for(std::chrono::milliseconds(1));
+  }
+  EXPECT_EQ(threads(), alone);
+}
+#endif
 
 }  // namespace

@@ -60,19 +60,35 @@ bool Canvas::Untouched() const {
   return std::all_of(bytes_.begin(), bytes_.end(), [](uint8_t b) { return b == kSentinel; });
 }
 
-GuardedBuffer::GuardedBuffer(size_t bytes, bool atEnd) {
+GuardedCopy::GuardedCopy(const std::vector<uint8_t>& bytes) {
   constexpr size_t kPage = 4096;
-  const size_t pages = (bytes + kPage - 1) / kPage;
-  base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, (pages + 2) * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
+  const size_t pages = (bytes.size() + kPage - 1) / kPage;
+  base_ = static_cast<uint8_t*>(VirtualAlloc(nullptr, (pages + 1) * kPage, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   DWORD old = 0;
-  if (base_ == nullptr || !VirtualProtect(base_, kPage, PAGE_NOACCESS, &old) ||
-      !VirtualProtect(base_ + (pages + 1) * kPage, kPage, PAGE_NOACCESS, &old)) {
-    std::abort();  // no guard pages: nothing the caller checks would mean anything
-  }
-  data_ = atEnd ? base_ + (pages + 1) * kPage - bytes : base_ + kPage;
+  if (base_ == nullptr || !VirtualProtect(base_ + pages * kPage, kPage, PAGE_NOACCESS, &old)) std::abort();
+  data_ = base_ + pages * kPage - bytes.size();
+  std::memcpy(data_, bytes.data(), bytes.size());
 }
 
-GuardedBuffer::~GuardedBuffer() { VirtualFree(base_, 0, MEM_RELEASE); }
+GuardedCopy::~GuardedCopy() { VirtualFree(base_, 0, MEM_RELEASE); }
+
+ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
+  ORNSDI_CSC_PARAMS p;
+  ORNSDI_GetDefaultColorSpaceConverterParams(&p);
+  if (random() % 4 == 0) return p;
+  auto pick = [&](int low, int high) { return low + int(random() % uint64_t(high - low + 1)); };
+  // Offsets mostly within the sample range (the vector code's), now and then
+  // beyond it (the scalar loop's).
+  const int offsetLimit = random() % 8 == 0 ? 1200 : 1023;
+  for (int32_t* o : {&p.yOffset, &p.crOffset, &p.cbOffset}) *o = pick(1023 - offsetLimit, offsetLimit);
+  for (float* f : {&p.yGain, &p.crToR, &p.crToG, &p.cbToG, &p.cbToB}) *f = float(pick(-3000, 3000)) / 1000.0f;
+  for (uint8_t* b : {&p.rMin, &p.rMax, &p.gMin, &p.gMax, &p.bMin, &p.bMax}) *b = uint8_t(random());
+  for (int8_t* b : {&p.rBias, &p.gBias, &p.bBias}) *b = int8_t(random());
+  if (random() % 3 == 0) {
+    for (float* f : {&p.rGain, &p.gGain, &p.bGain}) *f = float(pick(0, 4000)) / 1000.0f;
+  }
+  return p;
+}
 
 Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& p) {
   auto fixed = [](float f) { return int64_t(f * 256.0f); };
@@ -93,11 +109,4 @@ Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& 
 int32_t MinimumStrideOf(int32_t width, int32_t format) {
   const int32_t bytes = format == 0 ? 4 : format == 1 ? 2 : 3;
   return ((width * bytes * 8 + 31) / 32) * 4;
-}
-
-Canvas ScalarDecode(const ORNSDI_CameraData& record, const uint8_t* raw, int32_t stride, int32_t format) {
-  Canvas canvas(record.status.height, stride);
-  int32_t given = stride;
-  DecodeWithRows(ScalarRowKernels(), &record, raw, canvas.Image(), &given, format);
-  return canvas;
 }

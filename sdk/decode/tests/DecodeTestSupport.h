@@ -1,4 +1,5 @@
-// Frames, output canvases and reference results for the decoder's tests.
+// Frames, output canvases, parameters and reference results for the
+// decoder's tests.
 #pragma once
 
 #include <cstdint>
@@ -19,6 +20,9 @@ std::vector<uint8_t> RandomBytes(size_t count, std::mt19937_64& random);
 // four unused top bits of each word are set to `spare`.
 std::vector<uint8_t> PackSamples(const std::vector<uint16_t>& samples, uint64_t spare = 0);
 
+// Minimum stride of an output format (4, 2 or 3 bytes per pixel).
+int32_t MinimumStrideOf(int32_t width, int32_t format);
+
 // An output image of `rows` rows at a signed stride inside a buffer filled
 // with a sentinel byte; with a negative stride the image runs upwards from
 // Image(), which then points at the last row of the buffer.
@@ -28,7 +32,6 @@ class Canvas {
   Canvas(int32_t rows, int32_t stride);
   uint8_t* Image() { return image_; }
   const uint8_t* Row(int32_t n) const { return image_ + static_cast<ptrdiff_t>(n) * stride_; }
-  const std::vector<uint8_t>& Bytes() const { return bytes_; }
   // True when no byte of the buffer was written.
   bool Untouched() const;
 
@@ -38,32 +41,29 @@ class Canvas {
   uint8_t* image_;
 };
 
-// `bytes` of read-write memory between two pages that cannot be accessed at
-// all, flush against the one after (atEnd) or the one before.
-class GuardedBuffer {
+// A copy of `bytes` flush against a page that cannot be accessed at all, so
+// that a read past its end faults.
+class GuardedCopy {
  public:
-  GuardedBuffer(size_t bytes, bool atEnd);
-  ~GuardedBuffer();
-  GuardedBuffer(const GuardedBuffer&) = delete;
-  GuardedBuffer& operator=(const GuardedBuffer&) = delete;
-  uint8_t* Data() { return data_; }
+  explicit GuardedCopy(const std::vector<uint8_t>& bytes);
+  ~GuardedCopy();
+  GuardedCopy(const GuardedCopy&) = delete;
+  GuardedCopy& operator=(const GuardedCopy&) = delete;
+  const uint8_t* Data() const { return data_; }
 
  private:
   uint8_t* base_;
   uint8_t* data_;
 };
 
-// The frame decoded by the scalar row code into a fresh canvas: the bytes
-// every other set of row code must give.
-Canvas ScalarDecode(const ORNSDI_CameraData& record, const uint8_t* raw, int32_t stride, int32_t format);
+// Converter parameters: the defaults one time in four, otherwise random ones
+// that the vector code carries exactly (unit gains, moderate values) or not.
+ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random);
 
-// Blue, green, red of one pixel by the conversion formula with the default
-// parameters, for a 10-bit (tenBit) or 8-bit sample triple.
+// Blue, green, red of one pixel by the conversion formula, for a 10-bit
+// (tenBit) or 8-bit sample triple.
 struct Bgr {
   int b, g, r;
   bool operator==(const Bgr&) const = default;
 };
 Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& params);
-
-// Minimum stride of an output format (4, 2 or 3 bytes per pixel).
-int32_t MinimumStrideOf(int32_t width, int32_t format);

@@ -1,69 +1,53 @@
-// The vector row code against the scalar loops at every width, and the
-// scalar conversion against the formula, on random data and parameters.
-// (Whole frames of every set against the scalar set: decode_fuzz.)
+// The vector row code against the scalar rows at every width, the scalar
+// conversion against the formula, and the choice of row code.
 #include <gtest/gtest.h>
 
-#include <cstring>
 #include <array>
-#include <functional>
+#include <cstdlib>
+#include <cstring>
 
+#include "ColorSpaceConverter.h"
 #include "DecodeTestSupport.h"
-#include "ORNSDI_unpack.h"
+#include "RowChoice.h"
 
 namespace {
 
-// Parameters that keep the vector code (unit gains, moderate values) or not.
-ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
-  ORNSDI_CSC_PARAMS p;
-  ORNSDI_GetDefaultColorSpaceConverterParams(&p);
-  if (random() % 4 == 0) return p;
-  auto pick = [&](int low, int high) { return low + int(random() % uint64_t(high - low + 1)); };
-  // Offsets mostly within the sample range (the vector code's), now and then
-  // beyond it (the scalar loop's).
-  const int offsetLimit = random() % 8 == 0 ? 1200 : 1023;
-  for (int32_t* o : {&p.yOffset, &p.crOffset, &p.cbOffset}) *o = pick(1023 - offsetLimit, offsetLimit);
-  for (float* f : {&p.yGain, &p.crToR, &p.crToG, &p.cbToG, &p.cbToB}) *f = float(pick(-3000, 3000)) / 1000.0f;
-  for (uint8_t* b : {&p.rMin, &p.rMax, &p.gMin, &p.gMax, &p.bMin, &p.bMax}) *b = uint8_t(random());
-  for (int8_t* b : {&p.rBias, &p.gBias, &p.bBias}) *b = int8_t(random());
-  if (random() % 3 == 0) {
-    for (float* f : {&p.rGain, &p.gGain, &p.bGain}) *f = float(pick(0, 4000)) / 1000.0f;
-  }
-  return p;
-}
-
 TEST(Differential, VectorRowsMatchScalarRowsAtEveryWidth) {
+  const char* const kRows[] = {"unpack", "unpack and reduce", "convert10", "unpack and convert10", "convert8"};
   std::mt19937_64 random(20261206);
   for (const DecodeRowKernels* const* set = RunnableRowKernels(); *set != nullptr; ++set) {
-    if (*set == &ScalarRowKernels()) continue;
+    if (*set == &kScalarRowKernels) continue;
     for (int32_t width = 1; width <= 4096; ++width) {
       const int32_t samples = 2 * width;
-      const std::vector<uint8_t> words = RandomBytes(8 * size_t((samples + 5) / 6), random);
-      std::vector<uint8_t> values = RandomBytes(2 * size_t(samples), random);
-      for (size_t i = 1; i < values.size(); i += 2) values[i] &= 3;  // 10-bit samples
-      const std::vector<uint8_t> bytes = RandomBytes(size_t(samples), random);
+      // Each input ends at an inaccessible page: a row read past its end faults.
+      std::vector<uint8_t> tenBit = RandomBytes(2 * size_t(samples), random);
+      for (size_t i = 1; i < tenBit.size(); i += 2) tenBit[i] &= 3;
+      const GuardedCopy words(RandomBytes(8 * size_t((samples + 5) / 6), random)), values(tenBit),
+          bytes(RandomBytes(size_t(samples), random));
       const CscRowPlan plan10 = MakeCscRowPlan(MakeCscFixed(RandomParams(random)), true);
       const CscRowPlan plan8 = MakeCscRowPlan(MakeCscFixed(RandomParams(random)), false);
-      const std::pair<const char*, std::function<void(const DecodeRowKernels&, uint8_t*)>> rows[] = {
-          {"unpack", [&](const DecodeRowKernels& k, uint8_t* out) { k.unpack10(words.data(), samples, out); }},
-          {"unpack and reduce",
-           [&](const DecodeRowKernels& k, uint8_t* out) { k.unpackReduce10(words.data(), samples, out); }},
-          {"convert10",
-           [&](const DecodeRowKernels& k, uint8_t* out) { k.convert10(values.data(), width, out, plan10); }},
-          {"unpack and convert10",
-           [&](const DecodeRowKernels& k, uint8_t* out) { k.unpackConvert10(words.data(), width, out, plan10); }},
-          {"convert8", [&](const DecodeRowKernels& k, uint8_t* out) { k.convert8(bytes.data(), width, out, plan8); }}};
+      auto run = [&](const DecodeRowKernels& k, int row, uint8_t* out) {
+        switch (row) {
+          case 0: k.unpack10(words.Data(), samples, out); break;
+          case 1: k.unpackReduce10(words.Data(), samples, out); break;
+          case 2: k.convert10(values.Data(), width, out, plan10); break;
+          case 3: k.unpackConvert10(words.Data(), width, out, plan10); break;
+          default: k.convert8(bytes.Data(), width, out, plan8); break;
+        }
+      };
       // The output at offsets 0, 1, 16 and 32 from a 64-byte boundary: rows
-      // aligned for streaming stores and rows that are not.
+      // aligned for streaming stores and rows that are not; 8 bytes after
+      // the longest row must stay as they were.
       std::vector<uint8_t> expected(4 * size_t(width) + 8), space(4 * size_t(width) + 8 + 96);
       uint8_t* actual = space.data() + (64 - reinterpret_cast<uintptr_t>(space.data()) % 64) % 64;
       actual += std::array<size_t, 4>{0, 1, 16, 32}[size_t(width % 4)];
-      for (const auto& [what, row] : rows) {
+      for (int row = 0; row < 5; ++row) {
         std::fill(expected.begin(), expected.end(), 0x5A);
         std::fill(actual, actual + expected.size(), 0x5A);
-        row(ScalarRowKernels(), expected.data());
-        row(**set, actual);
-        ASSERT_EQ(0, std::memcmp(expected.data(), actual, expected.size())) << (*set)->name << " " << what << " width "
-                                                                            << width;
+        run(kScalarRowKernels, row, expected.data());
+        run(**set, row, actual);
+        ASSERT_EQ(0, std::memcmp(expected.data(), actual, expected.size()))
+            << (*set)->name << " " << kRows[row] << " width " << width;
       }
     }
   }
@@ -84,6 +68,29 @@ TEST(Differential, ScalarConversionMatchesTheFormula) {
     (tenBit ? CscRow10Scalar : CscRow8Scalar)(source, 2, out, plan);
     ASSERT_EQ((Bgr{out[3], out[4], out[5]}), ReferencePixel(y, cb, cr, tenBit, params)) << i;
   }
+}
+
+// A named set the processor runs is taken; no name takes the fastest; a name
+// that is unknown or that the processor lacks takes the fastest and says so.
+TEST(RowChoice, TakesTheNamedSetOrTheFastest) {
+  DecodeRowKernels sets[3] = {kScalarRowKernels, kScalarRowKernels, kScalarRowKernels};
+  sets[1].name = "sse41";
+  sets[2].name = "avx2";
+  const struct {
+    const char* requested;
+    int runnable, chosen;
+    bool fellBack;
+  } cases[] = {{nullptr, 3, 2, false}, {"", 3, 2, false},    {"scalar", 3, 0, false}, {"sse41", 3, 1, false},
+               {"avx2", 3, 2, false},  {"avx2", 2, 1, true}, {"AVX2", 3, 2, true},    {"sse4", 1, 0, true}};
+  for (const auto& c : cases) {
+    const DecodeRowKernels* runnable[4] = {};
+    for (int i = 0; i < c.runnable; ++i) runnable[i] = &sets[i];
+    const RowChoice choice = ChooseRowKernels(c.requested, runnable);
+    EXPECT_EQ(choice.rows, &sets[c.chosen]) << &c - cases;
+    EXPECT_EQ(choice.fellBack, c.fellBack) << &c - cases;
+  }
+  // The decoder follows the switch this process was started with.
+  EXPECT_EQ(&ChosenRowKernels(), ChooseRowKernels(std::getenv("ORNSDI_DECODE_ROWS"), RunnableRowKernels()).rows);
 }
 
 }  // namespace

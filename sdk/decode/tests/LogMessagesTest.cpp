@@ -1,6 +1,6 @@
-// The decoder's failure reports, as they reach a log file: the module is
-// loaded with file logging configured, called with missing arguments, and
-// unloaded, which closes the log.
+// The decoder's failure reports, as they reach a log file: the log engine
+// "ORNX" opened on a file in a folder of the test's own, the decoder called
+// with missing arguments, the engine released, which closes the file.
 #include <windows.h>
 
 #include <gtest/gtest.h>
@@ -11,11 +11,11 @@
 #include <string>
 #include <vector>
 
+#include "Log.h"
+#include "LogEngine.h"
 #include "ORNSDI.h"
 
 namespace {
-
-const wchar_t kLogKey[] = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
 
 // The "ERROR" lines of a UTF-16LE log file (ASCII content).
 std::vector<std::wstring> ErrorLines(const std::filesystem::path& file) {
@@ -35,36 +35,21 @@ TEST(DecodeLog, ReportsMissingArgumentsAsErrorsWithTheirSite) {
   const std::filesystem::path folder =
       std::filesystem::temp_directory_path() / ("decode-log-" + std::to_string(GetCurrentProcessId()));
   std::filesystem::create_directories(folder);
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const DWORD detail = 5;
   const std::wstring directory = folder.wstring() + wchar_t(std::filesystem::path::preferred_separator);
-  RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, reinterpret_cast<const BYTE*>(&detail), sizeof detail);
-  RegSetValueExW(key, L"LogDir", 0, REG_SZ, reinterpret_cast<const BYTE*>(directory.c_str()),
-                 DWORD((directory.size() + 1) * sizeof(wchar_t)));
-  RegCloseKey(key);
-
-  const std::string modulePath = DECODE_LOG_MODULE;
-  HMODULE module = LoadLibraryW(std::wstring(modulePath.begin(), modulePath.end()).c_str());
-  ASSERT_NE(module, nullptr);
-  auto decode = reinterpret_cast<decltype(&ORNSDI_Decode)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "ProbeDecode")));
-  auto defaults = reinterpret_cast<decltype(&ORNSDI_GetDefaultColorSpaceConverterParams)>(
-      reinterpret_cast<void*>(GetProcAddress(module, "ProbeDefaults")));
-  ASSERT_TRUE(decode != nullptr && defaults != nullptr);
+  ASSERT_TRUE(LogRegisterEngine(LOG_HANDLE_ORNX));
+  ASSERT_EQ(LogOpen(LOG_HANDLE_ORNX, L"ORNSDI", directory.c_str(), 0, 5, 0), 0);
+  LogFindEngine(LOG_HANDLE_ORNX)->RecomputeMinThreshold();  // the file output takes every severity
   ORNSDI_CameraData record = {};
   record.pixelFormat = 2;
   int32_t stride = 0;
   uint8_t image[4];
-  EXPECT_EQ(decode(nullptr, image, image, &stride, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(decode(&record, image, image, nullptr, 2), ORNSDI_ERR_ARGUMENT);
-  EXPECT_EQ(decode(&record, nullptr, image, &stride, 2), ORNSDI_ERR_ARGUMENT);  // width 0, no raw frame
+  EXPECT_EQ(ORNSDI_Decode(nullptr, image, image, &stride, 2), ORNSDI_ERR_ARGUMENT);
+  EXPECT_EQ(ORNSDI_Decode(&record, image, image, nullptr, 2), ORNSDI_ERR_ARGUMENT);
+  EXPECT_EQ(ORNSDI_Decode(&record, nullptr, image, &stride, 2), ORNSDI_ERR_ARGUMENT);  // width 0, no raw frame
   record.status.width = 8;
-  EXPECT_EQ(decode(&record, image, nullptr, &stride, 2), ORNSDI_ERR_ARGUMENT);  // a stride query: no report
-  EXPECT_EQ(defaults(nullptr), ORNSDI_ERR_ARGUMENT);
-  FreeLibrary(module);
-  RegDeleteKeyW(HKEY_CURRENT_USER, kLogKey);
+  EXPECT_EQ(ORNSDI_Decode(&record, image, nullptr, &stride, 2), ORNSDI_ERR_ARGUMENT);  // a stride query: no report
+  EXPECT_EQ(ORNSDI_GetDefaultColorSpaceConverterParams(nullptr), ORNSDI_ERR_ARGUMENT);
+  while (LogFindEngine(LOG_HANDLE_ORNX) != nullptr) LogRelease(LOG_HANDLE_ORNX);
 
   const std::vector<std::wstring> errors = ErrorLines(folder / "ORNSDI.txt");
   std::filesystem::remove_all(folder);

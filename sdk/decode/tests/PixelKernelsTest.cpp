@@ -32,50 +32,44 @@ TEST(PixelKernels, ShiftLeft16ShiftsTheRegionOnly) {
   EXPECT_EQ(ShiftLeft16(6, nullptr, 0, {0, 0}), kPixelKernelNullError);
 }
 
-TEST(PixelKernels, ReduceBits16To8RoundsToTheNearestLevel) {
-  // At 256 levels every value becomes v / 257 rounded; the byte after the
-  // region stays.
-  std::vector<uint16_t> all(65536);
-  std::iota(all.begin(), all.end(), uint16_t(0));
-  std::vector<uint8_t> bytes(65537, 7);
-  ASSERT_EQ(ReduceBits16To8(all.data(), 0, bytes.data(), 0, {65536, 1}, 0, 0, 256), kPixelKernelOk);
-  for (uint32_t v = 0; v <= 65535; ++v) ASSERT_EQ(bytes[v], (v + 128) / 257) << v;
-  EXPECT_EQ(bytes[65536], 7);
-  const struct {
-    int32_t levels;
-    uint16_t in;
-    uint8_t out;
-  } cases[] = {{2, 32767, 0},   {2, 32768, 255}, {3, 16383, 0},  {3, 16384, 128},
-               {3, 49151, 128}, {3, 49152, 255}, {3, 65535, 255}};
-  for (const auto& c : cases) {
-    uint8_t out = 7;
-    EXPECT_EQ(ReduceBits16To8(&c.in, 2, &out, 1, {1, 1}, 0, 0, c.levels), kPixelKernelOk);
-    EXPECT_EQ(out, c.out) << c.levels << " " << c.in;
-  }
-}
-
-TEST(PixelKernels, ReduceBits16To8ChecksInOrderAndRefusesDithering) {
-  const uint16_t in[2] = {1000, 2000};
+// Two values reduced to the nearest of `levels` levels, or refused in the
+// order of the checks (pointers, region, noise, levels, then dithering and
+// noise not done) with nothing written; an unknown dither type does nothing.
+TEST(PixelKernels, ReduceBits16To8RoundsOrRefusesInOrder) {
+  const PixelKernelStatus ok = kPixelKernelOk, null = kPixelKernelNullError, size = kPixelKernelSizeError,
+                          noisy = kPixelKernelNoiseError, levels = kPixelKernelLevelsError,
+                          refused = kPixelKernelNotSupported;
   const struct {
     int nulls;  // 1: source, 2: destination
     PixelKernelRegion region;
     int32_t noise, dither, levels;
+    uint16_t in;
     PixelKernelStatus status;
-  } cases[] = {{1, {0, 0}, 101, 9, 1, kPixelKernelNullError},   {2, {2, 1}, 0, 0, 256, kPixelKernelNullError},
-               {0, {0, 1}, 101, 9, 1, kPixelKernelSizeError},   {0, {2, 1}, 101, 0, 257, kPixelKernelNoiseError},
-               {0, {2, 1}, -1, 0, 256, kPixelKernelNoiseError}, {0, {2, 1}, 0, 0, 257, kPixelKernelLevelsError},
-               {0, {2, 1}, 0, 0, 1, kPixelKernelLevelsError},
-               {0, {2, 1}, 0, 5, 256, kPixelKernelOk},  // unknown dither type: nothing done
-               {0, {2, 1}, 0, 1, 256, kPixelKernelNotSupported}, {0, {2, 1}, 0, 4, 256, kPixelKernelNotSupported},
-               {0, {2, 1}, 50, 0, 256, kPixelKernelNotSupported}};
+    uint8_t out;  // both values; 7: unwritten
+  } cases[] = {{1, {0, 0}, 101, 9, 1, 0, null, 7},     {2, {2, 1}, 0, 0, 256, 0, null, 7},
+               {0, {0, 1}, 101, 9, 1, 0, size, 7},     {0, {2, 1}, 101, 0, 257, 0, noisy, 7},
+               {0, {2, 1}, -1, 0, 256, 0, noisy, 7},   {0, {2, 1}, 0, 0, 257, 0, levels, 7},
+               {0, {2, 1}, 0, 0, 1, 0, levels, 7},     {0, {2, 1}, 0, 5, 256, 0, ok, 7},
+               {0, {2, 1}, 0, 1, 256, 0, refused, 7},  {0, {2, 1}, 0, 4, 256, 0, refused, 7},
+               {0, {2, 1}, 50, 0, 256, 0, refused, 7}, {0, {2, 1}, 0, 0, 2, 32767, ok, 0},
+               {0, {2, 1}, 0, 0, 2, 32768, ok, 255},   {0, {2, 1}, 0, 0, 3, 16383, ok, 0},
+               {0, {2, 1}, 0, 0, 3, 16384, ok, 128},   {0, {2, 1}, 0, 0, 3, 49151, ok, 128},
+               {0, {2, 1}, 0, 0, 3, 49152, ok, 255},   {0, {2, 1}, 0, 0, 3, 65535, ok, 255}};
   for (const auto& c : cases) {
-    uint8_t out[2] = {7, 7};
+    const uint16_t in[2] = {c.in, c.in};
+    uint8_t out[3] = {7, 7, 7};
     EXPECT_EQ(ReduceBits16To8(c.nulls == 1 ? nullptr : in, 4, c.nulls == 2 ? nullptr : out, 2, c.region, c.noise,
                               c.dither, c.levels),
               c.status)
         << &c - cases;
-    EXPECT_EQ(std::vector<uint8_t>(out, out + 2), std::vector<uint8_t>(2, 7)) << &c - cases;
+    EXPECT_EQ(std::vector<uint8_t>(out, out + 3), (std::vector<uint8_t>{c.out, c.out, 7})) << &c - cases;
   }
+  // At 256 levels every value becomes v / 257 rounded.
+  std::vector<uint16_t> all(65536);
+  std::iota(all.begin(), all.end(), uint16_t(0));
+  std::vector<uint8_t> bytes(65536);
+  ASSERT_EQ(ReduceBits16To8(all.data(), 0, bytes.data(), 0, {65536, 1}, 0, 0, 256), kPixelKernelOk);
+  for (uint32_t v = 0; v <= 65535; ++v) ASSERT_EQ(bytes[v], (v + 128) / 257) << v;
 }
 
 TEST(PixelKernels, CopiesRefuseNullImagesAndEmptyRegions) {
