@@ -1,4 +1,4 @@
-// The card's picture on its own: pitches, sample reduction, the 24-bit
+// The card's picture on its own: sample reduction, the 24-bit
 // conversion, the pattern, the frames the frame maker renders, the modes.
 #include "../src/Picture.h"
 
@@ -9,14 +9,6 @@
 
 namespace vsim {
 namespace {
-
-// The pitches of the modes' widths are checked with the buffer sizes in GrabTest.
-TEST(RawLayout, RowPitchesRoundUp) {
-  struct Case { int format, width; uint32_t pitch; };
-  const Case cases[] = {{0, 1281, 3416}, {1, 1281, 2564}, {2, 1281, 3844}, {2, 1280, 3840},
-                        {0, 1, 8},       {1, 1, 4},       {2, 1, 4},       {3, 1920, 0}};
-  for (const Case& c : cases) EXPECT_EQ(RawRowPitch(c.format, c.width), c.pitch) << c.format << " " << c.width;
-}
 
 TEST(RawLayout, SamplesAsTheEightAndTwentyFourBitLayoutsCarryThem) {
   const std::pair<uint16_t, uint8_t> reduced[] = {{0, 0},     {2, 0},     {3, 1},    {64, 16},
@@ -91,23 +83,31 @@ struct FrameCase {
 
 class FrameMakerTest : public ::testing::TestWithParam<FrameCase> {};
 
-// Rows read back from each layout independently of the encoder: field 1 then
-// field 2 when interlaced, field 1 only in single-field mode. The second
-// frame rewrites only the band over the first.
+// Every row of a frame is the encoder's row of its picture line (field 1 then
+// field 2 when interlaced, field 1 only in single-field mode), also when the
+// frame is rendered over an earlier one; the encoder's samples, read back
+// from each layout independently of it, are the pattern's.
 TEST_P(FrameMakerTest, RowsCarryThePatternOfTheirLines) {
   const FrameCase c = GetParam();
   const ModeInfo& info = Describe(c.mode);
-  const FrameMaker maker(RawGeometry{info.width, info.height, c.layout, c.interlaced, c.singleField});
+  const RawGeometry raw{info.width, info.height, c.layout, c.interlaced, c.singleField};
+  const FrameMaker maker(raw);
   std::vector<uint8_t> buffer(maker.BufferSize(), 0xCD);
   maker.Render(buffer.data(), 5, true);
-  maker.Render(buffer.data(), 77, false);
-  const uint32_t pitch = RawRowPitch(static_cast<int>(c.layout), info.width);
+  maker.Render(buffer.data(), 12345677, false);
+  const uint32_t pitch = raw.Pitch();
   const int rows = static_cast<int>(buffer.size() / pitch), half = info.height / 2;
+  const PatternGeometry g(info.width, info.height);
+  std::vector<PatternSample> pairs(info.width / 2);
   for (int row = 0; row < rows; ++row) {
     const int line = c.singleField ? 2 * row : !c.interlaced ? row : row < half ? 2 * row : 2 * (row - half) + 1;
     const uint8_t* r = buffer.data() + static_cast<size_t>(row) * pitch;
-    for (int pair = 0; pair < info.width / 2; pair += 7) {
-      const PatternSample s = PatternAt(c.mode, 77, line, pair);
+    PatternRow(g, 12345677, line, pairs.data());
+    std::vector<uint8_t> encoded(pitch, 0);
+    EncodeRow(c.layout, pairs.data(), info.width, encoded.data());
+    ASSERT_EQ(std::vector<uint8_t>(r, r + pitch), encoded) << "row " << row;
+    for (int pair = row % 7; pair < info.width / 2; pair += 7) {
+      const PatternSample& s = pairs[pair];
       const uint16_t want[4] = {s.y0, s.cb, s.y1, s.cr};
       std::vector<int> got, expected;
       for (int k = 0; k < 4 && c.layout != Layout::Bgr24; ++k) {
