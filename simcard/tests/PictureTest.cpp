@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include "ORNSDI.h"
+
 #include <cstring>
 #include <tuple>
 
@@ -135,6 +137,34 @@ INSTANTIATE_TEST_SUITE_P(Layouts, FrameMakerTest,
                                            FrameCase{VideoMode::HD720p50, Layout::Packed10, false, false},
                                            FrameCase{VideoMode::HD720p60, Layout::Yuv8, false, false},
                                            FrameCase{VideoMode::HD1080i25, Layout::Bgr24, true, true}));
+
+// The 24-bit layout is what the decoder makes of the same frame sent in the
+// 10-bit layout, byte for byte, display line by display line.
+TEST(FrameMaker, TwentyFourBitsAreTheDecodedTenBitFrame) {
+  const struct { int width, height; bool interlaced; } cases[] = {{1920, 1080, true}, {1280, 720, false},
+                                                                 {1281, 48, false}};
+  for (const auto& c : cases) {
+    const FrameMaker ten(RawGeometry{c.width, c.height, Layout::Packed10, c.interlaced, false});
+    const FrameMaker bgr(RawGeometry{c.width, c.height, Layout::Bgr24, c.interlaced, false});
+    std::vector<uint8_t> raw(ten.BufferSize()), card(bgr.BufferSize());
+    ten.Render(raw.data(), 4242, true);
+    bgr.Render(card.data(), 4242, true);
+    ORNSDI_CameraData record{};
+    record.status.width = static_cast<uint16_t>(c.width);
+    record.status.height = static_cast<uint16_t>(c.height);
+    record.status.interlaced = c.interlaced;
+    record.status.signalPresent = 1;
+    int32_t stride = static_cast<int32_t>(bgr.Raw().Pitch());
+    std::vector<uint8_t> image(card.size(), 0);
+    ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, ORNSDI_PIXFMT_BGR24), 0u) << c.width;
+    for (int row = 0; row < c.height; ++row) {
+      const int line = bgr.Raw().LineOfRow(row);
+      ASSERT_EQ(0, std::memcmp(&card[size_t(row) * size_t(stride)], &image[size_t(line) * size_t(stride)],
+                               size_t(stride)))
+          << c.width << " line " << line;
+    }
+  }
+}
 
 TEST(Modes, TableAndNames) {
   EXPECT_EQ(AllModes().size(), 10u);
