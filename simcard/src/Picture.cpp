@@ -116,10 +116,13 @@ uint8_t Channel(int sum) {
   return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
+// With an odd width the last pixel has no pair: its samples go out as 0,
+// like the rest of the last word, and are never read from past the pairs.
 void PackRow10(const PatternSample* pairs, int width, uint8_t* row) {
   const int samples = 2 * width;
   const int words = (samples + 5) / 6;
   auto sample = [&](int i) -> uint64_t {
+    if (i >= 4 * (width / 2)) return 0;
     const PatternSample& p = pairs[i / 4];
     switch (i % 4) {
       case 0: return p.y0;
