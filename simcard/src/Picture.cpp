@@ -90,9 +90,11 @@ void CopyPixels(Layout layout, const uint8_t* from, uint8_t* to, int x0, int x1)
       std::memcpy(to + 3 * x0, from + 3 * x0, static_cast<size_t>(3 * (x1 - x0)));
       break;
     case Layout::Packed10: {
-      // Samples [2 x0, 2 x1), six to a little-endian 64-bit word at 10 bits each.
+      // Samples [2 x0, 2 x1), six to a little-endian 64-bit word at 10 bits
+      // each: whole words are copied, the words at the ends merged.
       const int s0 = 2 * x0, s1 = 2 * x1;
-      for (int k = s0 / 6; k <= (s1 - 1) / 6; ++k) {
+      const int first = s0 / 6, last = (s1 - 1) / 6;
+      auto merge = [&](int k) {
         const int j0 = std::max(s0 - 6 * k, 0), j1 = std::min(s1 - 6 * k, 6);
         const uint64_t mask = ((uint64_t{1} << (10 * j1)) - 1) & ~((uint64_t{1} << (10 * j0)) - 1);
         uint64_t a = 0, b = 0;
@@ -100,7 +102,10 @@ void CopyPixels(Layout layout, const uint8_t* from, uint8_t* to, int x0, int x1)
         std::memcpy(&b, to + 8 * k, 8);
         b = (b & ~mask) | (a & mask);
         std::memcpy(to + 8 * k, &b, 8);
-      }
+      };
+      merge(first);
+      if (last > first + 1) std::memcpy(to + 8 * (first + 1), from + 8 * (first + 1), 8 * size_t(last - first - 1));
+      if (last > first) merge(last);
       break;
     }
   }
