@@ -3,6 +3,7 @@
 #include "FormatTable.h"
 #include "VantrelFormat.h"
 #include "VantrelPropListener.h"
+#include "VtxDriver.h"
 
 #include <cstdio>
 #include <cstring>
@@ -17,23 +18,12 @@ constexpr const char* kFormatChangedId = "imaq:vantrelimaq:videoFormatChanged";
 constexpr const char* kNoMemoryId = "imaq:vantrelimaq:noMemory";
 constexpr const char* kDeliveryFailedId = "imaq:vantrelimaq:deliveryFailed";
 
-// Bytes of one raw row of layout `pixelFormat` for `width` pixels (0: no such layout).
-std::uint64_t rawRowPitch(std::uint32_t pixelFormat, std::uint64_t width) {
-  switch (pixelFormat) {
-    case ORNSDI_PIXFMT_YCRCB422_10: return 8 * ((2 * width + 5) / 6);
-    case ORNSDI_PIXFMT_YCRCB422_8: return ((16 * width + 31) / 32) * 4;
-    case ORNSDI_PIXFMT_BGR24: return ((24 * width + 31) / 32) * 4;
-    default: return 0;
-  }
-}
-
 // Whether a frame buffer of `bufferSize` bytes holds the raw frame that the
 // record describes. A card that came back in another video mode fills
 // smaller buffers than the record says; decoding them would read past them.
 bool rawFrameFits(const ORNSDI_CameraData& camera, std::uint32_t bufferSize) {
-  std::uint64_t rows = camera.status.height;
-  if (camera.status.interlaced == 1 && camera.fieldMode == 1) rows /= 2;
-  const std::uint64_t bytes = rawRowPitch(camera.pixelFormat, camera.status.width) * rows;
+  const std::uint64_t bytes = VtxRawFrameSize(camera.pixelFormat, camera.status.width, camera.status.height,
+                                              camera.status.interlaced == 1, camera.fieldMode);
   return bytes != 0 && bytes <= bufferSize;
 }
 

@@ -31,6 +31,7 @@
 #include "ORNSDI.h"
 #include "ORNSDI_unpack.h"
 #include "RowChoice.h"
+#include "VtxDriver.h"
 
 #if defined(HAVE_OPENCV)
 #include <opencv2/core.hpp>
@@ -56,7 +57,7 @@ constexpr size_t kRows = kHeight;
 constexpr int kRotation = 12;
 constexpr size_t kPadding = 64;  // FFmpeg reads up to 64 bytes past a packet
 
-size_t RawPitch(uint32_t layout) { return RawRowPitch(layout, kWidth); }
+size_t RawPitch(uint32_t layout) { return VtxRawRowPitch(layout, kWidth); }
 
 // Page-aligned, touched buffers.
 struct Block {

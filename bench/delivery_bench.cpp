@@ -25,6 +25,7 @@
 #include "ImaqEngine.h"
 #include "ORNSDI.h"
 #include "SimCard.h"
+#include "VtxDriver.h"
 
 namespace {
 
@@ -163,8 +164,7 @@ void BM_DecodeOnly(benchmark::State& state) {
   camera.pixelFormat = layout;
   camera.status.width = kWidth;
   camera.status.height = kHeight;
-  const std::size_t pitch = layout == ORNSDI_PIXFMT_BGR24 ? (24 * kWidth + 31) / 32 * 4 : (16 * kWidth + 31) / 32 * 4;
-  std::vector<std::uint8_t> raw(pitch * kHeight, 0x5A);
+  std::vector<std::uint8_t> raw(VtxRawFrameSize(layout, kWidth, kHeight, false, 0), 0x5A);
   std::vector<std::uint8_t> image(kFrameBytes[state.range(0)]);
   const double cpuBefore = processCpuSeconds();
   const double startSeconds = steadySeconds();

@@ -49,6 +49,37 @@ inline constexpr BYTE VTX_I2C_VIDEO_REGISTER = 34;
 inline constexpr WORD VTX_REG34_INTERLACED = 1u << 11;
 inline constexpr WORD VTX_REG34_RATE_24_FAMILY = 1u << 13;
 
+// Raw frames as the driver delivers them (VTXCTL_DMA_PREPARE's pixel format
+// 0, 1 or 2): `height` rows, each at the layout's row pitch; interlaced
+// frames are field 1 then field 2. In single-field mode (field mode 1 on
+// interlaced video) only field 1 comes, half the rows.
+inline constexpr uint32_t VTX_RAW_PACKED10 = 0;  // 10-bit Y Cb Y Cr, six samples to each 8-byte word
+inline constexpr uint32_t VTX_RAW_YCRCB8 = 1;    // 8-bit Y Cb Y Cr
+inline constexpr uint32_t VTX_RAW_BGR24 = 2;     // 8-bit blue, green, red
+
+// Bytes of one raw row of `width` pixels; 0 for an unknown layout.
+inline constexpr uint32_t VtxRawRowPitch(uint32_t pixelFormat, uint32_t width) {
+  const uint64_t w = width;
+  switch (pixelFormat) {
+    case VTX_RAW_PACKED10: return static_cast<uint32_t>(8 * ((2 * w + 5) / 6));
+    case VTX_RAW_YCRCB8: return static_cast<uint32_t>(((16 * w + 31) / 32) * 4);
+    case VTX_RAW_BGR24: return static_cast<uint32_t>(((24 * w + 31) / 32) * 4);
+    default: return 0;
+  }
+}
+
+// Rows of one raw frame of a picture `height` lines high.
+inline constexpr uint32_t VtxRawFrameRows(uint32_t height, bool interlaced, uint32_t fieldMode) {
+  return interlaced && fieldMode == 1 ? height / 2 : height;
+}
+
+// Bytes of one raw frame; 0 for an unknown layout. 64-bit: a record's
+// width and height can describe more than 4 GB.
+inline constexpr uint64_t VtxRawFrameSize(uint32_t pixelFormat, uint32_t width, uint32_t height, bool interlaced,
+                                          uint32_t fieldMode) {
+  return uint64_t{VtxRawRowPitch(pixelFormat, width)} * VtxRawFrameRows(height, interlaced, fieldMode);
+}
+
 #pragma pack(push, 1)
 
 // The start of every request's input.

@@ -8,6 +8,7 @@
 #include "PixelKernels.h"
 #include "RowChoice.h"
 #include "RowThreads.h"
+#include "VtxDriver.h"
 
 namespace {
 
@@ -46,7 +47,7 @@ struct DecodeJob {
 uint32_t RouteUnpack(const DecodeJob& job) {
   const FrameRows rows = MakeFrameRows(job.frame);
   const int32_t width = job.frame.status.width;
-  const size_t pitch = RawRowPitch(0, width);
+  const size_t pitch = VtxRawRowPitch(VTX_RAW_PACKED10, width);
   const DecodeRowKernels& code = job.rowCode;
   const CscRowPlan plan = MakeCscRowPlan(MakeCscFixed(job.csc), true);
   ForEachRowParallel(rows.count, [&](int32_t n) {
@@ -89,7 +90,7 @@ void CopyBlock(CopyKernel copy, const uint8_t* source, int32_t pitch, uint8_t* d
 uint32_t RouteCopy(const DecodeJob& job, uint32_t layout, CopyKernel copy) {
   const FrameRows rows = MakeFrameRows(job.frame);
   const int32_t width = job.frame.status.width;
-  const int32_t pitch = static_cast<int32_t>(RawRowPitch(layout, width));
+  const int32_t pitch = static_cast<int32_t>(VtxRawRowPitch(layout, width));
   const int32_t fields = rows.interlaced ? 2 : 1;
   const int32_t fieldRows = rows.interlaced ? rows.half : rows.count;
   const int64_t step = int64_t(job.stride) * fields;
@@ -106,7 +107,7 @@ uint32_t RouteCopy(const DecodeJob& job, uint32_t layout, CopyKernel copy) {
 // Raw layout 1: copied for format 1, converted for format 2.
 uint32_t RouteYCrCb8(const DecodeJob& job) {
   if (job.format == 1) return RouteCopy(job, 1, CopyUnits16);
-  const int32_t pitch = static_cast<int32_t>(RawRowPitch(1, job.frame.status.width));
+  const int32_t pitch = static_cast<int32_t>(VtxRawRowPitch(VTX_RAW_YCRCB8, job.frame.status.width));
   CscConvert8With(job.rowCode, job.csc, job.frame, job.raw, pitch, job.out, job.stride);
   return ORNSDI_OK;
 }
@@ -120,16 +121,6 @@ uint32_t Route(const DecodeJob& job) {
 }
 
 }  // namespace
-
-size_t RawRowPitch(uint32_t layout, int32_t width) {
-  const size_t w = static_cast<size_t>(width);
-  switch (layout) {
-    case 0: return 8 * ((2 * w + 5) / 6);
-    case 1: return ((16 * w + 31) / 32) * 4;
-    case 2: return ((24 * w + 31) / 32) * 4;
-    default: return 0;
-  }
-}
 
 uint32_t DecodeWithRows(const DecodeRowKernels& rowCode, const ORNSDI_CameraData* cameraData, const void* pRawPixels,
                         void* pOutBuffer, int32_t* pStrideSize, int32_t decodeFormat) {

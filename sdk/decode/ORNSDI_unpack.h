@@ -11,6 +11,3 @@
 
 uint32_t DecodeWithRows(const DecodeRowKernels& rows, const ORNSDI_CameraData* cameraData, const void* pRawPixels,
                         void* pOutBuffer, int32_t* pStrideSize, int32_t decodeFormat);
-
-// Bytes of one raw row of `width` pixels in layout 0, 1 or 2; 0 for others.
-size_t RawRowPitch(uint32_t layout, int32_t width);

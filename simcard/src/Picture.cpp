@@ -31,6 +31,45 @@ constexpr uint8_t kFont[10][7] = {
 };
 constexpr int kDigits = 8;  // the frame number modulo 10^8, leading zeros shown
 
+// Calls lit(x0, x1) for each run [x0, x1) of white pixels of the frame
+// number's dot row `dotRow`: runs of neighbouring dots are one call.
+template <class Lit>
+void DigitRuns(const PatternGeometry& g, uint64_t frame, int dotRow, const Lit& lit) {
+  uint64_t number = frame % 100000000u;
+  for (int d = kDigits - 1; d >= 0; --d) {
+    const uint8_t bits = kFont[number % 10][dotRow];
+    number /= 10;
+    const int left = g.digitsLeft + d * 6 * g.cell;
+    for (int col = 0; col < 5;) {
+      if (!(bits & (0x10 >> col))) {
+        ++col;
+        continue;
+      }
+      const int first = col;
+      while (col < 5 && (bits & (0x10 >> col))) ++col;
+      lit(left + first * g.cell, left + col * g.cell);
+    }
+  }
+}
+
+// The white runs of band line `line` of frame `frame` (the rest of the band
+// is black): the moving box and the frame number's dots, clipped to the
+// pixels that pairs carry.
+template <class Lit>
+void BandRuns(const PatternGeometry& g, uint64_t frame, int line, const Lit& lit) {
+  const int end = 2 * (g.width / 2);
+  auto clipped = [&](int x0, int x1) {
+    x0 = std::max(x0, 0);
+    x1 = std::min(x1, end);
+    if (x0 < x1) lit(x0, x1);
+  };
+  const int box = g.BoxX(frame);
+  clipped(box, box + g.boxSize);
+  const int glyphTop = g.bandTop + (g.bandEnd - g.bandTop - 7 * g.cell) / 2;
+  const int dotRow = line >= glyphTop ? (line - glyphTop) / g.cell : -1;
+  if (dotRow >= 0 && dotRow < 7) DigitRuns(g, frame, dotRow, clipped);
+}
+
 void SetLuma(PatternSample* pairs, int x, uint16_t y) {
   if (x % 2 == 0) {
     pairs[x / 2].y0 = y;
@@ -39,15 +78,35 @@ void SetLuma(PatternSample* pairs, int x, uint16_t y) {
   }
 }
 
-void DrawDigits(const PatternGeometry& g, uint64_t frame, int dotRow, PatternSample* pairs) {
-  uint64_t number = frame % 100000000u;
-  for (int d = kDigits - 1; d >= 0; --d) {
-    uint8_t bits = kFont[number % 10][dotRow];
-    number /= 10;
-    int left = g.digitsLeft + d * 6 * g.cell;
-    for (int col = 0; col < 5; ++col) {
-      if (!(bits & (0x10 >> col))) continue;
-      for (int x = left + col * g.cell; x < left + (col + 1) * g.cell; ++x) SetLuma(pairs, x, kWhiteY);
+// Pixels [x0, x1) of `from` into `to`, two raw rows of the same layout that
+// differ only in luma (the band's black and white share their chroma), so
+// the chroma bytes between the lumas may be copied along.
+void CopyPixels(Layout layout, const uint8_t* from, uint8_t* to, int x0, int x1) {
+  switch (layout) {
+    case Layout::Yuv8:
+      std::memcpy(to + 2 * x0, from + 2 * x0, static_cast<size_t>(2 * (x1 - x0)));
+      break;
+    case Layout::Bgr24:
+      std::memcpy(to + 3 * x0, from + 3 * x0, static_cast<size_t>(3 * (x1 - x0)));
+      break;
+    case Layout::Packed10: {
+      // Samples [2 x0, 2 x1), six to a little-endian 64-bit word at 10 bits
+      // each: whole words are copied, the words at the ends merged.
+      const int s0 = 2 * x0, s1 = 2 * x1;
+      const int first = s0 / 6, last = (s1 - 1) / 6;
+      auto merge = [&](int k) {
+        const int j0 = std::max(s0 - 6 * k, 0), j1 = std::min(s1 - 6 * k, 6);
+        const uint64_t mask = ((uint64_t{1} << (10 * j1)) - 1) & ~((uint64_t{1} << (10 * j0)) - 1);
+        uint64_t a = 0, b = 0;
+        std::memcpy(&a, from + 8 * k, 8);
+        std::memcpy(&b, to + 8 * k, 8);
+        b = (b & ~mask) | (a & mask);
+        std::memcpy(to + 8 * k, &b, 8);
+      };
+      merge(first);
+      if (last > first + 1) std::memcpy(to + 8 * (first + 1), from + 8 * (first + 1), 8 * size_t(last - first - 1));
+      if (last > first) merge(last);
+      break;
     }
   }
 }
@@ -62,10 +121,13 @@ uint8_t Channel(int sum) {
   return static_cast<uint8_t>(std::clamp(v, 0, 255));
 }
 
+// With an odd width the last pixel has no pair: its samples go out as 0,
+// like the rest of the last word, and are never read from past the pairs.
 void PackRow10(const PatternSample* pairs, int width, uint8_t* row) {
   const int samples = 2 * width;
   const int words = (samples + 5) / 6;
   auto sample = [&](int i) -> uint64_t {
+    if (i >= 4 * (width / 2)) return 0;
     const PatternSample& p = pairs[i / 4];
     switch (i % 4) {
       case 0: return p.y0;
@@ -86,13 +148,7 @@ void PackRow10(const PatternSample* pairs, int width, uint8_t* row) {
 PatternSample BarColour(int index) { return kBars[std::clamp(index, 0, 7)]; }
 
 uint32_t RawRowPitch(int pixelFormat, int width) {
-  const uint32_t w = static_cast<uint32_t>(width);
-  switch (pixelFormat) {
-    case 0: return 8 * ((2 * w + 5) / 6);
-    case 1: return ((16 * w + 31) / 32) * 4;
-    case 2: return ((24 * w + 31) / 32) * 4;
-    default: return 0;
-  }
+  return VtxRawRowPitch(static_cast<uint32_t>(pixelFormat), static_cast<uint32_t>(width));
 }
 
 uint8_t ReduceTo8(uint16_t sample10) { return static_cast<uint8_t>((64u * sample10 + 128u) / 257u); }
@@ -130,11 +186,9 @@ void PatternRow(const PatternGeometry& g, uint64_t frame, int line, PatternSampl
   }
   std::fill(pairs, pairs + count, kBlack);
   if (!g.InBand(line)) return;
-  const int box = g.BoxX(frame);
-  for (int x = box; x < box + g.boxSize && x < 2 * count; ++x) SetLuma(pairs, x, kWhiteY);
-  const int glyphTop = g.bandTop + (g.bandEnd - g.bandTop - 7 * g.cell) / 2;
-  const int dotRow = line >= glyphTop ? (line - glyphTop) / g.cell : -1;
-  if (dotRow >= 0 && dotRow < 7) DrawDigits(g, frame, dotRow, pairs);
+  BandRuns(g, frame, line, [&](int x0, int x1) {
+    for (int x = x0; x < x1; ++x) SetLuma(pairs, x, kWhiteY);
+  });
 }
 
 PatternSample PatternAt(VideoMode mode, uint64_t frame, int line, int pair) {
@@ -180,7 +234,11 @@ int RawGeometry::LineOfRow(int row) const {
 }
 
 FrameMaker::FrameMaker(const RawGeometry& raw)
-    : pattern_(raw.width, raw.height), raw_(raw), background_(raw.Size(), 0) {
+    : pattern_(raw.width, raw.height),
+      raw_(raw),
+      background_(raw.Size(), 0),
+      bandBlack_(raw.Pitch(), 0),
+      bandWhite_(raw.Pitch(), 0) {
   std::vector<PatternSample> pairs(raw.width / 2);
   const uint32_t pitch = raw.Pitch();
   for (int r = 0; r < raw.Rows(); ++r) {
@@ -189,15 +247,22 @@ FrameMaker::FrameMaker(const RawGeometry& raw)
     EncodeRow(raw.layout, pairs.data(), raw.width, background_.data() + static_cast<size_t>(r) * pitch);
     if (pattern_.InBand(line)) bandRows_.push_back(r);
   }
+  std::fill(pairs.begin(), pairs.end(), kBlack);
+  EncodeRow(raw.layout, pairs.data(), raw.width, bandBlack_.data());
+  std::fill(pairs.begin(), pairs.end(), PatternSample{kWhiteY, kBlack.cb, kWhiteY, kBlack.cr});
+  EncodeRow(raw.layout, pairs.data(), raw.width, bandWhite_.data());
 }
 
+// A band row is its black row with the white runs copied in from the white
+// row: copies only, no sample is encoded per frame.
 void FrameMaker::Render(uint8_t* buffer, uint64_t frame, bool fresh) const {
   if (fresh) std::memcpy(buffer, background_.data(), background_.size());
-  std::vector<PatternSample> pairs(raw_.width / 2);
   const uint32_t pitch = raw_.Pitch();
   for (int r : bandRows_) {
-    PatternRow(pattern_, frame, raw_.LineOfRow(r), pairs.data());
-    EncodeRow(raw_.layout, pairs.data(), raw_.width, buffer + static_cast<size_t>(r) * pitch);
+    uint8_t* row = buffer + static_cast<size_t>(r) * pitch;
+    std::memcpy(row, bandBlack_.data(), pitch);
+    BandRuns(pattern_, frame, raw_.LineOfRow(r),
+             [&](int x0, int x1) { CopyPixels(raw_.layout, bandWhite_.data(), row, x0, x1); });
   }
 }
 

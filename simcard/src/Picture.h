@@ -3,6 +3,7 @@
 #pragma once
 
 #include "SimCard.h"
+#include "VtxDriver.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -41,15 +42,20 @@ struct RawGeometry {
   Layout layout = Layout::Packed10;
   bool interlaced = false;
   bool singleField = false;
-  uint32_t Pitch() const { return RawRowPitch(static_cast<int>(layout), width); }
-  int Rows() const { return singleField ? height / 2 : height; }
-  uint32_t Size() const { return Pitch() * static_cast<uint32_t>(Rows()); }
+  uint32_t FieldMode() const { return singleField ? 1 : 0; }
+  uint32_t Pitch() const { return VtxRawRowPitch(static_cast<uint32_t>(layout), static_cast<uint32_t>(width)); }
+  int Rows() const { return static_cast<int>(VtxRawFrameRows(static_cast<uint32_t>(height), interlaced, FieldMode())); }
+  uint32_t Size() const {
+    return static_cast<uint32_t>(VtxRawFrameSize(static_cast<uint32_t>(layout), static_cast<uint32_t>(width),
+                                                 static_cast<uint32_t>(height), interlaced, FieldMode()));
+  }
   // Picture line carried by raw row `row`.
   int LineOfRow(int row) const;
 };
 
-// Renders frames of one prepared layout: the static background is encoded
-// once, and each frame rewrites only the rows of the frame-dependent band.
+// Renders frames of one prepared layout: the static background, a black
+// band row and a white one are encoded once; each frame rewrites only the
+// rows of the frame-dependent band, by copies from those.
 class FrameMaker {
  public:
   explicit FrameMaker(const RawGeometry& raw);
@@ -64,6 +70,7 @@ class FrameMaker {
   PatternGeometry pattern_;
   RawGeometry raw_;
   std::vector<uint8_t> background_;
+  std::vector<uint8_t> bandBlack_, bandWhite_;  // one raw row each
   std::vector<int> bandRows_;  // raw rows that carry band lines
 };
 

@@ -105,9 +105,8 @@ DWORD Card::Ioctl(File* f, const vw32::IoRequest& r, vw32::IoToken token, DWORD*
   {
     Lock lock(mu_);
     if (f->dead) return ERROR_DEVICE_NOT_CONNECTED;
-    const auto failure = failures_.find(r.code);
-    if (failure != failures_.end()) {
-      return shape->output ? Refuse(r, shape->output, failure->second, bytes) : ERROR_IO_DEVICE;
+    if (const uint32_t failure = faults_.Failure(r.code)) {
+      return shape->output ? Refuse(r, shape->output, failure, bytes) : ERROR_IO_DEVICE;
     }
     if (shape->output && r.code != VtxCTL_GET_SLOT_INFO) {
       const VtxRequestHeader header = Input<VtxRequestHeader>(r);
@@ -146,8 +145,8 @@ DWORD Card::Dispatch(Lock& lock, File* f, const vw32::IoRequest& r, vw32::IoToke
     case VTXCTL_DMA_QUEUE_BUFFER_DATA: return QueueDescriptors(f, r, token, done);
     case VTXCTL_DMA_START_GRABBING: return StartGrabbing(f, r, bytes);
     case VTXCTL_DMA_STOP_GRABBING:
-      if (channel_.accessOwner != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
-      StopGrabbing(ERROR_OPERATION_ABORTED, done);
+      if (accessOwner_ != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
+      ring_.Stop(ERROR_OPERATION_ABORTED, done);
       return Reply(r, VtxResult{0}, bytes);
     case VTXCTL_DMA_LOCK_BUFFER: return LockBuffer(f, r, token, bytes);
     case VTXCTL_DMA_UNLOCK_BUFFER: return UnlockBuffer(f, r, bytes);
@@ -191,7 +190,7 @@ DWORD Card::VideoStatus(const vw32::IoRequest& r, DWORD* bytes) const {
   VtxVideoStatusOut out{};
   out.videoFormat = VideoPresent() ? Describe(camera_.mode).videoFormatCode : 0xFF;
   out.signalPresent = VideoPresent() ? 1 : 0;
-  out.statusByte = static_cast<uint8_t>((camera_.connected ? 1 : 0) | (VideoPresent() ? 2 : 0) | (channel_.grabbing ? 4 : 0));
+  out.statusByte = static_cast<uint8_t>((camera_.connected ? 1 : 0) | (VideoPresent() ? 2 : 0) | (ring_.Grabbing() ? 4 : 0));
   return Reply(r, out, bytes);
 }
 
@@ -233,10 +232,8 @@ DWORD Card::SetAccess(Lock& lock, File* f, const vw32::IoRequest& r, DWORD* byte
   counters_.accessMask = mask;
   if (mask & ~(1u << 8)) return Refuse(r, sizeof(VtxResult), kResultBadChannel, bytes);
   if (mask) {
-    if (channel_.accessOwner && channel_.accessOwner != f) {
-      return Refuse(r, sizeof(VtxResult), kResultAccessBusy, bytes);
-    }
-    channel_.accessOwner = f;
+    if (accessOwner_ && accessOwner_ != f) return Refuse(r, sizeof(VtxResult), kResultAccessBusy, bytes);
+    accessOwner_ = f;
   } else {
     ReleaseAccess(lock, f, done);
   }
@@ -255,7 +252,7 @@ namespace vsim {
 DWORD Card::Prepare(Lock& lock, File* f, const vw32::IoRequest& r, DWORD* bytes, Completions& done) {
   const VtxDmaPrepareIn in = Input<VtxDmaPrepareIn>(r);
   static constexpr uint8_t kFixed[6] = {0, 0, 1, 0, 0, 0};
-  if (channel_.accessOwner != f) return Refuse(r, sizeof(VtxDmaPrepareOut), kResultNoAccess, bytes);
+  if (accessOwner_ != f) return Refuse(r, sizeof(VtxDmaPrepareOut), kResultNoAccess, bytes);
   if (in.pixelFormat > 2 || in.interlaced > 1 || std::memcmp(in.fixed, kFixed, sizeof kFixed) != 0) {
     return Refuse(r, sizeof(VtxDmaPrepareOut), kResultBadParameter, bytes);
   }
@@ -272,83 +269,48 @@ DWORD Card::Prepare(Lock& lock, File* f, const vw32::IoRequest& r, DWORD* bytes,
   lock.lock();
   // The card may have gone, or the handle lost its access, meanwhile.
   if (f->dead) return ERROR_DEVICE_NOT_CONNECTED;
-  if (channel_.accessOwner != f) return Refuse(r, sizeof(VtxDmaPrepareOut), kResultNoAccess, bytes);
+  if (accessOwner_ != f) return Refuse(r, sizeof(VtxDmaPrepareOut), kResultNoAccess, bytes);
   DismantleRing(lock, 0, done);
-  channel_.maker = std::move(maker);
+  const uint32_t size = maker->BufferSize();
+  ring_.SetMaker(std::move(maker));
   ++counters_.prepareCount;
-  return Reply(r, VtxDmaPrepareOut{0, channel_.maker->BufferSize()}, bytes);
+  return Reply(r, VtxDmaPrepareOut{0, size}, bytes);
 }
 
-// The caller's buffer becomes ring buffer n (n = queue order, the
-// bufferIndex of its frames); the request stays pending while the card owns it.
+// The buffer-queue requests stay pending while the card owns the buffers
+// (DmaRing); descriptor n describes ring buffer n, and bufferAddress stays as
+// the owner wrote it.
 DWORD Card::QueueBuffer(File* f, const vw32::IoRequest& r, vw32::IoToken token) {
-  if (channel_.accessOwner != f) return ERROR_ACCESS_DENIED;
-  if (!channel_.maker) return ERROR_NOT_READY;
-  if (!r.output || r.outputSize < channel_.maker->BufferSize()) return ERROR_INSUFFICIENT_BUFFER;
-  RingBuffer b;
-  b.token = token;
-  b.data = static_cast<uint8_t*>(r.output);
-  channel_.ring.push_back(b);
-  channel_.free.push_back(static_cast<int>(channel_.ring.size() - 1));
-  cv_.notify_all();
-  return ERROR_IO_PENDING;
+  if (accessOwner_ != f) return ERROR_ACCESS_DENIED;
+  const DWORD error = ring_.Queue(token, r.output, r.outputSize);
+  if (error == ERROR_IO_PENDING) cv_.notify_all();
+  return error;
 }
 
-// The descriptor array: element n describes ring buffer n. The card writes
-// driverWord0 (frame number), driverWord1 (capture time in microseconds,
-// modulo 2^32), dmaStatus and bufferIndex of an element when it fills the
-// buffer; bufferAddress stays as the owner wrote it. A second array replaces
-// the first, which is given back.
 DWORD Card::QueueDescriptors(File* f, const vw32::IoRequest& r, vw32::IoToken token, Completions& done) {
-  if (channel_.accessOwner != f) return ERROR_ACCESS_DENIED;
-  if (!channel_.maker) return ERROR_NOT_READY;
-  if (!r.output || r.outputSize < sizeof(VtxDmaBufferData)) return ERROR_INSUFFICIENT_BUFFER;
-  if (channel_.descriptorToken) done.Complete(channel_.descriptorToken, 0, 0);
-  channel_.descriptorToken = token;
-  channel_.descriptors = static_cast<uint8_t*>(r.output);
-  channel_.descriptorCount = r.outputSize / sizeof(VtxDmaBufferData);
-  return ERROR_IO_PENDING;
+  if (accessOwner_ != f) return ERROR_ACCESS_DENIED;
+  return ring_.QueueDescriptors(token, r.output, r.outputSize, done);
 }
 
-// grabMode is accepted as it is: the card grabs the same way for every value.
 DWORD Card::StartGrabbing(File* f, const vw32::IoRequest& r, DWORD* bytes) {
-  if (channel_.accessOwner != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
-  if (!channel_.maker || channel_.ring.empty()) return Refuse(r, sizeof(VtxResult), kResultNotPrepared, bytes);
-  channel_.grabMode = Input<VtxStartGrabbingIn>(r).grabMode;
-  if (!channel_.grabbing) {
-    channel_.grabbing = true;
-    clockReset_ = true;
+  if (accessOwner_ != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
+  if (!ring_.Maker() || ring_.Empty()) return Refuse(r, sizeof(VtxResult), kResultNotPrepared, bytes);
+  if (ring_.Start(Input<VtxStartGrabbingIn>(r).grabMode)) {
+    clock_.Restart();
     cv_.notify_all();
   }
   return Reply(r, VtxResult{0}, bytes);
 }
 
-// Completes at once with the oldest filled buffer, or stays pending until a
-// frame arrives; each lock takes one frame.
 DWORD Card::LockBuffer(File* f, const vw32::IoRequest& r, vw32::IoToken token, DWORD* bytes) {
-  if (channel_.accessOwner != f) return ERROR_ACCESS_DENIED;
-  if (!channel_.grabbing) return ERROR_NOT_READY;
-  if (!channel_.filled.empty() && channel_.locks.empty()) {
-    const int index = channel_.filled.front();
-    channel_.filled.pop_front();
-    channel_.ring[index].state = BufferState::Held;
-    WriteLockReply(index, r.output);
-    *bytes = sizeof(VtxLockBufferOut);
-    return ERROR_SUCCESS;
-  }
-  channel_.locks.push_back({token, r.output});
-  return ERROR_IO_PENDING;
+  if (accessOwner_ != f) return ERROR_ACCESS_DENIED;
+  return ring_.Lock(token, r.output, bytes);
 }
 
 DWORD Card::UnlockBuffer(File* f, const vw32::IoRequest& r, DWORD* bytes) {
   const uint32_t index = Input<VtxUnlockBufferIn>(r).bufferIndex;
-  if (channel_.accessOwner != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
-  if (index >= channel_.ring.size() || channel_.ring[index].state != BufferState::Held) {
-    return Refuse(r, sizeof(VtxResult), kResultBadBuffer, bytes);
-  }
-  channel_.ring[index].state = BufferState::Free;
-  channel_.free.push_back(static_cast<int>(index));
-  ++counters_.unlockCount;
+  if (accessOwner_ != f) return Refuse(r, sizeof(VtxResult), kResultNoAccess, bytes);
+  if (!ring_.Unlock(index)) return Refuse(r, sizeof(VtxResult), kResultBadBuffer, bytes);
   cv_.notify_all();
   return Reply(r, VtxResult{0}, bytes);
 }

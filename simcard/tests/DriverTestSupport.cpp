@@ -143,4 +143,11 @@ DWORD Session::LockFrame(VtxLockBufferOut* out) {
   return error;
 }
 
+std::vector<DWORD> Session::WaitRing() {
+  std::vector<DWORD> errors;
+  for (auto& b : buffers) errors.push_back(b->Wait());
+  errors.push_back(descriptorRequest->Wait());
+  return errors;
+}
+
 }  // namespace simtest

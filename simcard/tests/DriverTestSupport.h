@@ -102,6 +102,8 @@ class Session {
   std::unique_ptr<Async> LockAsync(VtxLockBufferOut* out);
   // Locks one frame (waits); returns the Win32 error.
   DWORD LockFrame(VtxLockBufferOut* out);
+  // Waits for the ring's buffer requests and its descriptor request: their errors, in that order.
+  std::vector<DWORD> WaitRing();
 
   const uint8_t* Buffer(int i) const { return block_.data() + static_cast<size_t>(i) * bufferSize_; }
   uint32_t BufferSize() const { return bufferSize_; }

@@ -12,16 +12,6 @@ namespace {
 
 using vsim::VideoMode;
 
-TEST_F(SimTest, PrepareRefusesWhatItCannotServe) {
-  Session s;  // without the DMA access: OneHandleAtATimeHoldsTheDmaAccess
-  ASSERT_EQ(s.TakeAccess(), 0u);
-  EXPECT_EQ(s.Prepare(3, 0, 0), uint32_t(vsim::kResultBadParameter));
-  EXPECT_EQ(s.Prepare(0, 2, 0), uint32_t(vsim::kResultBadParameter));
-  sim().SetSignalPresent(false);
-  EXPECT_EQ(s.Prepare(0, 0, 0), uint32_t(vsim::kResultNoVideo));
-  EXPECT_EQ(sim().GetCounters().prepareCount, 0u);
-}
-
 struct FrameCase {
   VideoMode mode;
   uint8_t format, interlaced, fieldMode;
@@ -50,17 +40,16 @@ TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirDescriptor) {
   auto lockOne = [&] {
     VtxLockBufferOut out;
     ASSERT_EQ(s.LockFrame(&out), 0u);
-    ASSERT_EQ(+out.driverResult, 0u);
     const VtxDmaBufferData d = out.buffer;
     ASSERT_LT(+d.bufferIndex, 3u);
-    EXPECT_EQ(std::make_tuple(+d.bufferAddress, +d.dmaStatus),
-              std::make_tuple(reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex))), 0u));
     EXPECT_TRUE(held.empty() || d.driverWord0 > lastFrame) << d.driverWord0;
     lastFrame = d.driverWord0;
     // The descriptor array holds the same words for that buffer.
     const VtxDmaBufferData& shared = s.Descriptor(int(d.bufferIndex));
-    EXPECT_EQ(std::make_tuple(+shared.driverWord0, +shared.driverWord1, +shared.bufferIndex, +shared.bufferAddress),
-              std::make_tuple(+d.driverWord0, +d.driverWord1, +d.bufferIndex, +d.bufferAddress));
+    EXPECT_EQ(std::make_tuple(+out.driverResult, +d.dmaStatus, +d.bufferAddress, +shared.driverWord0,
+                              +shared.driverWord1, +shared.bufferIndex, +shared.bufferAddress),
+              std::make_tuple(0u, 0u, reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex))), +d.driverWord0,
+                              +d.driverWord1, +d.bufferIndex, +d.bufferAddress));
     maker.Render(expected.data(), d.driverWord0, true);
     EXPECT_EQ(std::memcmp(s.Buffer(int(d.bufferIndex)), expected.data(), expected.size()), 0) << lastFrame;
     held.insert(+d.bufferIndex);
@@ -86,14 +75,7 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{VideoMode::HD1080p60, 1, 0, 1, 1080 * 3840},
                       FrameCase{VideoMode::HD720p60, 0, 0, 0, 720 * 3416},
                       FrameCase{VideoMode::HD720p50, 1, 0, 0, 720 * 2560},
-                      FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 1080 * 5760}),
-    [](const ::testing::TestParamInfo<FrameCase>& info) {
-      const FrameCase& c = info.param;
-      std::string name = std::string("m") + vsim::Describe(c.mode).name + "_format" + std::to_string(c.format) +
-                         (c.fieldMode ? "_field1" : "");
-      for (char& ch : name) ch = ch == '.' ? '_' : ch;
-      return name;
-    });
+                      FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 1080 * 5760}));
 
 // A DMA error reaches the consumer with the one frame it hit, and is counted.
 TEST_F(SimTest, FramesAreDroppedAndCountedWhileTheConsumerHoldsEveryBuffer) {
@@ -138,8 +120,7 @@ TEST_F(SimTest, StopAbortsTheLockAndCancelGivesBackEveryRequest) {
   EXPECT_EQ(sim().GetCounters().pendingRequests, 6u);  // 3 buffers, descriptors, lock, session wait
   CancelIo(s.device());
   EXPECT_EQ(lock->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  for (auto& b : s.buffers) EXPECT_EQ(b->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  EXPECT_EQ(s.descriptorRequest->Wait(), DWORD(ERROR_OPERATION_ABORTED));
+  EXPECT_EQ(s.WaitRing(), std::vector<DWORD>(4, ERROR_OPERATION_ABORTED));
   EXPECT_EQ(s.sessionWait->Wait(), DWORD(ERROR_OPERATION_ABORTED));
   EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
   EXPECT_EQ(s.Start(), uint32_t(vsim::kResultNotPrepared));  // no buffers left
@@ -150,8 +131,7 @@ TEST_F(SimTest, PreparingAgainGivesTheQueuedBuffersBack) {
   ASSERT_TRUE(s.Ready(0, 1, 0, 2, false));
   ASSERT_TRUE(s.buffers[0]->Pending());
   ASSERT_EQ(s.Prepare(1, 1, 0), 0u);
-  for (auto& b : s.buffers) EXPECT_EQ(b->Wait(), 0u);
-  EXPECT_EQ(s.descriptorRequest->Wait(), 0u);
+  EXPECT_EQ(s.WaitRing(), std::vector<DWORD>(3, 0));
   // A ring of the new size is taken; a buffer shorter than a frame is not.
   s.QueueRing(2);
   EXPECT_TRUE(s.buffers[1]->Pending());
@@ -160,10 +140,13 @@ TEST_F(SimTest, PreparingAgainGivesTheQueuedBuffersBack) {
             DWORD(ERROR_INSUFFICIENT_BUFFER));
 }
 
+// Prepare refuses what it cannot serve, and what a handle without the access asks.
 TEST_F(SimTest, OneHandleAtATimeHoldsTheDmaAccess) {
   auto first = std::make_unique<Session>();
   Session second;
   ASSERT_EQ(first->TakeAccess(), 0u);
+  EXPECT_EQ(std::make_tuple(first->Prepare(3, 0, 0), first->Prepare(0, 2, 0)),
+            std::make_tuple(uint32_t(vsim::kResultBadParameter), uint32_t(vsim::kResultBadParameter)));
   EXPECT_EQ(second.TakeAccess(), uint32_t(vsim::kResultAccessBusy));
   EXPECT_EQ(second.Prepare(0, 1, 0), uint32_t(vsim::kResultNoAccess));
   EXPECT_EQ(second.TakeAccess(1u << 9), uint32_t(vsim::kResultBadChannel));
@@ -177,6 +160,9 @@ TEST_F(SimTest, OneHandleAtATimeHoldsTheDmaAccess) {
   ASSERT_EQ(first->TakeAccess(), 0u);
   first.reset();
   EXPECT_EQ(second.TakeAccess(), 0u);
+  sim().SetSignalPresent(false);
+  EXPECT_EQ(second.Prepare(0, 0, 0), uint32_t(vsim::kResultNoVideo));
+  EXPECT_EQ(sim().GetCounters().prepareCount, 0u);
 }
 
 }  // namespace

@@ -4,6 +4,7 @@
 
 #include <atomic>
 #include <thread>
+#include <tuple>
 
 namespace simtest {
 namespace {
@@ -17,66 +18,51 @@ struct NamedEvent {
   HANDLE handle;
 };
 
+// Both events are manual-reset and stay set until every waiter can have
+// seen them: the removed event until the sessions open at the removal have
+// closed, the added event until the next removal, which takes it back.
 TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
-  ASSERT_NE(removed.handle, nullptr);
-  ASSERT_NE(added.handle, nullptr);
+  ASSERT_TRUE(removed.handle && added.handle);
   EXPECT_FALSE(removed.Set());
-  Session s;
-  ASSERT_TRUE(s.Ready(0, 1, 0, 2, false));
+  auto s = std::make_unique<Session>();
+  ASSERT_TRUE(s->Ready(0, 1, 0, 2, false));
   sim().SetCameraConnected(false);
-  ASSERT_EQ(s.Start(), 0u);
+  ASSERT_EQ(s->Start(), 0u);
   VtxLockBufferOut out;
-  auto lock = s.LockAsync(&out);
+  auto lock = s->LockAsync(&out);
   ASSERT_TRUE(lock->Pending());
 
   sim().RemoveCard(0);
-  EXPECT_TRUE(removed.Set());
-  EXPECT_FALSE(added.Set());
-  EXPECT_EQ(lock->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  EXPECT_EQ(s.sessionWait->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  for (auto& b : s.buffers) EXPECT_EQ(b->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
-  EXPECT_EQ(s.descriptorRequest->Wait(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(std::make_tuple(removed.Set(), removed.Set(), added.Set()), std::make_tuple(true, true, false));
+  EXPECT_EQ(std::make_tuple(lock->Wait(), s->sessionWait->Wait()),
+            std::make_tuple(DWORD(ERROR_DEVICE_NOT_CONNECTED), DWORD(ERROR_DEVICE_NOT_CONNECTED)));
+  EXPECT_EQ(s->WaitRing(), std::vector<DWORD>(3, ERROR_DEVICE_NOT_CONNECTED));
   // The handle fails from now on; the card is gone from the list.
   VtxCameraConnectedOut connected;
-  EXPECT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);
-  EXPECT_EQ(s.lastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(s->Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);
+  EXPECT_EQ(s->lastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
   EXPECT_TRUE(ListCards().empty());
   EXPECT_EQ(OpenDevice(sim().DevicePath(0), true), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
-  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
+  const vsim::Counters c = sim().GetCounters();
+  EXPECT_EQ(std::make_tuple(c.openSessions, c.pendingRequests), std::make_tuple(0u, 0u));
 
   sim().InsertCard(0);
-  EXPECT_TRUE(added.Set());
+  EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, true));  // s has not closed yet
   EXPECT_EQ(ListCards(), std::vector<std::wstring>{sim().DevicePath(0)});
-  EXPECT_EQ(s.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);  // the old handle stays dead
-  Session again;
-  ASSERT_EQ(again.TakeAccess(), 0u);  // the dead handle's access went with the card
-  EXPECT_EQ(again.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
-  EXPECT_EQ(connected.connected, 0);
-}
-
-// Both events stay set until every waiter can have seen them (manual reset:
-// one waiter's wait does not take the signal from the next): the removed
-// event until the sessions open at the removal have closed, the added event
-// until the next removal.
-TEST_F(SimTest, RemovedEventIsResetAfterTheSessionsReactedAndArrivalUntilTheNextRemoval) {
-  NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
-  auto session = std::make_unique<Session>();
-  sim().RemoveCard(0);
-  ASSERT_TRUE(removed.Set());
-  ASSERT_TRUE(removed.Set());
-  session.reset();  // the session reacts: closes its handle
+  EXPECT_EQ(s->Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);  // the old handle stays dead
+  {
+    Session again;
+    ASSERT_EQ(again.TakeAccess(), 0u);  // the dead handle's access went with the card
+    EXPECT_EQ(again.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
+    EXPECT_EQ(connected.connected, 0);
+  }
+  s.reset();  // the session reacts: closes its handle
   EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));
-  sim().InsertCard(0);
   EXPECT_TRUE(added.Set());
-  EXPECT_TRUE(added.Set());
-  EXPECT_FALSE(removed.Set());
-  // The next removal takes the arrival back, so that late arrival waits wait.
   sim().RemoveCard(0);
-  EXPECT_FALSE(added.Set());
-  EXPECT_TRUE(removed.Set());
+  EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, false));
   EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));  // no session: a short pulse
   sim().InsertCard(0);
 }

@@ -60,8 +60,7 @@ TEST_F(SimTest, ShortBuffersAndUnknownCodesFailAsADriverDoes) {
 
 TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   Session a, b;
-  EXPECT_NE(a.id(), VTX_NO_SESSION);
-  EXPECT_NE(a.id(), b.id());
+  EXPECT_TRUE(a.id() != VTX_NO_SESSION && a.id() != b.id());
   EXPECT_EQ(sim().GetCounters().openSessions, 2u);
   // Another session's id is refused, the reply otherwise zero.
   VtxCameraConnectedOut out;
@@ -72,8 +71,8 @@ TEST_F(SimTest, SessionsCarryTheirIdAndTheWaitStaysPending) {
   // Cancelling one handle ends its wait with "aborted", and no other.
   EXPECT_TRUE(a.sessionWait->Pending());
   CancelIo(a.device());
-  EXPECT_EQ(a.sessionWait->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  EXPECT_TRUE(b.sessionWait->Pending());
+  EXPECT_EQ(std::make_tuple(a.sessionWait->Wait(), b.sessionWait->Pending()),
+            std::make_tuple(DWORD(ERROR_OPERATION_ABORTED), true));
 }
 
 TEST_F(SimTest, RefusedSessionsAndInjectedResults) {

@@ -7,6 +7,7 @@
 #include <cstring>
 
 #include "ORNSDI_unpack.h"
+#include "VtxDriver.h"
 
 namespace {
 
@@ -27,7 +28,7 @@ ORNSDI_CameraData MakeRecord(uint32_t layout, uint16_t width, uint16_t height, b
 }
 
 size_t RawFrameBytes(const ORNSDI_CameraData& record) {
-  return size_t(record.status.height) * RawRowPitch(record.pixelFormat, record.status.width);
+  return size_t(record.status.height) * VtxRawRowPitch(record.pixelFormat, record.status.width);
 }
 
 std::vector<uint8_t> RandomBytes(size_t count, std::mt19937_64& random) {
