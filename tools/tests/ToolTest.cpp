@@ -218,7 +218,7 @@ TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
     const ToolRun run =
         runTool(std::string("acquire --mode 720p60 --free-running --frames 3 --format ") + c.format + " --out " + out.path());
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    EXPECT_NE(run.output.find("Frames acquired:      3 of 3"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("Frames written:       3 of 3"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("Images are in " + out.path() + " (frame_0001.png to frame_0003.png)"),
               std::string::npos)
         << run.output;
@@ -261,7 +261,7 @@ TEST(ToolAcquire, RidesOutAPulledCard) {
   const std::size_t inserted = run.output.find("Card inserted at ");
   ASSERT_NE(removed, std::string::npos) << run.output;
   EXPECT_GT(inserted, removed) << run.output;
-  EXPECT_NE(run.output.find("Frames acquired:      90 of 90"), std::string::npos) << run.output;
+  EXPECT_NE(run.output.find("Frames written:       90 of 90"), std::string::npos) << run.output;
   EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 91u);
 }
 
