@@ -109,7 +109,7 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
   std::cout << "Acquiring " << options.frames << " frames, \"Format\" \"" << format << "\", from the simulated card ("
             << card.describe() << ")" << std::endl;
   FrameWriter writer(
-      std::size_t(options.writeQueue), [&](const imaqhost::EngineFrame& frame) { files.write(frame); },
+      writerQueueFrames(options), [&](const imaqhost::EngineFrame& frame) { files.write(frame); },
       [&](unsigned long long written) { progress.update(written); });
   const vsim::Counters cardBefore = card.simulator().GetCounters();
   const double start = getCurrentTime();
@@ -187,8 +187,13 @@ CLI::Validator seconds(double least, double most) {
 
 }  // namespace
 
+// Either queue, by default: as many frames as asked for, at most 256 (1.5 GB of 1920 x 1080 frames).
 std::size_t engineQueueFrames(const AcquireOptions& options) {
   return options.bufferFrames > 0 ? std::size_t(options.bufferFrames) : std::size_t(std::min(options.frames, 256));
+}
+
+std::size_t writerQueueFrames(const AcquireOptions& options) {
+  return options.writeQueue > 0 ? std::size_t(options.writeQueue) : std::size_t(std::min(options.frames, 256));
 }
 
 std::string formatValue(const std::string& text) {
@@ -227,10 +232,9 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
       ->check(CLI::IsMember({"png", "raw", "none"}, CLI::ignore_case))
       ->default_str("png");
   command->add_option("--write-queue", settings->writeQueue,
-                      "Frames waiting for the writer thread (a frame of 1920 x 1080 takes 6 MB); a frame that "
-                      "finds it full is not written, and counted")
-      ->check(CLI::Range(1, kLargestBuffer))
-      ->capture_default_str();
+                      "Frames waiting for the writer thread (default: --frames, at most 256; a frame of "
+                      "1920 x 1080 takes 6 MB); a frame that finds it full is not written, and counted")
+      ->check(CLI::Range(1, kLargestBuffer));
   command->footer(
       "Examples:\n"
       "  vantrel-imaq acquire                                  30 frames of 1920x1080 (1080i25) as RGB\n"

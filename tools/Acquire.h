@@ -23,11 +23,12 @@ struct AcquireOptions {
   double timeout = 10.0;   // longest wait for the next frame, seconds
   int bufferFrames = 0;    // frame queue of the engine; 0: as many as asked for, at most 256
   ImageKind images = ImageKind::Png;
-  int writeQueue = 64;     // frames taken from the engine that wait for the writer thread
+  int writeQueue = 0;      // frames waiting for the writer thread; 0: as many as asked for, at most 256
 };
 
-// The engine's queue capacity the options ask for.
+// The capacities of the engine's queue and the writer's the options ask for.
 std::size_t engineQueueFrames(const AcquireOptions& options);
+std::size_t writerQueueFrames(const AcquireOptions& options);
 
 void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode);
 

@@ -57,6 +57,8 @@ CardCounts CardCounts::between(const vsim::Counters& before, const vsim::Counter
 
 namespace {
 
+std::string framesText(std::size_t frames) { return std::to_string(frames) + (frames == 1 ? " frame" : " frames"); }
+
 // What is written of each frame.
 std::string filesOfAFrame(ImageKind images) {
   return images == ImageKind::None ? "CSV line only" : std::string(imageKindName(images)) + " images, CSV line";
@@ -98,12 +100,12 @@ void accountFrames(std::ostringstream& text, const imaqhost::VideoInput& input, 
       std::to_string(lost) + " reported lost by the adaptor (DMA errors); the others came after the last frame "
       "asked for, or while capture stopped");
   count(text, "dropped by the engine:", dropped,
-        "the engine's count: its queue of " + std::to_string(engineQueueFrames(options)) + " frames, --buffer, was full");
+        "the engine's count: its queue of " + framesText(engineQueueFrames(options)) + ", --buffer, was full");
   count(text, "taken from the engine:", outcome.taken, "by this tool, as they arrived");
   gap(text, "left in the engine:", received - std::min(received, dropped), outcome.taken,
       "not taken when the acquisition ended early");
   count(text, "not written, queue full:", writer.overflow,
-        "the writer's queue of " + std::to_string(options.writeQueue) + " frames, --write-queue, was full");
+        "the writer's queue of " + framesText(writerQueueFrames(options)) + ", --write-queue, was full");
   count(text, "not written, stopped:", writer.left, "waiting when the writing stopped early");
   count(text, "written:", writer.written,
         "the writer's count: " + filesOfAFrame(options.images));

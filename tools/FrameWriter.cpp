@@ -1,9 +1,17 @@
 #include "FrameWriter.h"
 
+#include <sys/resource.h>
+#include <unistd.h>
+
 #include <chrono>
 #include <stdexcept>
 
 namespace tool {
+namespace {
+
+constexpr int kWriterNice = 10;  // the nice value of a background job
+
+}  // namespace
 
 WriterQueue::Pushed WriterQueue::push(FramePtr frame) {
   {
@@ -72,6 +80,10 @@ bool FrameWriter::failed() const {
 }
 
 void FrameWriter::run() {
+  // Frames that wait here can still be written after the acquisition; a
+  // frame the card has no buffer for is gone. So the writing yields the
+  // processors to the card, the grab thread and the decoder.
+  setpriority(PRIO_PROCESS, id_t(gettid()), kWriterNice);
   while (FramePtr frame = queue_.pop()) {
     const auto begun = std::chrono::steady_clock::now();
     std::string failure;

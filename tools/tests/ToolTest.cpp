@@ -253,6 +253,76 @@ TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
   }
 }
 
+TEST(ToolAcquire, WritesTheImagesAskedForAndTheirBytesAsDelivered) {
+  struct Case {
+    const char* options;
+    std::set<std::string> files;  // of frame 1
+    std::string raw;              // the file of the frame's bytes, or none
+    std::size_t rawBytes;
+  };
+  const Case cases[] = {
+      {"--images raw", {"frame_0001.bgr"}, "frame_0001.bgr", 1280u * 720u * 3u},
+      {"--images RAW --format ycrcb", {"frame_0001.yuv"}, "frame_0001.yuv", 1280u * 720u * 2u},
+      {"--images png --format ycrcb", {"frame_0001.png", "frame_0001.yuv"}, "frame_0001.yuv", 1280u * 720u * 2u},
+      {"--images none", {}, "", 0},
+  };
+  for (const Case& c : cases) {
+    SCOPED_TRACE(c.options);
+    const OutputFolder out;
+    const ToolRun run =
+        runTool(std::string("acquire --mode 720p60 --free-running --frames 2 --out ") + out.path() + " " + c.options);
+    ASSERT_EQ(run.exitCode, 0) << run.output;
+    std::set<std::string> expected = c.files;
+    for (std::string name : c.files) expected.insert(name.replace(9, 1, "2"));  // frame_0002
+    expected.insert({"frames.csv", "summary.txt"});
+    EXPECT_EQ(filesIn(out.path()), expected);
+    EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 3u) << "a line per frame, with images or none";
+    if (c.raw.empty()) continue;
+    const std::string bytes = readText(out.file(c.raw));
+    ASSERT_EQ(bytes.size(), c.rawBytes);
+    const vsim::PatternSample s = vsim::BarColour(1);  // the middle of the second bar, first line
+    const std::size_t x = 1280 / 8 + 80;
+    if (c.rawBytes == 1280u * 720u * 3u) {
+      const vsim::Bgr expectedPixel = vsim::ConvertToBgr(s.y0, s.cb, s.cr);
+      EXPECT_EQ(std::uint8_t(bytes[x * 3]), expectedPixel.b);
+      EXPECT_EQ(std::uint8_t(bytes[x * 3 + 1]), expectedPixel.g);
+      EXPECT_EQ(std::uint8_t(bytes[x * 3 + 2]), expectedPixel.r);
+    } else {
+      EXPECT_EQ(std::uint8_t(bytes[x * 2]), vsim::ReduceTo8(s.y0));
+      EXPECT_EQ(std::uint8_t(bytes[x * 2 + 1]), vsim::ReduceTo8(s.cb));
+    }
+  }
+}
+
+// The summary's count of `what` ("  written:   12  (...)"), or -1.
+long long summaryCount(const std::string& summary, const std::string& what) {
+  const std::size_t at = summary.find("\n  " + what + ":");
+  return at == std::string::npos ? -1 : std::atoll(summary.c_str() + at + 4 + what.size() + 1);
+}
+
+TEST(ToolAcquire, TheSummaryAccountsForEveryFrameFromTheCardToTheFiles) {
+  // A writer queue of one frame and PNG images from a card that sends a
+  // frame whenever it has a free buffer: the writer falls behind.
+  for (const char* options : {"--images png --write-queue 1", "--images none"}) {
+    SCOPED_TRACE(options);
+    const OutputFolder out;
+    const ToolRun run =
+        runTool(std::string("acquire --mode 720p60 --free-running --frames 40 --out ") + out.path() + " " + options);
+    const std::string summary = readText(out.file("summary.txt"));
+    auto n = [&](const char* what) { return summaryCount(summary, what); };
+    ASSERT_GE(n("written"), 0) << summary;
+    EXPECT_EQ(n("captured by the card"),
+              n("dropped by the card") + n("delivered by the driver") + std::max(0LL, n("not delivered")));
+    EXPECT_EQ(n("delivered by the driver"), n("delivered by the library") + std::max(0LL, n("not handed on")));
+    EXPECT_EQ(n("delivered by the library"), n("received by the engine") + std::max(0LL, n("not delivered to it")));
+    EXPECT_EQ(n("received by the engine"), n("dropped by the engine") + n("taken from the engine"));
+    EXPECT_EQ(n("taken from the engine"), n("written") + n("not written, queue full") + n("not written, stopped"));
+    EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), std::size_t(n("written") + 1));
+    EXPECT_EQ(run.exitCode, n("written") == 40 ? 0 : 1) << summary;
+    EXPECT_NE(summary.find("Frames written:       " + std::to_string(n("written")) + " of 40"), std::string::npos);
+  }
+}
+
 TEST(ToolAcquire, RidesOutAPulledCard) {
   const OutputFolder out;
   const ToolRun run = runTool("acquire --mode 720p60 --frames 90 --remove-at 0.2 --insert-at 0.3 --out " + out.path());
@@ -284,6 +354,8 @@ TEST(ToolAcquire, RefusedValuesAndMissingCardsEndWithAnErrorAndParsingErrorsBefo
       {"acquire --remove-at nan", 105, "--remove-at: "}, {"acquire --remove-at 1e10", 105, "--remove-at: "},
       {"acquire --remove-at 1 --insert-at inf", 105, "--insert-at: "}, {"acquire --frames 0", 105, "--frames: "},
       {"acquire --buffer 100000", 105, "--buffer: "}, {"acquire --cards 9", 105, "--cards: "},
+      {"acquire --images jpg", 105, "--images: jpg not in {png,raw,none}"}, {"acquire --images", 105, "--images: "},
+      {"acquire --write-queue 0", 105, "--write-queue: "}, {"acquire --write-queue 1025", 105, "--write-queue: "},
   };
   for (const Case& c : cases) {
     const OutputFolder out;
