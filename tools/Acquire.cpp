@@ -94,8 +94,9 @@ void showWhere(const FrameFiles& files, const Outcome& outcome) {
   if (files.kind() == ImageKind::None)
     std::cout << "No images (--images none); frames.csv and summary.txt are in " << where.string() << "\n";
   else if (outcome.writer.written > 0)
-    std::cout << "Images are in " << where.string() << " (" << files.imageName(outcome.writer.firstWritten, outcome.frameType)
-              << " to " << files.imageName(outcome.writer.lastWritten, outcome.frameType)
+    std::cout << "Images are in " << where.string() << " ("
+              << files.imageName(outcome.writer.firstWritten, outcome.frameType) << " to "
+              << files.imageName(outcome.writer.lastWritten, outcome.frameType)
               << "), with frames.csv and summary.txt\n";
 }
 

@@ -93,12 +93,13 @@ void accountFrames(std::ostringstream& text, const imaqhost::VideoInput& input, 
             " of them with a DMA error");
   gap(text, "not delivered:", card.captured - card.dropped, card.delivered,
       "in the card's buffers when the grab stopped or the card was pulled");
-  count(text, "delivered by the library:", callbacks, "the engine's count of the adaptor's frame callbacks, countFrame");
+  count(text, "delivered by the library:", callbacks,
+        "the engine's count of the adaptor's frame callbacks, countFrame");
   gap(text, "not handed on:", card.delivered, callbacks, "completed as the grab thread ended");
   count(text, "received by the engine:", received, "the adaptor's deliverFrame calls");
-  gap(text, "not delivered to it:", callbacks, received,
-      std::to_string(lost) + " reported lost by the adaptor (DMA errors); the others came after the last frame "
-      "asked for, or while capture stopped");
+  gap(text, "not passed on by adaptor:", callbacks, received,
+      std::to_string(lost) + " reported lost by the adaptor, DMA errors; the others came after the last frame "
+      "asked for, or while capture was stopping");
   count(text, "dropped by the engine:", dropped,
         "the engine's count: its queue of " + framesText(engineQueueFrames(options)) + ", --buffer, was full");
   count(text, "taken from the engine:", outcome.taken, "by this tool, as they arrived");

@@ -314,7 +314,8 @@ TEST(ToolAcquire, TheSummaryAccountsForEveryFrameFromTheCardToTheFiles) {
     EXPECT_EQ(n("captured by the card"),
               n("dropped by the card") + n("delivered by the driver") + std::max(0LL, n("not delivered")));
     EXPECT_EQ(n("delivered by the driver"), n("delivered by the library") + std::max(0LL, n("not handed on")));
-    EXPECT_EQ(n("delivered by the library"), n("received by the engine") + std::max(0LL, n("not delivered to it")));
+    EXPECT_EQ(n("delivered by the library"),
+              n("received by the engine") + std::max(0LL, n("not passed on by adaptor")));
     EXPECT_EQ(n("received by the engine"), n("dropped by the engine") + n("taken from the engine"));
     EXPECT_EQ(n("taken from the engine"), n("written") + n("not written, queue full") + n("not written, stopped"));
     EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), std::size_t(n("written") + 1));
