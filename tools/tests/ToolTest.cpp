@@ -209,10 +209,9 @@ TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
   struct Case {
     const char* format;
     const char* frameType;
-    bool yuv;
     int tolerance;  // the viewing conversion of YCrCb frames is the PNG library's own
   };
-  for (const Case& c : {Case{"rgb", "0x01030001", false, 0}, Case{"ycrcb", "0x03030000", true, 3}}) {
+  for (const Case& c : {Case{"rgb", "0x01030001", 0}, Case{"ycrcb", "0x03030000", 3}}) {
     SCOPED_TRACE(c.format);
     const OutputFolder out;
     const ToolRun run =
@@ -230,10 +229,6 @@ TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
     for (int n = 1; n <= 3; ++n) {
       EXPECT_EQ(csv[n].rfind(std::to_string(n) + ",", 0), 0u) << csv[n];
       EXPECT_NE(csv[n].find(std::string(",1280,720,") + c.frameType), std::string::npos) << csv[n];
-      EXPECT_EQ(std::filesystem::exists(out.file("frame_000" + std::to_string(n) + ".yuv")), c.yuv);
-    }
-    if (c.yuv) {
-      EXPECT_EQ(std::filesystem::file_size(out.file("frame_0002.yuv")), 1280u * 720u * 2u);
     }
 
     int width = 0;
@@ -256,15 +251,14 @@ TEST(ToolAcquire, WritesEachFrameAsAnImageWithACsvLineAndASummary) {
 TEST(ToolAcquire, WritesTheImagesAskedForAndTheirBytesAsDelivered) {
   struct Case {
     const char* options;
-    std::set<std::string> files;  // of frame 1
-    std::string raw;              // the file of the frame's bytes, or none
-    std::size_t rawBytes;
+    std::vector<std::string> endings;  // of each frame's files
+    std::size_t bytesPerPixel;         // of the first one, raw bytes; 0: not looked at
   };
   const Case cases[] = {
-      {"--images raw", {"frame_0001.bgr"}, "frame_0001.bgr", 1280u * 720u * 3u},
-      {"--images RAW --format ycrcb", {"frame_0001.yuv"}, "frame_0001.yuv", 1280u * 720u * 2u},
-      {"--images png --format ycrcb", {"frame_0001.png", "frame_0001.yuv"}, "frame_0001.yuv", 1280u * 720u * 2u},
-      {"--images none", {}, "", 0},
+      {"--images raw", {".bgr"}, 3},
+      {"--images RAW --format ycrcb", {".yuv"}, 2},
+      {"--images png --format ycrcb", {".yuv", ".png"}, 2},
+      {"--images none", {}, 0},
   };
   for (const Case& c : cases) {
     SCOPED_TRACE(c.options);
@@ -272,32 +266,17 @@ TEST(ToolAcquire, WritesTheImagesAskedForAndTheirBytesAsDelivered) {
     const ToolRun run =
         runTool(std::string("acquire --mode 720p60 --free-running --frames 2 --out ") + out.path() + " " + c.options);
     ASSERT_EQ(run.exitCode, 0) << run.output;
-    std::set<std::string> expected = c.files;
-    for (std::string name : c.files) expected.insert(name.replace(9, 1, "2"));  // frame_0002
-    expected.insert({"frames.csv", "summary.txt"});
+    std::set<std::string> expected{"frames.csv", "summary.txt"};
+    for (const std::string& ending : c.endings) expected.insert({"frame_0001" + ending, "frame_0002" + ending});
     EXPECT_EQ(filesIn(out.path()), expected);
-    EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), 3u) << "a line per frame, with images or none";
-    if (c.raw.empty()) continue;
-    const std::string bytes = readText(out.file(c.raw));
-    ASSERT_EQ(bytes.size(), c.rawBytes);
-    const vsim::PatternSample s = vsim::BarColour(1);  // the middle of the second bar, first line
-    const std::size_t x = 1280 / 8 + 80;
-    if (c.rawBytes == 1280u * 720u * 3u) {
-      const vsim::Bgr expectedPixel = vsim::ConvertToBgr(s.y0, s.cb, s.cr);
-      EXPECT_EQ(std::uint8_t(bytes[x * 3]), expectedPixel.b);
-      EXPECT_EQ(std::uint8_t(bytes[x * 3 + 1]), expectedPixel.g);
-      EXPECT_EQ(std::uint8_t(bytes[x * 3 + 2]), expectedPixel.r);
-    } else {
-      EXPECT_EQ(std::uint8_t(bytes[x * 2]), vsim::ReduceTo8(s.y0));
-      EXPECT_EQ(std::uint8_t(bytes[x * 2 + 1]), vsim::ReduceTo8(s.cb));
-    }
+    if (c.bytesPerPixel == 0) continue;
+    const std::string bytes = readText(out.file("frame_0001" + c.endings[0]));
+    ASSERT_EQ(bytes.size(), 1280u * 720u * c.bytesPerPixel);
+    // The middle of the second colour bar, on the first line: its blue, or its luma.
+    const vsim::PatternSample s = vsim::BarColour(1);
+    EXPECT_EQ(std::uint8_t(bytes[(1280 / 8 + 80) * c.bytesPerPixel]),
+              c.bytesPerPixel == 3 ? vsim::ConvertToBgr(s.y0, s.cb, s.cr).b : vsim::ReduceTo8(s.y0));
   }
-}
-
-// The summary's count of `what` ("  written:   12  (...)"), or -1.
-long long summaryCount(const std::string& summary, const std::string& what) {
-  const std::size_t at = summary.find("\n  " + what + ":");
-  return at == std::string::npos ? -1 : std::atoll(summary.c_str() + at + 4 + what.size() + 1);
 }
 
 TEST(ToolAcquire, TheSummaryAccountsForEveryFrameFromTheCardToTheFiles) {
@@ -309,7 +288,11 @@ TEST(ToolAcquire, TheSummaryAccountsForEveryFrameFromTheCardToTheFiles) {
     const ToolRun run =
         runTool(std::string("acquire --mode 720p60 --free-running --frames 40 --out ") + out.path() + " " + options);
     const std::string summary = readText(out.file("summary.txt"));
-    auto n = [&](const char* what) { return summaryCount(summary, what); };
+    // The count of `what` ("  written:   12  (...)"), or -1.
+    auto n = [&](const std::string& what) {
+      const std::size_t at = summary.find("\n  " + what + ":");
+      return at == std::string::npos ? -1LL : std::atoll(summary.c_str() + at + what.size() + 4);
+    };
     ASSERT_GE(n("written"), 0) << summary;
     EXPECT_EQ(n("captured by the card"),
               n("dropped by the card") + n("delivered by the driver") + std::max(0LL, n("not delivered")));
@@ -320,7 +303,6 @@ TEST(ToolAcquire, TheSummaryAccountsForEveryFrameFromTheCardToTheFiles) {
     EXPECT_EQ(n("taken from the engine"), n("written") + n("not written, queue full") + n("not written, stopped"));
     EXPECT_EQ(linesOf(readText(out.file("frames.csv"))).size(), std::size_t(n("written") + 1));
     EXPECT_EQ(run.exitCode, n("written") == 40 ? 0 : 1) << summary;
-    EXPECT_NE(summary.find("Frames written:       " + std::to_string(n("written")) + " of 40"), std::string::npos);
   }
 }
 
