@@ -222,7 +222,7 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
       ->check(seconds(0.01, kLongestTimeout))
       ->capture_default_str();
   command->add_option("--buffer", settings->bufferFrames,
-                      "Frames the engine keeps until they are written (default: --frames, at most 256; "
+                      "Frames the engine keeps until the tool takes them (default: --frames, at most 256; "
                       "a frame of 1920 x 1080 takes 6 MB); when full, the oldest is dropped")
       ->check(CLI::Range(1, kLargestBuffer));
   command
