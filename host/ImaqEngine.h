@@ -158,11 +158,13 @@ IMAQKIT_API const char* eventName(AcquisitionEvent::Kind kind);
 
 // What the host measured of the adaptor's work on delivered frames, on the
 // engine clock: from the adaptor's wantsFrame query to its makeFrame call
-// (decoding and buffer handling) and to its deliverFrame call (all of it).
+// (decoding and buffer handling) and to its deliverFrame call (all of it);
+// and, apart, the engine's own making of the frames inside makeFrame.
 struct DeliveryTiming {
   unsigned long long frames = 0;
   double toMakeFrameSeconds = 0.0;
   double toDeliverSeconds = 0.0;
+  double makingFrameSeconds = 0.0;
 };
 
 // The adaptor's maximum frame size, read when the video input is made; 0 x 0

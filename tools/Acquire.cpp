@@ -4,6 +4,7 @@
 #include "AdaptorModule.h"
 #include "CardPlug.h"
 #include "FrameFiles.h"
+#include "FrameWriter.h"
 #include "SimCard.h"
 #include "SignalWatch.h"
 #include "SimulatedCard.h"
@@ -16,6 +17,7 @@
 #include <cstdlib>
 #include <cstdio>
 #include <iostream>
+#include <map>
 
 namespace tool {
 namespace {
@@ -35,33 +37,36 @@ std::string shortest(double value) {
 // signal is seen soon.
 constexpr std::chrono::milliseconds kSlice{50};
 
-// Takes frames as they come and writes them, until the acquisition has
-// stopped and the queue is empty, a frame cannot be written, a stop signal
-// came, or no frame came for the timeout. A frame begun is written whole.
-Outcome writeFrames(imaqhost::VideoInput& input, FrameFiles& files, Progress& progress, double timeout,
-                    const SignalWatch& signals) {
+// Takes frames from the engine as they come and hands them to the writer,
+// until the acquisition has stopped and the engine's queue is empty, a frame
+// could not be written, a stop signal came, or no frame came for the
+// timeout. Nothing here waits for the writing: a writer that falls behind
+// costs frames of its own queue, counted, not frames of the engine's.
+Outcome takeFrames(imaqhost::VideoInput& input, FrameWriter& writer, double timeout, const SignalWatch& signals) {
   Outcome outcome;
   const std::chrono::duration<double> longest(timeout);
   auto since = std::chrono::steady_clock::now();
-  while (outcome.failure.empty() && !outcome.timedOut && (outcome.signal = signals.received()) == 0) {
+  while (!writer.failed() && !outcome.timedOut && (outcome.signal = signals.received()) == 0) {
     if (!input.waitForFrames(1, kSlice)) {
       if (!input.isRunning()) break;
       outcome.timedOut = std::chrono::steady_clock::now() - since >= longest;
       continue;
     }
-    for (const auto& frame : input.getData(1)) {
-      try {
-        files.write(*frame);
-      } catch (const std::runtime_error& failure) {
-        outcome.failure = "frame " + std::to_string(frame->number()) + " not written: " + failure.what();
-        break;
-      }
+    for (auto& frame : input.getData(std::max<std::size_t>(1, input.framesAvailable()))) {
       outcome.add(*frame);
-      progress.update(outcome.written);
+      writer.push(std::move(frame));
     }
     since = std::chrono::steady_clock::now();
   }
   return outcome;
+}
+
+// Lets the writer write what waits, unless a stop signal comes first or a
+// frame could not be written: then it ends after the frame being written.
+void finishWriting(FrameWriter& writer, Outcome& outcome, const SignalWatch& signals) {
+  if (outcome.signal != 0) writer.stop();
+  writer.finish([&] { return (outcome.signal = signals.received()) != 0; }, kSlice);
+  outcome.writer = writer.counts();
 }
 
 // The summary on stdout and in summary.txt: false when the file could not
@@ -77,18 +82,37 @@ bool showSummary(const FrameFiles& files, const std::string& summary) {
   }
 }
 
+void configure(imaqhost::VideoInput& input, const AcquireOptions& options, const std::string& format) {
+  input.set("Format", format);
+  input.set("FramesPerTrigger", std::to_string(options.frames));
+  input.setQueueCapacity(engineQueueFrames(options));
+}
+
+// Where the files are, as the last line of the output.
+void showWhere(const FrameFiles& files, const Outcome& outcome) {
+  const std::filesystem::path where = std::filesystem::absolute(files.folder()).lexically_normal();
+  if (files.kind() == ImageKind::None)
+    std::cout << "No images (--images none); frames.csv and summary.txt are in " << where.string() << "\n";
+  else if (outcome.writer.written > 0)
+    std::cout << "Images are in " << where.string() << " ("
+              << files.imageName(outcome.writer.firstWritten, outcome.frameType) << " to "
+              << files.imageName(outcome.writer.lastWritten, outcome.frameType)
+              << "), with frames.csv and summary.txt\n";
+}
+
 int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const AcquireOptions& options,
             const SignalWatch& signals) {
   const std::string format = formatValue(options.format);
-  input.set("Format", format);
-  input.set("FramesPerTrigger", std::to_string(options.frames));
-  input.setQueueCapacity(options.bufferFrames > 0 ? std::size_t(options.bufferFrames)
-                                                  : std::size_t(std::min(options.frames, 256)));
-  FrameFiles files(options.out);
+  configure(input, options, format);
+  FrameFiles files(options.out, options.images);
   Progress progress(options.frames);
   // Flushed, so that a pipe shows it when the acquisition starts.
   std::cout << "Acquiring " << options.frames << " frames, \"Format\" \"" << format << "\", from the simulated card ("
             << card.describe() << ")" << std::endl;
+  FrameWriter writer(
+      writerQueueFrames(options), [&](const imaqhost::EngineFrame& frame) { files.write(frame); },
+      [&](unsigned long long written) { progress.update(written); });
+  const vsim::Counters cardBefore = card.simulator().GetCounters();
   const double start = getCurrentTime();
   input.start();
   Outcome outcome;
@@ -97,20 +121,19 @@ int acquire(imaqhost::VideoInput& input, const SimulatedCard& card, const Acquir
       progress.clear();
       std::cout << what << " at " << fixed(getCurrentTime() - start, 2) << " s\n";
     });
-    outcome = writeFrames(input, files, progress, options.timeout, signals);
+    outcome = takeFrames(input, writer, options.timeout, signals);
   }
   input.stop();
+  const double seconds = getCurrentTime() - start;
+  finishWriting(writer, outcome, signals);
   progress.clear();
   printEvents(input, start);
-  const double seconds = getCurrentTime() - start;
-  const std::string summary = summarize(input, card.simulator(), outcome, options, format, seconds);
+  const CardCounts cardCounts = CardCounts::between(cardBefore, card.simulator().GetCounters());
+  const std::string summary = summarize(input, cardCounts, outcome, options, format, seconds);
   const bool summaryWritten = showSummary(files, summary);
-  const std::filesystem::path where = std::filesystem::absolute(files.folder()).lexically_normal();
-  if (outcome.written > 0)
-    std::cout << "Images are in " << where.string() << " (" << FrameFiles::imageName(1) << " to "
-              << FrameFiles::imageName(outcome.written) << "), with frames.csv and summary.txt\n";
+  showWhere(files, outcome);
   if (outcome.signal != 0) return 128 + outcome.signal;  // as a shell shows a command a signal ended
-  return outcome.written == (unsigned long long)options.frames && !input.lastError() && summaryWritten ? 0 : 1;
+  return outcome.writer.written == (unsigned long long)options.frames && !input.lastError() && summaryWritten ? 0 : 1;
 }
 
 int runAcquire(const ToolOptions& tool, const AcquireOptions& options) {
@@ -144,6 +167,10 @@ constexpr double kLongestTimeout = 3600.0;
 constexpr double kLongestSchedule = 86400.0;
 constexpr int kLargestBuffer = 1024;
 
+std::map<std::string, ImageKind> imageKinds() {
+  return {{"png", ImageKind::Png}, {"raw", ImageKind::Raw}, {"none", ImageKind::None}};
+}
+
 // Seconds from `least` to `most`. CLI11's own number checks let nan and inf
 // through (every comparison with nan is false).
 CLI::Validator seconds(double least, double most) {
@@ -160,6 +187,15 @@ CLI::Validator seconds(double least, double most) {
 }
 
 }  // namespace
+
+// Either queue, by default: as many frames as asked for, at most 256 (1.5 GB of 1920 x 1080 frames).
+std::size_t engineQueueFrames(const AcquireOptions& options) {
+  return options.bufferFrames > 0 ? std::size_t(options.bufferFrames) : std::size_t(std::min(options.frames, 256));
+}
+
+std::size_t writerQueueFrames(const AcquireOptions& options) {
+  return options.writeQueue > 0 ? std::size_t(options.writeQueue) : std::size_t(std::min(options.frames, 256));
+}
 
 std::string formatValue(const std::string& text) {
   if (lowered(text) == "rgb") return " RGB_24bit";
@@ -186,8 +222,19 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
       ->check(seconds(0.01, kLongestTimeout))
       ->capture_default_str();
   command->add_option("--buffer", settings->bufferFrames,
-                      "Frames the engine keeps until they are written (default: --frames, at most 256; "
+                      "Frames the engine keeps until the tool takes them (default: --frames, at most 256; "
                       "a frame of 1920 x 1080 takes 6 MB); when full, the oldest is dropped")
+      ->check(CLI::Range(1, kLargestBuffer));
+  command
+      ->add_option_function<std::string>(
+          "--images", [settings](const std::string& kind) { settings->images = imageKinds().at(lowered(kind)); },
+          "png: PNG images (fast compression; YCrCb frames also as YUYV bytes, .yuv); raw: the "
+          "frame's bytes as delivered (.bgr or .yuv); none: frames.csv alone")
+      ->check(CLI::IsMember({"png", "raw", "none"}, CLI::ignore_case))
+      ->default_str("png");
+  command->add_option("--write-queue", settings->writeQueue,
+                      "Frames waiting for the writer thread (default: --frames, at most 256; a frame of "
+                      "1920 x 1080 takes 6 MB); a frame that finds it full is not written, and counted")
       ->check(CLI::Range(1, kLargestBuffer));
   command->footer(
       "Examples:\n"
@@ -195,6 +242,7 @@ void addAcquireCommand(CLI::App& app, const ToolOptions& options, int& exitCode)
       "  vantrel-imaq acquire --format ycrcb --frames 10 --out /tmp/yuv\n"
       "  vantrel-imaq acquire --format \" RGB_24bit\" --mode 720p60 --free-running\n"
       "  vantrel-imaq acquire --frames 100 --remove-at 1 --insert-at 2   ride out a pulled card\n"
+      "  vantrel-imaq --mode 1080p60 acquire --frames 600 --images raw   10 s of 1080p60 as raw files\n"
       "The simulated card's options of 'vantrel-imaq --help' (--mode, --no-camera, --cards,\n"
       "--free-running) apply too.");
   command->callback([&options, &exitCode, settings] {

@@ -82,7 +82,16 @@ std::vector<std::uint8_t> ycbcrToBgr(const std::uint8_t* yuyv, int width, int he
 
 }  // namespace
 
-FrameFiles::FrameFiles(fs::path folder) : folder_(std::move(folder)) {
+const char* imageKindName(ImageKind kind) {
+  switch (kind) {
+    case ImageKind::Png: return "png";
+    case ImageKind::Raw: return "raw";
+    case ImageKind::None: return "none";
+  }
+  return "";
+}
+
+FrameFiles::FrameFiles(fs::path folder, ImageKind kind) : folder_(std::move(folder)), kind_(kind) {
   std::error_code failed;
   fs::create_directories(folder_, failed);
   if (failed) throw std::runtime_error("cannot create " + folder_.string() + ": " + failed.message());
@@ -93,31 +102,45 @@ FrameFiles::FrameFiles(fs::path folder) : folder_(std::move(folder)) {
 
 FrameFiles::~FrameFiles() { ::close(csv_); }
 
-std::string FrameFiles::imageName(unsigned long long number) { return baseName(number) + ".png"; }
+std::string FrameFiles::imageName(unsigned long long number, std::uint32_t frameType) const {
+  const bool ycbcr = frameType == imaqhost::kFrameTypeYCbCr422;
+  switch (kind_) {
+    case ImageKind::Png: return baseName(number) + ".png";
+    case ImageKind::Raw: return baseName(number) + (ycbcr ? ".yuv" : ".bgr");
+    case ImageKind::None: break;
+  }
+  return "";
+}
 
 void FrameFiles::write(const imaqhost::EngineFrame& frame) {
   const fs::path base = folder_ / baseName(frame.number());
-  const fs::path yuv = base.string() + ".yuv";
+  const fs::path raw = base.string() + (frame.frameType() == imaqhost::kFrameTypeYCbCr422 ? ".yuv" : ".bgr");
   const fs::path png = base.string() + ".png";
-  const bool ycbcr = frame.frameType() == imaqhost::kFrameTypeYCbCr422;
   char line[128];
   std::snprintf(line, sizeof(line), "%llu,%.6f,%d,%d,0x%08X\n", frame.number(), frame.timeStamp(), frame.width(),
                 frame.height(), unsigned(frame.frameType()));
   try {
-    if (ycbcr) writeWhole(yuv, frame.pixels().data(), frame.pixels().size());
-    const std::vector<std::uint8_t> bgr =
-        ycbcr ? ycbcrToBgr(frame.pixels().data(), frame.width(), frame.height()) : std::vector<std::uint8_t>();
-    const std::vector<std::uint8_t> image =
-        bgrPng(ycbcr ? bgr.data() : frame.pixels().data(), frame.width(), frame.height());
-    writeWhole(png, image.data(), image.size());
+    if (kind_ == ImageKind::Raw) writeWhole(raw, frame.pixels().data(), frame.pixels().size());
+    if (kind_ == ImageKind::Png) writePng(frame, raw, png);
     appendCsv(line);
   } catch (...) {
     // A CSV line for each image and an image for each line.
     std::error_code ignored;
-    fs::remove(yuv, ignored);
+    fs::remove(raw, ignored);
     fs::remove(png, ignored);
     throw;
   }
+}
+
+// YCrCb frames: their bytes (`raw`) and an RGB image for viewing.
+void FrameFiles::writePng(const imaqhost::EngineFrame& frame, const fs::path& raw, const fs::path& png) {
+  const bool ycbcr = frame.frameType() == imaqhost::kFrameTypeYCbCr422;
+  if (ycbcr) writeWhole(raw, frame.pixels().data(), frame.pixels().size());
+  const std::vector<std::uint8_t> bgr =
+      ycbcr ? ycbcrToBgr(frame.pixels().data(), frame.width(), frame.height()) : std::vector<std::uint8_t>();
+  const std::vector<std::uint8_t> image =
+      bgrPng(ycbcr ? bgr.data() : frame.pixels().data(), frame.width(), frame.height());
+  writeWhole(png, image.data(), image.size());
 }
 
 void FrameFiles::writeSummary(const std::string& text) const {
