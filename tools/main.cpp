@@ -11,9 +11,6 @@
 
 #include <CLI/CLI.hpp>
 
-#include <dlfcn.h>
-#include <stdlib.h>
-
 int main(int argc, char** argv) {
   CLI::App app("Hosts the Vantrel capture adaptor as the Image Acquisition Toolbox does, on a simulated card.",
                "vantrel-imaq");
