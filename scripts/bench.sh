@@ -4,7 +4,7 @@
 # Usage: scripts/bench.sh [log|win32|decode|grab|delivery|gst ...]
 set -euo pipefail
 cd "$(dirname "$0")/.."
-scripts/deps.sh libopencv-dev libavcodec-dev
+scripts/deps.sh --gstreamer libopencv-dev libavcodec-dev
 cmake --preset default >/dev/null
 cmake --build --preset default
 names=("$@")
