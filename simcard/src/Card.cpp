@@ -1,5 +1,6 @@
 // The card: presence, handles, camera and what ends a handle's requests.
 #include "Card.h"
+#include "CardTrace.h"
 
 #include "VtxDriver.h"
 
@@ -22,6 +23,7 @@ void Card::Shutdown() {
     quit_ = true;
     present_ = false;
     KillFiles(lock, done);
+    VSIM_TRACE("card %d removed", index_);
   }
   cv_.notify_all();
   clock_.Join();
@@ -60,6 +62,7 @@ void Card::Insert() {
     if (quit_) return;
     present_ = true;
     clock_.Restart();
+    VSIM_TRACE("card %d inserted", index_);
   }
   cv_.notify_all();
 }

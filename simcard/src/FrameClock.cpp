@@ -1,6 +1,8 @@
 // Pacing and capture of a card's frames.
 #include "FrameClock.h"
 
+#include "CardTrace.h"
+
 #include "Card.h"
 
 namespace vsim {
@@ -70,6 +72,7 @@ void FrameClock::Capture(Lock& lock) {
   DmaRing::Fill fill;
   if (!ring_.TakeFree(&fill)) {
     ++counters_.framesDropped;
+    VSIM_TRACE("frame %u dropped: no free buffer", frame);
     return;
   }
   const auto timestamp = static_cast<uint32_t>(
@@ -85,6 +88,7 @@ void FrameClock::Capture(Lock& lock) {
   // The ring cannot have been taken apart meanwhile (that waits for the fill).
   Completions done;
   ring_.Filled(fill.index, frame, timestamp, dmaStatus, done);
+  VSIM_TRACE("frame %u in buffer %u, DMA status %u", frame, unsigned(fill.index), dmaStatus);
   lock.unlock();
   done.Run();
   lock.lock();

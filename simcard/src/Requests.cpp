@@ -13,6 +13,7 @@
 //   an injected failure). So are refused lock requests, so that the caller
 //   never takes a refusal for a frame: ERROR_NOT_READY while not grabbing.
 #include "Card.h"
+#include "CardTrace.h"
 
 #include "VtxDriver.h"
 
@@ -73,6 +74,7 @@ DWORD Reply(const vw32::IoRequest& r, const T& value, DWORD* bytes) {
 
 // A refused request: the reply's size in zeros, then the result.
 DWORD Refuse(const vw32::IoRequest& r, DWORD size, uint32_t result, DWORD* bytes) {
+  VSIM_TRACE("request 0x%X refused: driver result %u", unsigned(r.code), unsigned(result));
   std::memset(r.output, 0, size);
   std::memcpy(r.output, &result, sizeof result);
   *bytes = size;
@@ -106,6 +108,7 @@ DWORD Card::Ioctl(File* f, const vw32::IoRequest& r, vw32::IoToken token, DWORD*
     Lock lock(mu_);
     if (f->dead) return ERROR_DEVICE_NOT_CONNECTED;
     if (const uint32_t failure = faults_.Failure(r.code)) {
+      VSIM_TRACE("card %d: injected failure %u for request 0x%X", index_, unsigned(failure), unsigned(r.code));
       return shape->output ? Refuse(r, shape->output, failure, bytes) : ERROR_IO_DEVICE;
     }
     if (shape->output && r.code != VtxCTL_GET_SLOT_INFO) {
