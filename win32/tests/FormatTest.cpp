@@ -21,7 +21,7 @@ std::wstring Wide(const wchar_t* format, ...) {
   wchar_t buffer[256];
   va_list args;
   va_start(args, format);
-  int n = _vsnwprintf(buffer, 256, format, args);
+  int n = _vsnwprintf_s(buffer, 256, _TRUNCATE, format, args);
   va_end(args);
   return n < 0 ? L"<failed>" : std::wstring(buffer, size_t(n));
 }
@@ -48,19 +48,6 @@ TEST(Format, WideConversionsHaveMicrosoftMeaning) {
       {Wide(L"100%% %s", static_cast<const wchar_t*>(nullptr)), L"100% (null)"},
   };
   for (auto& c : cases) EXPECT_EQ(c.got, c.expected);
-}
-
-TEST(Format, LegacyWideFormatNeitherTerminatesNorFitsWhenFull) {
-  wchar_t buffer[8];
-  wmemset(buffer, L'#', 8);
-  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abcdefgh"), -1);
-  EXPECT_EQ(std::wstring(buffer, 6), L"abcde#");  // cut at count, no terminator
-  wmemset(buffer, L'#', 8);
-  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abcde"), 5);
-  EXPECT_EQ(std::wstring(buffer, 6), L"abcde#");  // exactly full: no terminator either
-  EXPECT_EQ(_snwprintf(buffer, 5, L"%s", L"abc"), 3);
-  EXPECT_EQ(std::wstring(buffer), L"abc");
-  EXPECT_EQ(_snwprintf(nullptr, 0, L"%d-%d", 10, 20), 5);  // a size query
 }
 
 TEST(Format, SecureFormsTerminateTruncateOrRefuse) {
