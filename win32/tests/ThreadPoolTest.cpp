@@ -69,21 +69,6 @@ TEST(PoolWait, UnregisteredWaitNeverRuns) {
   EXPECT_EQ(watch.calls, 0);
 }
 
-TEST(PoolWait, UnregisterWithEventSignalsItWhenTheCallbackEnds) {
-  Watch watch;
-  ResetEvent(watch.proceed);
-  ASSERT_TRUE(watch.Register());
-  ASSERT_TRUE(watch.Fire());
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  EXPECT_FALSE(UnregisterWaitEx(watch.wait, done));  // returns at once, callback still running
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_IO_PENDING));
-  EXPECT_EQ(WaitForSingleObject(done, 0), WAIT_TIMEOUT);
-  SetEvent(watch.proceed);
-  ASSERT_EQ(WaitForSingleObject(done, 5000), WAIT_OBJECT_0);
-  EXPECT_EQ(watch.finished, 1);
-  CloseHandle(done);
-}
-
 TEST(PoolWait, UnregisterWithInvalidHandleWaitsForTheRunningCallback) {
   Watch watch;
   ResetEvent(watch.proceed);

@@ -237,7 +237,7 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
   // Another process that reads the value as the logging library does when
   // it loads: it must end, killed neither by a signal nor at the deadline.
   int code = 0;
-  const std::string read = Run(VW32_REGISTRY_READER, {Narrow(c.key), Narrow(c.value)}, &code);
+  const std::string read = Run(VW32_TEST_HELPER, {"regread", Narrow(c.key), Narrow(c.value)}, &code);
   ASSERT_NE(code, -2) << "the reader did not finish in " << kChildSeconds << " s";
   ASSERT_LT(code, 128) << "the reader died of signal " << code - 128;
   HKEY key = nullptr;

@@ -22,7 +22,7 @@ TEST_F(Trace, ChannelsNamedInTheSwitchTellTheirCallsAndNoOthers) {
   const auto level = regtest::Dword(5);
   ASSERT_EQ(RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, level.data(), DWORD(level.size())), ERROR_SUCCESS);
   RegCloseKey(key);
-  const std::vector<std::string> readLevel = {VW32_REGISTRY_READER, "Software\\Teskar\\ORNSDI\\SDK\\Log", "FileOutDetail"};
+  const std::vector<std::string> readLevel = {VW32_TEST_HELPER, "regread", "Software\\Teskar\\ORNSDI\\SDK\\Log", "FileOutDetail"};
   const std::vector<std::string> ioctl = {VW32_TEST_HELPER, "ioctl", "\\\\.\\NoSuchDevice"};
   const std::string key_ = "HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log";
   struct Case {
