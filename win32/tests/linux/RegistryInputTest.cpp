@@ -48,18 +48,6 @@ std::wstring DeepKey(size_t levels) {
   return std::wstring(key.begin(), key.end());
 }
 
-// Keys K000000 to K<count-1> under Software\Vantrel\Flat, last one first,
-// each with "n"=dword:<its number>; then the log key.
-std::string FlatFile(unsigned count) {
-  std::string text = kHeader;
-  text.reserve(size_t(count) * 80);
-  for (unsigned i = count; i-- > 0;) {
-    text += Number("[HKEY_CURRENT_USER\\Software\\Vantrel\\Flat\\K%06u]\r\n", i);
-    text += Number("\"n\"=dword:%08x\r\n\"Text\"=\"value text\"\r\n\r\n", i);
-  }
-  return RegFile(text + kLogSection + kLogDir);
-}
-
 std::string HexLines(const std::string& prefix, size_t bytes) {
   std::string text = prefix;
   text.reserve(bytes * 3 + bytes / 8);
@@ -113,8 +101,6 @@ std::vector<Case> Cases() {
       {"DeepDeletion300000Levels", Bytes([] { return RegFile(kHeader + Deep(300000, "[-")); }), Outcome::kUnreadable},
 
       // Many keys, many values: read in linear time.
-      {"Flat300000KeysLastFirst", Bytes([] { return FlatFile(300000); }), Outcome::kValue,
-       L"Software\\Vantrel\\Flat\\K123456", L"n", REG_DWORD, Dword(123456)},
       {"Values300000InOneKey", Bytes([] {
          std::string text = Log("");
          for (unsigned i = 0; i < 300000; ++i) text += Number("\"v%06u\"=dword:", i) + Number("%08x\r\n", i);
