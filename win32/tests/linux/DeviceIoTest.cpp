@@ -5,7 +5,6 @@
 
 #include <cstring>
 #include <deque>
-#include <mutex>
 
 namespace {
 
@@ -25,12 +24,10 @@ class TestDriver : public vw32::Driver {
   DWORD Open(const wchar_t* path, bool, void** context) override {
     if (std::wcsstr(path, L"missing")) return ERROR_FILE_NOT_FOUND;
     *context = new char;
-    std::lock_guard lock(mutex);
     ++opens;
     return ERROR_SUCCESS;
   }
   void Close(void* context) override {
-    std::lock_guard lock(mutex);
     if (!ignoreCancel) {
       for (auto& h : held) EXPECT_NE(h.file, context) << "closed with a request still held";
     }
@@ -48,21 +45,16 @@ class TestDriver : public vw32::Driver {
       case kInside:
         EXPECT_TRUE(vw32::CompleteRequest(token, ERROR_SUCCESS, 0));
         return ERROR_IO_PENDING;
-      default: {
-        std::lock_guard lock(mutex);
+      default:
         held.push_back({token, request.fileContext, request.output});
         return ERROR_IO_PENDING;
-      }
     }
   }
   void Cancel(void* context) override {
+    ++cancels;
+    if (ignoreCancel) return;
     std::deque<Held> kept;
-    {
-      std::lock_guard lock(mutex);
-      ++cancels;
-      if (ignoreCancel) return;
-      kept.swap(held);  // every test request is of the one file cancelled
-    }
+    kept.swap(held);  // every test request is of the one file cancelled
     for (auto& h : kept) {
       EXPECT_EQ(h.file, context);
       vw32::CompleteRequest(h.token, ERROR_OPERATION_ABORTED, 0);
@@ -70,19 +62,14 @@ class TestDriver : public vw32::Driver {
   }
   // Completes the oldest request it holds, writing text as its output.
   void CompleteOldest(DWORD error, const char* text) {
-    Held h;
-    {
-      std::lock_guard lock(mutex);
-      ASSERT_FALSE(held.empty());
-      h = held.front();
-      held.pop_front();
-    }
+    ASSERT_FALSE(held.empty());
+    const Held h = held.front();
+    held.pop_front();
     std::memcpy(h.output, text, std::strlen(text));
     EXPECT_TRUE(vw32::CompleteRequest(h.token, error, DWORD(std::strlen(text))));
   }
 
-  std::mutex mutex;
-  std::deque<Held> held;
+  std::deque<Held> held;  // the test's thread alone calls the driver
   int opens = 0, closes = 0, cancels = 0;
   bool ignoreCancel = false;
 };

@@ -159,8 +159,6 @@ std::vector<Case> Cases() {
          for (size_t i = 0; i < data.size(); ++i) data[i] = BYTE(i);
          return data;
        }()},
-      {"LongLineWithoutLineEnd", Bytes([] { return RegFile(Log(kLogDir + "\"Tail\"=\"" + std::string(8 << 20, 't'))); }),
-       Outcome::kValue},
       {"LargerThan256MiB",
        [](const std::string& file) {
          Bytes([] { return RegFile(Log(kLogDir)); })(file);
