@@ -199,9 +199,6 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
   c.make(file_);
   struct stat before {};
   ASSERT_EQ(stat(file_.c_str(), &before), 0);
-  // The content is compared when it is of a size to read twice quickly.
-  const bool small = before.st_size <= (off_t(64) << 20);
-  const std::string bytes = small ? FileBytes(file_) : std::string();
 
   // Another process that reads the value as the logging library does when
   // it loads: it must end, killed neither by a signal nor at the deadline.
@@ -250,7 +247,6 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
       EXPECT_TRUE(after.st_ino == before.st_ino && after.st_size == before.st_size &&
                   after.st_mtim.tv_sec == before.st_mtim.tv_sec && after.st_mtim.tv_nsec == before.st_mtim.tv_nsec)
           << "the file was replaced or written";
-      EXPECT_TRUE(!small || FileBytes(file_) == bytes) << "the file was changed";
       break;
     }
   }
