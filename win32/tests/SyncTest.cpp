@@ -121,13 +121,6 @@ TEST(Handle, DuplicateKeepsObjectAliveAndCloseTwiceFails) {
   CloseHandle(copy);
 }
 
-TEST(Handle, WaitOnANullOrUnknownHandleFails) {
-  for (HANDLE handle : {HANDLE(nullptr), reinterpret_cast<HANDLE>(LONG_PTR(0x7ff0))}) {
-    EXPECT_EQ(WaitForSingleObject(handle, 0), WAIT_FAILED);
-    EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_HANDLE));
-  }
-}
-
 TEST(Wait, AnyReturnsLowestSignalledIndexAndConsumesOnlyIt) {
   HANDLE events[3] = {Event(FALSE, FALSE), Event(FALSE, FALSE), Event(FALSE, FALSE)};
   SetEvent(events[2]);
