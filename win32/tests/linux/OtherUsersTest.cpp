@@ -38,7 +38,6 @@ void Plant(const std::string& path, mode_t mode, const std::string& target = "")
 TEST(OtherUsers, PlantedObjectsNeitherBlockNorDisableTheNamedMutex) {
   const bool root = geteuid() == 0;
   const std::string name = "7310_" + std::to_string(getpid());  // a name no case folding changes
-  const std::string oldPlace = "/dev/shm/vw32-mutex-" + std::to_string(kVictim) + "-" + name;
   const std::string shared = "/dev/shm/vw32-" + std::to_string(kVictim);
   const std::string intruders = "/tmp/vw32_intruder_" + std::to_string(getpid());
   const struct {
@@ -48,9 +47,6 @@ TEST(OtherUsers, PlantedObjectsNeitherBlockNorDisableTheNamedMutex) {
     std::string target;
   } cases[] = {
       {"nothing", "", 0, ""},
-      {"old place, mode 600", oldPlace, S_IFREG | 0600, ""},
-      {"old place, mode 644", oldPlace, S_IFREG | 0644, ""},
-      {"old place, mode 666", oldPlace, S_IFREG | 0666, ""},
       {"shared folder taken", shared, S_IFDIR | 0777, ""},
       {"shared folder a file", shared, S_IFREG | 0666, ""},
       {"shared folder a link", shared, 0, intruders},
@@ -77,7 +73,7 @@ TEST(OtherUsers, PlantedObjectsNeitherBlockNorDisableTheNamedMutex) {
     EXPECT_EQ(ReadLine(heir), "128");  // WAIT_ABANDONED
     kill(contender.pid, SIGKILL);
     for (Child* child : {&contender, &heir}) Finish(*child);
-    for (auto& path : {oldPlace, shared, intruders, std::string(home)}) std::filesystem::remove_all(path);
+    for (auto& path : {shared, intruders, std::string(home)}) std::filesystem::remove_all(path);
   }
 }
 

@@ -129,26 +129,22 @@ TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
   EXPECT_EQ(out, std::string(VW32_TEST_HELPER) + " cmdline \"two words\" plain \"\" \"say \\\"hi\\\"\"");
 }
 
-TEST(DebugOutput, GoesToStderrOnlyWhenAsked) {
-  std::string err;
-  Child quiet = Spawn(VW32_TEST_HELPER, {"debug", "nobody listens"});
-  ASSERT_EQ(Finish(quiet, nullptr, &err), 0);
-  EXPECT_EQ(err, "");
-  Child loud = Spawn(VW32_TEST_HELPER, {"debug", "to stderr"}, {"VW32_DEBUG_OUTPUT=stderr"});
-  ASSERT_EQ(Finish(loud, nullptr, &err), 0);
-  EXPECT_EQ(err, "to stderr");
-}
-
-TEST(DebugOutput, ReachesAnAttachedSinkWideAndWidened) {
+TEST(DebugOutput, ReachesAnAttachedSinkAndStderrOnlyWhenAsked) {
   std::vector<std::wstring> seen;
   OutputDebugStringW(L"before");
   vw32::AttachDebugSink([&seen](const wchar_t* text) { seen.push_back(text); });
   OutputDebugStringW(L"wide line");
-  OutputDebugStringW(L"\n");
   OutputDebugStringA("narrow \xC3\xBC");  // UTF-8 u-umlaut
   vw32::DetachDebugSink();
   OutputDebugStringW(L"after");
-  EXPECT_EQ(seen, (std::vector<std::wstring>{L"wide line", L"\n", L"narrow \u00FC"}));
+  EXPECT_EQ(seen, (std::vector<std::wstring>{L"wide line", L"narrow \u00FC"}));
+  for (bool asked : {false, true}) {
+    std::string err;
+    Child child = Spawn(VW32_TEST_HELPER, {"debug", "to stderr"},
+                        {asked ? "VW32_DEBUG_OUTPUT=stderr" : "VW32_DEBUG_OUTPUT="});
+    ASSERT_EQ(Finish(child, nullptr, &err), 0);
+    EXPECT_EQ(err, asked ? "to stderr" : "");
+  }
 }
 
 }  // namespace

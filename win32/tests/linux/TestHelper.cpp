@@ -11,6 +11,11 @@
 //   debug <text>                         sends text to the debugger output
 //   ioctl <path>                         opens path, sends a request, waits on the handle
 //   card <text>                          traces text on the card channel
+//   regread <subkey> <value>             reads a value as the logging library
+//                                        does when it loads and prints each
+//                                        call's status: "user <status>",
+//                                        "open <status>", "value <status>
+//                                        <type> <size>"
 #include <vwin32.h>
 #include <windows.h>
 
@@ -18,6 +23,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <string>
+#include <vector>
 
 namespace {
 
@@ -78,6 +84,25 @@ int Churn(const char* mutexName) {
   }
 }
 
+int RegRead(const char* subKey, const char* valueName) {
+  HKEY user = nullptr, key = nullptr;
+  LSTATUS status = RegOpenCurrentUser(KEY_READ, &user);
+  std::printf("user %ld\n", long(status));
+  if (status != ERROR_SUCCESS) return 1;
+  status = RegOpenKeyExW(user, Wide(subKey).c_str(), 0, KEY_READ, &key);
+  RegCloseKey(user);
+  std::printf("open %ld\n", long(status));
+  if (status != ERROR_SUCCESS) return 1;
+  const std::wstring name = Wide(valueName);
+  DWORD type = 0, size = 0;
+  status = RegQueryValueExW(key, name.c_str(), nullptr, &type, nullptr, &size);
+  std::vector<BYTE> data(size);
+  if (status == ERROR_SUCCESS) status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
+  RegCloseKey(key);
+  std::printf("value %ld %lu %lu\n", long(status), static_cast<unsigned long>(type), static_cast<unsigned long>(size));
+  return status == ERROR_SUCCESS ? 0 : 1;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
@@ -103,6 +128,7 @@ int main(int argc, char** argv) {
     if (VW32_TraceOn("card")) VW32_Trace("card", "%s", argv[2]);
     return 0;
   }
+  if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
   if (mode == "debug" && argc == 3) {
     OutputDebugStringA(argv[2]);
     return 0;
