@@ -31,7 +31,6 @@ TEST(LineFormat, EachDetailLevelHasItsFormat) {
       {5, L"{2CC000000003C4}; ML=16; PT=412:716; NL=-1; TM=04.12.2026 07:26:26.5; MN=\"Grabbing Functions\",ORNSDI; " +
               tail},
       {0, L""},
-      {6, L""},
   };
   for (auto& [detail, expected] : cases) EXPECT_EQ(Format(detail, ExampleRecord()), expected) << detail;
 }
