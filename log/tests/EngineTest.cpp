@@ -34,9 +34,6 @@ class Engine : public ::testing::Test {
 
 TEST_F(Engine, ThresholdsDecideWhatIsEnabledAndWhichOutputWrites) {
   LogRecord record = TestRecord(LOG_ERROR);
-  EXPECT_FALSE(LogIsEnabled(LogFourCC("NONE"), 6, 0));
-  EXPECT_EQ(LogWrite(LogFourCC("NONE"), &record), -1);
-  EXPECT_FALSE(LogIsEnabled(kHandle, 6, 0)) << "an engine without outputs";
   auto off = Attach(0, 0);
   EXPECT_FALSE(LogIsEnabled(kHandle, 4, 0)) << "an output that is off does not count";
   EXPECT_EQ(LogWrite(kHandle, &record), -1);
@@ -76,24 +73,6 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
   EXPECT_NE(last.find(L"; TM=undefined; MN=undefined,undefined; F=.\\ORNSDI_grab,undefined,54; SV=ERROR; CD=1; "
                                L"MSG=undefined"),
             std::wstring::npos);
-}
-
-TEST_F(Engine, EachOpenNeedsItsReleaseAndTheLastWritesTheClosingBanner) {
-  ASSERT_EQ(LogOpen(kHandle, L"ORNSDI", nullptr, 1, 0, 0), 0);  // the system-output stub
-  auto recording = Attach(3, 0);
-  ASSERT_EQ(LogOpen(kHandle, L"ORNSDI", nullptr, 1, 0, 0), 0);
-  EXPECT_EQ(LogRelease(kHandle), 0);
-  EXPECT_TRUE(LogIsEnabled(kHandle, LOG_ERROR, 0));
-  EXPECT_TRUE(recording->Lines().empty());
-  EXPECT_EQ(LogRelease(kHandle), 0);
-  EXPECT_EQ(LogFindEngine(kHandle), nullptr);
-  EXPECT_FALSE(LogIsEnabled(kHandle, LOG_ERROR, 0));
-  EXPECT_EQ(recording->Lines(), Lines{L"F=.\\LogEngine,LogEngine::Close,49; SV=MANDATORY; CD=0; MSG=" +
-                          BannerMessage(false, L"System_Output_Stub, Capture")});
-
-  ASSERT_TRUE(LogRegisterEngine(kHandle));
-  EXPECT_EQ(LogOpen(kHandle, L"ORNSDI", nullptr, 0, 0, 0), -1);
-  EXPECT_EQ(LogFindEngine(kHandle), nullptr) << "an open without outputs drops the engine";
 }
 
 // A thread's first record has nest level 0 and the later ones -1; each

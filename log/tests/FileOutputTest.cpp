@@ -1,6 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <ctime>
 #include <fstream>
 #include <future>
 #include <thread>
@@ -10,17 +9,6 @@
 #include "TestSupport.h"
 
 namespace {
-
-// A "NOTICE" record dated today (the date of TestRecord is past).
-LogRecord Today() {
-  std::time_t now = std::time(nullptr);
-  const std::tm* local = std::localtime(&now);
-  LogRecord record = TestRecord(LOG_NOTICE);
-  record.day = local->tm_mday;
-  record.month = local->tm_mon + 1;
-  record.year = local->tm_year + 1900;
-  return record;
-}
 
 // Whatever the file holds when a writer takes the mutex, and whatever the
 // record holds, the writer's line starts on a line of its own, ends with its
@@ -80,7 +68,8 @@ TEST(FileOutput, EachLineIsWholeValidUtf16WhateverTheFileOrTheRecordHolds) {
       if (c.before == kDeadWriter) owner.join();
     }
     wchar_t* made = c.made ? LogMakeMessage(L"%s", c.message.c_str()) : nullptr;
-    LogRecord record = c.before == kOldFileOtherDate ? TestRecord(LOG_NOTICE) : Today();
+    LogRecord record = TestRecord(LOG_NOTICE);  // dated in the past
+    if (c.before != kOldFileOtherDate) LogFreeTime(LogMakeTime(&record));  // dated today
     record.message = made ? made : c.message.c_str();
     LogSetWritingMutexWait(c.before == kLiveWriter ? 50 : 25000);
     EXPECT_EQ(output->WriteRecord(&record, L"NOTICE", 0, 0), 0);

@@ -15,21 +15,6 @@ namespace {
 const LogSite kSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab", "ORNSDI_GetDMAAccess"};
 const LogSite kDeepSite = {"IO Control wrapper", "ORNSDI", L"C:\\src\\sdk\\grab\\ORNSDI_ioctl", "ORNSDI_GIS::IOCtl"};
 
-// A record without texts, dated 4 December 2026: the file is reopened for
-// that date (under the same name) and the texts show as "undefined".
-void WriteBareRecord(DWORD severity) {
-  LogRecord record{};
-  LogResetRecord(&record);
-  record.processId = 412;
-  record.threadId = 716;
-  record.severity = severity;
-  record.code = -1;
-  record.day = 4;
-  record.month = 12;
-  record.year = 2026;
-  LogWrite(LOG_HANDLE_ORNX, &record);
-}
-
 void WriteRecords() {
   LogReport(LOG_HANDLE_ORNX, kSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
   for (DWORD severity = LOG_DEBUG; severity <= 7; ++severity)
@@ -41,7 +26,6 @@ void WriteRecords() {
             0x123456789ABCDEF0ull, 42, -7, L'x');
   LogReport(LOG_HANDLE_ORNX, kSite, 99, LOG_NOTICE, 0, L"Gr\u00F6\u00DFe \u00B5s \u20AC \u4E2D");
   LogReport(LOG_HANDLE_ORNX, kSite, 100, LOG_TRACE, 0, L"%s", std::wstring(600, L'z').c_str());
-  WriteBareRecord(LOG_ERROR);
 }
 
 }  // namespace
