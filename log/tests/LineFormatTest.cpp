@@ -14,13 +14,6 @@ std::wstring Format(DWORD detail, const LogRecord& record) {
   return line;
 }
 
-LogRecord ExampleRecord(const wchar_t* message = L"hGrabber is NULL") {
-  LogRecord record = TestRecord(LOG_ERROR, message);
-  record.processId = 412;
-  record.threadId = 716;
-  return record;
-}
-
 TEST(LineFormat, EachDetailLevelHasItsFormat) {
   const std::wstring tail = L"F=.\\ORNSDI_grab,ORNSDI_GetDMAAccess,54; SV=ERROR; CD=1; MSG=hGrabber is NULL";
   const std::pair<DWORD, std::wstring> cases[] = {
@@ -32,7 +25,7 @@ TEST(LineFormat, EachDetailLevelHasItsFormat) {
               tail},
       {0, L""},
   };
-  for (auto& [detail, expected] : cases) EXPECT_EQ(Format(detail, ExampleRecord()), expected) << detail;
+  for (auto& [detail, expected] : cases) EXPECT_EQ(Format(detail, TestRecord(LOG_ERROR)), expected) << detail;
 }
 
 TEST(LineFormat, MessagesFollowWidePrintfAndMLCountsTheWholeMessageInUtf16Units) {
@@ -41,8 +34,8 @@ TEST(LineFormat, MessagesFollowWidePrintfAndMLCountsTheWholeMessageInUtf16Units)
   LogFreeMessage(message);
   // Also when the line is cut (the cuts are checked in the file, FileOutputTest.cpp); a character beyond
   // the basic plane counts twice whatever the size of wchar_t.
-  EXPECT_NE(Format(5, ExampleRecord(std::wstring(5000, L'x').c_str())).find(L"ML=5000;"), std::wstring::npos);
-  EXPECT_NE(Format(5, ExampleRecord(L"a\U0001F600")).find(L"ML=3;"), std::wstring::npos);
+  EXPECT_NE(Format(5, TestRecord(LOG_ERROR, std::wstring(5000, L'x').c_str())).find(L"ML=5000;"), std::wstring::npos);
+  EXPECT_NE(Format(5, TestRecord(LOG_ERROR, L"a\U0001F600")).find(L"ML=3;"), std::wstring::npos);
 }
 
 TEST(LineFormat, TimeTextMatchesTheRecordsDateWithoutZeroFilledMilliseconds) {
