@@ -32,7 +32,6 @@ TEST(FileOutput, EachLineIsWholeValidUtf16WhateverTheFileOrTheRecordHolds) {
       {"died inside a pair", kDeadWriter, "c\0u\0t\0\x3D\xD8"s, L"next", true, {L"cut" + fffd, L"NOTICE: 1; next"}},
       {"held the mutex too long", kLiveWriter, "", L"dropped", true, {}},
       {"old file", kOldFile, "o\0l\0d\0\r\0\n\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
-      {"old file without its last CR LF", kOldFile, "o\0l\0d\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
       {"record of another date", kOldFileOtherDate, "o\0l\0d\0"s, L"next", true, {L"old", L"NOTICE: 1; next"}},
       {"message cut at 511", kNothing, "", repeat(600, L"y"), true, {L"NOTICE: 1; " + repeat(511, L"y")}},
       {"message cut before a pair", kNothing, "", repeat(300, smiley), true, {L"NOTICE: 1; " + repeat(255, pair)}},
