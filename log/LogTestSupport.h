@@ -42,9 +42,7 @@ class LogEngineTestView {
   // Adds an output of this detail level and threshold that records every
   // line it takes; the engine recomputes its minThreshold.
   std::shared_ptr<LogRecording> Record(DWORD detail, DWORD threshold);
-  int OutputCount() const { return engine_->outputs.Count(); }
   LogOutput* Output(int index) const { return engine_->outputs.At(index); }
-  DWORD ThreadContextCount() const { return engine_->threadContexts.Count(); }
 
  private:
   LogEngine* engine_;

@@ -1,12 +1,10 @@
-// Linux build only: the layer's debugger sink, writer processes started
-// with posix_spawn, and a module loaded with dlopen.
-#include <dlfcn.h>
+// Linux build only: the layer's debugger sink and writer processes started
+// with posix_spawn.
 #include <gtest/gtest.h>
 #include <spawn.h>
 #include <sys/wait.h>
 #include <vwin32.h>
 
-#include <optional>
 #include <regex>
 
 #include "LogEngine.h"
@@ -17,33 +15,29 @@ extern char** environ;
 
 namespace {
 
-// For each registry set-up, what the start-up shows in the debugger when it
-// starts up, reports an "ERROR" and a "DEBUG" and shuts down. No log file is
-// written in the current folder.
+// What the start-up shows in the debugger when it starts up with the
+// debugger and the system-output stub (which shows nothing), reports an
+// "ERROR" and a "DEBUG" and shuts down. No log file is written in the current
+// folder.
 TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
   TempFolder folder;
   CurrentDirectory inFolder(folder);
-  auto banner = [&](bool opening) { return L"MANDATORY: 0; " + BannerMessage(opening, L"IDE_Output") + L"\n"; };
-  const std::pair<std::vector<std::pair<const wchar_t*, DWORD>>, std::wstring> cases[] = {
-      {{}, L"RegOpenKeyEx(\"\\Software\\Teskar\\ORNSDI\\SDK\\Log\") failed (2)\n"},  // no key at all
-      {{{L"SysOutDetail", 5}, {L"SysSeverityThrsh", 0}}, L""},  // only the system-output stub
-      {{{L"IdeOutDetail", 1}}, banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false)},
-  };
-  for (const auto& [values, shown] : cases) {
-    ConfigKey::Remove();
-    std::optional<ConfigKey> key;
-    if (!values.empty()) key.emplace();
-    for (auto [name, value] : values) key->Number(name, value);
-    std::wstring text;
+  std::wstring text;
+  {
+    ConfigKey key;
+    key.Number(L"SysOutDetail", 1);
+    key.Number(L"IdeOutDetail", 1);
     vw32::AttachDebugSink([&](const wchar_t* part) { text += part; });
-    {
-      CStaticInit startup;
-      LogReport(LOG_HANDLE_ORNX, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
-      LogReport(LOG_HANDLE_ORNX, kGrabSite, 55, LOG_DEBUG, 3, L"debug");
-    }
-    vw32::DetachDebugSink();
-    EXPECT_EQ(text, L"Open registry key\n" + shown);
+    CStaticInit startup;
+    LogReport(LOG_HANDLE_ORNX, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
+    LogReport(LOG_HANDLE_ORNX, kGrabSite, 55, LOG_DEBUG, 3, L"debug");
   }
+  vw32::DetachDebugSink();
+  auto banner = [&](bool opening) {
+    return L"MANDATORY: 0; " + BannerMessage(opening, L"System_Output_Stub, IDE_Output") + L"\n";
+  };
+  EXPECT_EQ(text,
+            L"Open registry key\n" + banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false));
   EXPECT_TRUE(std::filesystem::is_empty(folder.path)) << "no log file";
 }
 
@@ -74,33 +68,6 @@ TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
     ++kinds[!std::regex_match(line, parts, whole) ? L"" : parts[4].matched ? parts[4].str() : parts[5].str()];
   }
   EXPECT_EQ(kinds, (std::map<std::wstring, int>{{L"A", 2000}, {L"B", 2000}, {L"Close,49", 2}, {L"Initialize,107", 2}}));
-}
-
-TEST(Module, LoadOpensTheLogAndUnloadClosesItAndASecondLoadAppends) {
-  TempFolder logs;
-  ConfigKey key;
-  key.Number(L"FileOutDetail", 5);
-  key.Text(L"LogDir", logs.Prefix());
-  const wchar_t* parts[] = {L"LogEngine::Initialize,107; SV=MANDATORY; CD=0; MSG=   >>>",
-                            L"F=.\\TestModule,TestModuleReport,1; SV=ERROR; CD=1; MSG=from the module",
-                            L"LogEngine::Close,49; SV=MANDATORY; CD=0; MSG=   <<<"};
-  for (size_t load = 1; load <= 2; ++load) {
-    void* module = dlopen(LOG_TEST_MODULE, RTLD_NOW | RTLD_LOCAL);
-    ASSERT_NE(module, nullptr) << dlerror();
-    auto report = reinterpret_cast<bool (*)()>(dlsym(module, "TestModuleReport"));
-    ASSERT_NE(report, nullptr);
-    EXPECT_TRUE(report()) << "the entry point records the instance handle";
-    EXPECT_FALSE(LogIsEnabled(LOG_HANDLE_ORNX, LOG_ERROR, 0)) << "the module has an engine registry of its own";
-    ASSERT_EQ(dlclose(module), 0);
-
-    LogFileText text = ReadLogFile(logs.path / "ORNSDI.txt");
-    EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
-    ASSERT_EQ(text.lines.size(), 3 * load);
-    for (size_t i = 0; i < text.lines.size(); ++i) {
-      EXPECT_NE(text.lines[i].find(parts[i % 3]), std::wstring::npos) << i;
-      EXPECT_EQ(text.lines[i].front(), L'{') << "no second byte-order mark";
-    }
-  }
 }
 
 }  // namespace

@@ -58,7 +58,7 @@ LogFileText ReadLogFile(const fs::path& file) {
 
 LogRecord TestRecord(DWORD severity, const wchar_t* message) {
   static char time[] = "04.12.2026 07:26:26.5";
-  return LogRecord{GetCurrentProcessId(), GetCurrentThreadId(), time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
+  return LogRecord{412, 716, time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
                    kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
 }
 

@@ -40,7 +40,6 @@ class ConfigKey {
     RegCloseKey(key_);
     Remove();
   }
-  static void Remove() { RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
   void Number(const wchar_t* name, DWORD value) { Raw(name, REG_DWORD, &value, sizeof(value)); }
   void Text(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
     Raw(name, type, value.c_str(), DWORD((value.size() + 1) * sizeof(wchar_t)));
@@ -50,6 +49,7 @@ class ConfigKey {
   }
 
  private:
+  static void Remove() { RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
   static constexpr const wchar_t* kPath = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
   HKEY key_ = nullptr;
 };
@@ -64,8 +64,8 @@ struct CurrentDirectory {
   wchar_t previous[MAX_PATH];
 };
 
-// A record of this process and thread, dated 4 December 2026, with the
-// texts of an "ERROR" report of the grabber library.
+// A record of process 412, thread 716, dated 4 December 2026, with the texts
+// of an "ERROR" report of the grabber library.
 LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL");
 extern const LogSite kGrabSite;
 
