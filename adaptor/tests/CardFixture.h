@@ -77,17 +77,15 @@ class CardFixture : public ::testing::Test {
     imaqhost::clearThreadRuleBreaches();
     sim_ = &vsim::Simulator::Start(1);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
-    input_ = imaqhost::VideoInput::create(linkedEntryPoints());
+    renewInput();
   }
   void TearDown() override {
     input_.reset();
     EXPECT_EQ(imaqhost::threadRuleBreaches(), std::vector<std::string>());
     vsim::Simulator::Stop();
   }
-
   vsim::Simulator& sim() { return *sim_; }
   imaqhost::VideoInput& input() { return *input_; }
-  imaqhost::AdaptorManager& manager() { return input_->manager(); }
   // A new video input, for a fresh list of events.
   void renewInput() {
     input_.reset();
@@ -99,12 +97,6 @@ class CardFixture : public ::testing::Test {
     Result result{};
     input_->onEngineThread([&] { result = operation(dynamic_cast<VantrelAdaptor&>(input_->adaptor())); });
     return result;
-  }
-  // Starts an acquisition that runs until stopped, and waits for its first frames.
-  void startEndless(std::size_t firstFrames = 1) {
-    input_->set("FramesPerTrigger", "0");
-    input_->start();
-    ASSERT_TRUE(input_->waitForFrames(firstFrames, kGuard)) << "no frames";
   }
   // Waits for `frames` more delivered frames.
   bool moreFrames(unsigned long long frames) {
