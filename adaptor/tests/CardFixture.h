@@ -14,15 +14,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 inline constexpr std::chrono::seconds kGuard{60};  // only turns a hang into a failure
-
-inline bool waitUntil(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + kGuard;
-  while (!condition() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return condition();
-}
 
 // The module's five entry points, on the adaptor linked into the test.
 inline imaqhost::AdaptorEntryPoints linkedEntryPoints() {
@@ -59,16 +52,6 @@ inline bool showsPattern(const imaqhost::EngineFrame& frame, vsim::VideoMode mod
   return true;
 }
 
-// The identifier and message of the engine error `call` raises, or "none".
-inline std::string errorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const imaqhost::HostError& error) {
-    return error.identifier() + ": " + error.what();
-  }
-  return "none";
-}
-
 // One card; the camera sends 1080i25 as fast as buffers come back. Every kit
 // call of the adaptor must come on the thread the kit allows it on.
 class CardFixture : public ::testing::Test {
@@ -90,18 +73,6 @@ class CardFixture : public ::testing::Test {
   void renewInput() {
     input_.reset();
     input_ = imaqhost::VideoInput::create(linkedEntryPoints());
-  }
-  // An adaptor operation, run on the engine thread as the engine runs it.
-  template <class Result>
-  Result onEngine(const std::function<Result(VantrelAdaptor&)>& operation) {
-    Result result{};
-    input_->onEngineThread([&] { result = operation(dynamic_cast<VantrelAdaptor&>(input_->adaptor())); });
-    return result;
-  }
-  // Waits for `frames` more delivered frames.
-  bool moreFrames(unsigned long long frames) {
-    const unsigned long long from = input_->framesAcquired();
-    return waitUntil([&] { return input_->framesAcquired() >= from + frames; });
   }
   // Events of one kind as "identifier: message".
   std::vector<std::string> reports(imaqhost::AcquisitionEvent::Kind kind) {
