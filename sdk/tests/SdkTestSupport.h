@@ -68,6 +68,8 @@ class OpenCardTest : public SessionOpenTest {
   // The card goes, or comes back, and the session's callback has finished.
   void Remove();
   void Insert();
+  // Starts a grab for `sink` and waits for `frames` good frames.
+  bool Grabbing(class FrameSink& sink, size_t frames = 3);
 };
 
 // A frame callback that records every call, checks that each frame lies in
