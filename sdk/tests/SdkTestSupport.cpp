@@ -26,12 +26,9 @@ bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);
-  const ORNSDI_Channel& ring = *sink->channel_;
-  bool inRing = false;
-  for (DWORD i = 0; i < ring.bufferCount; ++i) inRing |= info->rawFrame == ring.Buffer(i);
   {
     std::lock_guard<std::mutex> hold(sink->lock_);
-    sink->frames_.push_back({*info, inRing, context == sink->self_});
+    sink->frames_.push_back({*info});
   }
   if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
   sink->inside_.fetch_sub(1);

@@ -72,17 +72,14 @@ class OpenCardTest : public SessionOpenTest {
   bool Grabbing(class FrameSink& sink, size_t frames = 3);
 };
 
-// A frame callback that records every call, checks that each frame lies in
-// the channel's ring and counts calls that overlap another call. A test may
+// A frame callback that records every call and counts calls that overlap
+// another call. A test may
 // give it something to do inside the first callback.
 class FrameSink {
  public:
   struct Frame {
     ORNSDI_FrameInfo info;
-    bool inRing;     // rawFrame is the start of one of the ring's buffers
-    bool ownContext; // the callback got this sink as its context
   };
-  explicit FrameSink(const ORNSDI_Channel* channel) : channel_(channel) {}
   static void Callback(void* context, ORNSDI_FrameInfo* info);
   // Waits until `count` calls with this status arrived (see WaitUntil).
   bool WaitFor(uint32_t status, size_t count) {
@@ -97,10 +94,8 @@ class FrameSink {
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
 
  private:
-  const ORNSDI_Channel* channel_;
   mutable std::mutex lock_;
   std::vector<Frame> frames_;
-  void* self_ = this;
   std::atomic<int> inside_{0}, overlaps_{0};
   std::atomic<bool> first_{true};
 };

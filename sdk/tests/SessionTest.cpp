@@ -26,15 +26,6 @@ TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
   EXPECT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_ERR_FAILED);
 }
 
-TEST_F(SessionTest, StoppingSessionRefusesRequestsWith995) {
-  SetEvent(session_->stopCardEvent);
-  log_.Clear();
-  EXPECT_EQ(VideoSizeRequest(session_), 0xFF0003E3u);
-  EXPECT_EQ(log_.Messages(), std::vector<std::wstring>{L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3)."});
-  ResetEvent(session_->stopCardEvent);
-  EXPECT_EQ(VideoSizeRequest(session_), 0u);
-}
-
 // Each check fails with 1 and one ERROR line with code 1, in a fixed order:
 // port, then session, then output pointer.
 TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
@@ -44,7 +35,6 @@ TEST_F(SessionTest, ArgumentChecksComeFirstAndLogOneLine) {
       {[] { return ORNSDI_GetCameraStatus(nullptr, 0, nullptr); }, L"hGrabber is NULL"},
       {[this] { return ORNSDI_GetCameraStatus(session_, 0, nullptr); }, L"pCameraStatus is NULL"},
       {[] { return ORNSDI_StartGrab(nullptr, 0, 0, nullptr, nullptr, nullptr); }, L"hGrabber is NULL"},
-      {[this] { return ORNSDI_StopGrab(session_, 1); }, L"Invalid port 1"},
       {[] { return ORNSDI_EnumNext(nullptr, nullptr); }, L"hDevEnum is NULL"},
   };
   for (const auto& [call, message] : cases) {

@@ -27,21 +27,6 @@ TEST_F(CameraStatusTest, FrameRateRoundsToTheNearestStandardRate) {
   }
 }
 
-TEST_F(CameraStatusTest, StatusDescribesTheVideoAndTheCamera) {
-  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  ORNSDI_CameraStatus status{};
-  ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
-  EXPECT_EQ(std::tuple(status.width, status.height, status.videoFormat, status.interlaced, status.frameRate),
-            std::tuple(1280, 720, vsim::Describe(vsim::VideoMode::HD720p50).videoFormatCode, 0u, 50));
-  EXPECT_NE(status.signalPresent, 0);
-  BYTE connected = 1;
-  Sim().SetCameraConnected(false);
-  ASSERT_EQ(ORNSDI_IsCameraConnected(session_, 0, &connected), ORNSDI_OK);
-  EXPECT_EQ(connected, 0);
-  ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
-  EXPECT_EQ(status.signalPresent, 0);
-}
-
 // Any port takes channel 0; the access goes back with the last release.
 TEST_F(DmaAccessTest, AccessIsCountedAndTheLastReleaseGivesItBack) {
   ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 1), ORNSDI_OK);
@@ -59,7 +44,7 @@ TEST_F(DmaAccessTest, RefusedAccessIsNotHeldAndGrabbingNeedsIt) {
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 5);
   EXPECT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_ERR_FAILED);
   Sim().FailRequest(VTXCTL_SET_DMA_ACCESS, 0);
-  FrameSink sink(&session_->Channel());
+  FrameSink sink;
   EXPECT_EQ(StartGrab(session_, sink), ORNSDI_ERR_NO_DMA_ACCESS);
   EXPECT_EQ(log_.One(L"No DMA Access!").code, 253);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
