@@ -8,7 +8,6 @@ using HotPlugTest = OpenCardTest;
 // The stop request cannot reach a removed card, but the grab is over; the
 // access is given again on arrival and a new start prepares anew.
 TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
-  FrameSink sink;
   ASSERT_TRUE(Grabbing(sink));
   Remove();
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
@@ -34,7 +33,6 @@ TEST_F(HotPlugTest, FailedReopenStillSeesTheNextArrival) {
 
 // The callbacks may run while the session ends; it waits for them.
 TEST_F(HotPlugTest, EndingTheSessionDuringRemovalAndArrivalIsSafe) {
-  FrameSink sink;
   ASSERT_TRUE(Grabbing(sink));
   Sim().RemoveCard(0);
   Sim().InsertCard(0);

@@ -28,7 +28,7 @@ void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);
   {
     std::lock_guard<std::mutex> hold(sink->lock_);
-    sink->frames_.push_back({*info});
+    sink->frames_.push_back(*info);
   }
   if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
   sink->inside_.fetch_sub(1);
@@ -36,7 +36,7 @@ void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
 
 size_t FrameSink::Count(uint32_t status) const {
   size_t n = 0;
-  for (const Frame& f : Frames()) n += f.info.status == status;
+  for (const ORNSDI_FrameInfo& f : Frames()) n += f.status == status;
   return n;
 }
 

@@ -18,7 +18,6 @@ TEST_F(SoakTest, GrabRidesOutRemovalAndArrivalCycles) {
   // 720p keeps the simulator's rendering and each arrival's ring small.
   Sim().SetVideoMode(vsim::VideoMode::HD720p60);
   size_t handles = 0;  // after the first cycle: a leak per cycle shows
-  FrameSink sink;
   ASSERT_TRUE(Grabbing(sink, 1));
   for (int cycle = 1; cycle <= cycles; ++cycle) {
     SCOPED_TRACE(cycle);
