@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -70,7 +71,10 @@ class FrameSink {
     std::lock_guard<std::mutex> hold(lock_);
     return frames_;
   }
-  size_t Count(uint32_t status) const;
+  size_t Count(uint32_t status) const {
+    const auto frames = Frames();
+    return size_t(std::count_if(frames.begin(), frames.end(), [&](auto& f) { return f.status == status; }));
+  }
   int Overlaps() const { return overlaps_.load(); }
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
 
