@@ -59,7 +59,6 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   ASSERT_TRUE(sink.WaitFor(0, 12));
   EXPECT_EQ(sink.Overlaps(), 0);
   EXPECT_TRUE(unchanged);
-  EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
 }
 
 // The caller's start and the arrival's restart both wait for a callback

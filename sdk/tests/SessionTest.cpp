@@ -9,14 +9,20 @@ namespace {
 using SessionTest = SessionOpenTest;
 
 // The driver's result byte and the failure flag in the status word, one
-// line (a public call then returns the failure flag: DmaAccessTest).
-TEST_F(SessionTest, DriverResultIsFoldedIntoTheStatusWordAndLoggedOnce) {
+// line (a public call then returns the failure flag: DmaAccessTest); a
+// stopping session refuses requests before the driver sees them, with 995.
+TEST_F(SessionTest, StatusWordCarriesTheDriverResultOrTheRefusalOfAStoppingSession) {
   Sim().FailRequest(VTXCTL_GET_VIDEO_SIZE, 0x1234);
   log_.Clear();
   VtxRequestHeader input{};
   VtxVideoSizeOut reply{};
   EXPECT_EQ(session_->Request(VTXCTL_GET_VIDEO_SIZE, 0, input, reply), 0xFF340000u);
   EXPECT_EQ(log_.Messages(), std::vector<std::wstring>{L"DeviceIOCtl(0xCE3220C0) returned with result=52(0x00000034)."});
+  SetEvent(session_->stopCardEvent);
+  log_.Clear();
+  EXPECT_EQ(session_->Request(VTXCTL_GET_VIDEO_SIZE, 0, input, reply), 0xFF0003E3u);
+  EXPECT_EQ(log_.Messages(), std::vector<std::wstring>{L"DeviceIOCtl(0xCE3220C0) failed. ErrorCode=995(0x000003E3)."});
+  ResetEvent(session_->stopCardEvent);
 }
 
 // Each check fails with 1 and one ERROR line with code 1, in a fixed order:
