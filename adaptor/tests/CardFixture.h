@@ -74,14 +74,6 @@ class CardFixture : public ::testing::Test {
     input_.reset();
     input_ = imaqhost::VideoInput::create(linkedEntryPoints());
   }
-  // Events of one kind as "identifier: message".
-  std::vector<std::string> reports(imaqhost::AcquisitionEvent::Kind kind) {
-    std::vector<std::string> texts;
-    for (const imaqhost::AcquisitionEvent& event : input_->events())
-      if (event.kind == kind) texts.push_back(event.identifier + ": " + event.message);
-    return texts;
-  }
-
   std::unique_ptr<imaqhost::VideoInput> input_;
 
  private:
