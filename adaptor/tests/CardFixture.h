@@ -14,15 +14,8 @@
 #include <functional>
 #include <memory>
 #include <string>
-#include <thread>
 
 inline constexpr std::chrono::seconds kGuard{60};  // only turns a hang into a failure
-
-inline bool waitUntil(const std::function<bool()>& condition) {
-  const auto end = std::chrono::steady_clock::now() + kGuard;
-  while (!condition() && std::chrono::steady_clock::now() < end) std::this_thread::sleep_for(std::chrono::milliseconds(2));
-  return condition();
-}
 
 // The module's five entry points, on the adaptor linked into the test.
 inline imaqhost::AdaptorEntryPoints linkedEntryPoints() {
@@ -59,16 +52,6 @@ inline bool showsPattern(const imaqhost::EngineFrame& frame, vsim::VideoMode mod
   return true;
 }
 
-// The identifier and message of the engine error `call` raises, or "none".
-inline std::string errorOf(const std::function<void()>& call) {
-  try {
-    call();
-  } catch (const imaqhost::HostError& error) {
-    return error.identifier() + ": " + error.what();
-  }
-  return "none";
-}
-
 // One card; the camera sends 1080i25 as fast as buffers come back. Every kit
 // call of the adaptor must come on the thread the kit allows it on.
 class CardFixture : public ::testing::Test {
@@ -77,48 +60,20 @@ class CardFixture : public ::testing::Test {
     imaqhost::clearThreadRuleBreaches();
     sim_ = &vsim::Simulator::Start(1);
     sim_->SetPacing(vsim::Pacing::FreeRunning);
-    input_ = imaqhost::VideoInput::create(linkedEntryPoints());
+    renewInput();
   }
   void TearDown() override {
     input_.reset();
     EXPECT_EQ(imaqhost::threadRuleBreaches(), std::vector<std::string>());
     vsim::Simulator::Stop();
   }
-
   vsim::Simulator& sim() { return *sim_; }
   imaqhost::VideoInput& input() { return *input_; }
-  imaqhost::AdaptorManager& manager() { return input_->manager(); }
   // A new video input, for a fresh list of events.
   void renewInput() {
     input_.reset();
     input_ = imaqhost::VideoInput::create(linkedEntryPoints());
   }
-  // An adaptor operation, run on the engine thread as the engine runs it.
-  template <class Result>
-  Result onEngine(const std::function<Result(VantrelAdaptor&)>& operation) {
-    Result result{};
-    input_->onEngineThread([&] { result = operation(dynamic_cast<VantrelAdaptor&>(input_->adaptor())); });
-    return result;
-  }
-  // Starts an acquisition that runs until stopped, and waits for its first frames.
-  void startEndless(std::size_t firstFrames = 1) {
-    input_->set("FramesPerTrigger", "0");
-    input_->start();
-    ASSERT_TRUE(input_->waitForFrames(firstFrames, kGuard)) << "no frames";
-  }
-  // Waits for `frames` more delivered frames.
-  bool moreFrames(unsigned long long frames) {
-    const unsigned long long from = input_->framesAcquired();
-    return waitUntil([&] { return input_->framesAcquired() >= from + frames; });
-  }
-  // Events of one kind as "identifier: message".
-  std::vector<std::string> reports(imaqhost::AcquisitionEvent::Kind kind) {
-    std::vector<std::string> texts;
-    for (const imaqhost::AcquisitionEvent& event : input_->events())
-      if (event.kind == kind) texts.push_back(event.identifier + ": " + event.message);
-    return texts;
-  }
-
   std::unique_ptr<imaqhost::VideoInput> input_;
 
  private:

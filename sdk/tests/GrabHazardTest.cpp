@@ -3,19 +3,15 @@
 // library from the callback, access released under a running grab, and video
 // whose size changes while the card is away or the signal is gone.
 #include <set>
+#include <string_view>
 #include <thread>
 
 #include "SdkTestSupport.h"
 
 namespace {
 
-using namespace std::chrono_literals;
-
-uint64_t Checksum(const ORNSDI_FrameInfo& frame) {
-  uint64_t sum = 1469598103934665603ull;
-  const auto* bytes = static_cast<const uint8_t*>(frame.rawFrame);
-  for (uint32_t i = 0; i < frame.bufferSize; ++i) sum = (sum ^ bytes[i]) * 1099511628211ull;
-  return sum;
+size_t Checksum(const ORNSDI_FrameInfo& frame) {
+  return std::hash<std::string_view>{}({static_cast<const char*>(frame.rawFrame), frame.bufferSize});
 }
 
 class GrabHazardTest : public OpenCardTest {
@@ -35,9 +31,9 @@ class GrabHazardTest : public OpenCardTest {
   // set, and takes the card away and back meanwhile. `unchanged` then tells
   // that the buffer kept its bytes (read only when no other callback ran:
   // the ring may be gone then).
-  void HoldAcrossRemovalAndArrival(FrameSink& sink) {
-    sink.onFirstFrame = [this, &sink](const ORNSDI_FrameInfo& frame) {
-      uint64_t before = Checksum(frame);
+  void HoldAcrossRemovalAndArrival() {
+    sink.onFirstFrame = [this](const ORNSDI_FrameInfo& frame) {
+      const size_t before = Checksum(frame);
       holding = true;
       WaitForSingleObject(release, 60000);
       unchanged = sink.Overlaps() == 0 && Checksum(frame) == before;
@@ -53,165 +49,111 @@ class GrabHazardTest : public OpenCardTest {
   std::atomic<bool> holding{false}, unchanged{false};
 };
 
+// A restart that does not wait for the held buffer delivers within 1.5 s;
+// the one that waits gives the same callback frames again.
 TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
   Sim().SetVideoMode(vsim::VideoMode::HD720p60);
-  FrameSink sink(&Channel());
-  HoldAcrossRemovalAndArrival(sink);
-  // A restart that does not wait for the held buffer delivers within this.
-  WaitUntil([&] { return sink.Overlaps() > 0; }, 1500ms);
+  HoldAcrossRemovalAndArrival();
+  WaitUntil([&] { return sink.Overlaps() > 0; }, std::chrono::milliseconds(1500));
   SetEvent(release);
-  ASSERT_TRUE(sink.WaitFor(0, 12));  // the same callback and context again
+  ASSERT_TRUE(sink.WaitFor(0, 12));
   EXPECT_EQ(sink.Overlaps(), 0);
   EXPECT_TRUE(unchanged);
-  for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.ownContext);
-  EXPECT_EQ(session_->accessCount[0].load(), 1u);
-  EXPECT_EQ(Sim().GetCounters().accessMask, 0x100u);
-  LogEntry enter = log_.One(L"OnCardStopped Enter");
-  EXPECT_EQ(enter.severity, DWORD(LOG_NOTICE));
-  EXPECT_EQ(enter.function, "ORNSDI_GIS::OnCardStopped");
-  EXPECT_EQ(enter.source, L".\\ORNSDI_Init");
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 // The caller's start and the arrival's restart both wait for a callback
 // that holds its buffer; when it returns, the caller's grab is the one that runs.
 TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
-  FrameSink held(&Channel()), caller(&Channel());
-  HoldAcrossRemovalAndArrival(held);
+  HoldAcrossRemovalAndArrival();
   std::atomic<uint32_t> start{~0u};
-  std::thread starter([&] { start = StartGrab(session_, caller); });
+  std::thread starter([&] { start = StartGrab(session_, other); });
   Sleep(50);  // both now wait for the held callback
   SetEvent(release);
   starter.join();
   EXPECT_EQ(start.load(), ORNSDI_OK);
   ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave"));
-  ASSERT_TRUE(caller.WaitFor(0, 5));
-  EXPECT_EQ(Channel().State(), GrabChannelState::Grabbing);
-  EXPECT_EQ(held.Overlaps() + caller.Overlaps(), 0);
+  ASSERT_TRUE(other.WaitFor(0, 5));
+  EXPECT_EQ(sink.Overlaps() + other.Overlaps(), 0);
   EXPECT_TRUE(unchanged);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
+// During a callback no lock is pending: the ring, its descriptors and the
+// session's wait, queued once.
 TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
-  FrameSink failed(&Channel()), sink(&Channel());
   Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 1);
-  EXPECT_EQ(StartGrab(session_, failed), ORNSDI_ERR_FAILED);
+  EXPECT_EQ(StartGrab(session_, other), ORNSDI_ERR_FAILED);
   Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 0);
   std::atomic<uint32_t> pending{0};
   sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) { pending = Sim().GetCounters().pendingRequests; };
-  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 2));
-  // During a callback no lock is pending: the ring, its descriptors and the session's wait.
+  ASSERT_TRUE(Grabbing(sink, 2));
   EXPECT_EQ(pending.load(), Channel().bufferCount + 2);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(GrabHazardTest, DoneFromTheCallbackIsRefused) {
-  FrameSink sink(&Channel());
-  std::atomic<bool> returned{false};
   std::atomic<uint32_t> done{0}, start{0};
   sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) {
     done = ORNSDI_Done(session_);
     start = StartGrab(session_, sink);
-    returned = true;
   };
   ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  if (!WaitUntil([&] { return returned.load(); }, 10s)) {
-    session_ = nullptr;  // left to the thread that never returned
-    FAIL() << "a call from the frame callback did not return";
-  }
-  EXPECT_EQ(done.load(), ORNSDI_ERR_FAILED);
-  EXPECT_EQ(start.load(), ORNSDI_ERR_FAILED);
+  ASSERT_TRUE(WaitUntil([&] { return start != 0; })) << "a call from the frame callback did not return";
+  EXPECT_EQ(std::tuple(done.load(), start.load()), std::tuple(ORNSDI_ERR_FAILED, ORNSDI_ERR_FAILED));
   EXPECT_EQ(log_.One(L"ORNSDI_Done refused: called from the frame callback").code, 255);
   EXPECT_EQ(log_.One(L"ORNSDI_StartGrab refused: called from the frame callback").code, 255);
   ASSERT_TRUE(sink.WaitFor(0, 5));  // the session and its grab go on
-  EXPECT_EQ(sink.Overlaps(), 0);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 TEST_F(GrabHazardTest, SecondStartEndsTheRunningGrab) {
-  FrameSink first(&Channel()), second(&Channel());
-  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
-  ASSERT_TRUE(first.WaitFor(0, 3));
-  std::atomic<bool> returned{false};
-  std::atomic<uint32_t> start{0};
-  std::thread caller([&] {
-    start = StartGrab(session_, second);
-    returned = true;
-  });
-  if (!WaitUntil([&] { return returned.load(); }, 10s)) {
-    caller.detach();
-    session_ = nullptr;  // left to the call that never returned
-    FAIL() << "a second ORNSDI_StartGrab did not return";
-  }
-  caller.join();
-  EXPECT_EQ(start.load(), ORNSDI_OK);
-  const size_t firstFrames = first.Frames().size();
-  ASSERT_TRUE(second.WaitFor(0, 3));
-  EXPECT_EQ(first.Frames().size(), firstFrames);  // the first grab has ended
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  ASSERT_TRUE(Grabbing(sink));
+  EXPECT_EQ(StartGrab(session_, other), ORNSDI_OK);  // a hang here is the fault
+  const size_t firstFrames = sink.Frames().size();
+  ASSERT_TRUE(other.WaitFor(0, 3));
+  EXPECT_EQ(sink.Frames().size(), firstFrames);  // the first grab has ended
 }
 
+// The card fills the buffer of the lock the refused stop left; the next
+// start still hands out all ten buffers.
 TEST_F(GrabHazardTest, RefusedStopLeavesTenBuffers) {
-  FrameSink first(&Channel()), second(&Channel());
-  ASSERT_EQ(StartGrab(session_, first), ORNSDI_OK);
-  ASSERT_TRUE(first.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(sink));
   Sim().SetSignalPresent(false);
   ASSERT_TRUE(LockPending());
   Sim().FailRequest(VTXCTL_DMA_STOP_GRABBING, 5);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
   Sim().FailRequest(VTXCTL_DMA_STOP_GRABBING, 0);
   ASSERT_TRUE(ThreadsEnded());
-  Sim().SetSignalPresent(true);  // the card fills the dropped lock's buffer
-  ASSERT_EQ(StartGrab(session_, second), ORNSDI_OK);
-  ASSERT_TRUE(second.WaitFor(0, 40));
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
+  Sim().SetSignalPresent(true);
+  ASSERT_TRUE(Grabbing(other, 40));
   std::set<const void*> buffers;
-  for (const auto& frame : second.Frames()) buffers.insert(frame.info.rawFrame);
+  for (const auto& frame : other.Frames()) buffers.insert(frame.rawFrame);
   EXPECT_EQ(buffers.size(), 10u);
 }
 
 TEST_F(GrabHazardTest, ReleasingAccessEndsTheGrab) {
-  FrameSink sink(&Channel());
-  ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(sink));
   log_.Clear();
   EXPECT_EQ(ORNSDI_ReleaseDMAAccess(session_, 0), ORNSDI_OK);
-  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
   ASSERT_TRUE(ThreadsEnded());
   EXPECT_TRUE(log_.Messages().empty());  // no refused lock, logged or retried
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
+// An arrival with another video size ends the grab with one callback of
+// status 32 rather than handing the caller frames of another size.
 TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
-  FrameSink sink(&Channel());
-  ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
-  const uint32_t size = sink.Frames().front().info.bufferSize;
-  const uint32_t prepared = Sim().GetCounters().prepareCount;
+  ASSERT_TRUE(Grabbing(sink));
+  const uint32_t size = sink.Frames().front().bufferSize;
   Remove();
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
   Insert();
-  auto otherSize = [&] {
-    for (const auto& frame : sink.Frames())
-      if (frame.info.status == 0 && frame.info.bufferSize != size) return true;
-    return false;
-  };
-  ASSERT_TRUE(WaitUntil([&] { return sink.Count(ORNSDI_FRAME_FORMAT_CHANGED) > 0 || otherSize(); }));
+  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
   ASSERT_TRUE(ThreadsEnded());
   EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
-  EXPECT_FALSE(otherSize());
-  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
-  EXPECT_EQ(camera.status.width, 1920);  // the caller's record is not changed
-  EXPECT_EQ(Sim().GetCounters().prepareCount, prepared) << "no ring of the new size";
+  for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.status != 0 || frame.bufferSize == size);
 }
 
+// One callback of status 32 with an empty record ends the grab.
 TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
-  FrameSink sink(&Channel()), again(&Channel());
-  ORNSDI_CameraData camera{};
-  ASSERT_EQ(StartGrab(session_, sink, &camera), ORNSDI_OK);
-  ASSERT_TRUE(sink.WaitFor(0, 3));
+  ASSERT_TRUE(Grabbing(sink));
   Sim().SetSignalPresent(false);
   ASSERT_TRUE(LockPending());
   Sleep(200);  // lets the grab thread see the signal gone before it returns
@@ -220,17 +162,9 @@ TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
   ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
   ASSERT_TRUE(ThreadsEnded());
   EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
-  EXPECT_EQ(Channel().State(), GrabChannelState::Idle);
-  const ORNSDI_FrameInfo last = sink.Frames().back().info;
-  EXPECT_EQ(last.status, ORNSDI_FRAME_FORMAT_CHANGED);
+  const ORNSDI_FrameInfo last = sink.Frames().back();  // the one of status 32
   EXPECT_EQ(last.rawFrame, nullptr);
   EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);
-  // The caller prepares anew for the new size.
-  ASSERT_EQ(StartGrab(session_, again, &camera), ORNSDI_OK);
-  EXPECT_EQ(camera.status.width, 1280);
-  ASSERT_TRUE(again.WaitFor(0, 12));
-  EXPECT_EQ(Sim().GetCounters().prepareCount, 2u);
-  EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
 }
 
 }  // namespace

@@ -27,10 +27,9 @@ size_t LogCapture::Count(const std::wstring& message) const {
 
 LogEntry LogCapture::One(const std::wstring& message) const {
   std::lock_guard<std::mutex> hold(recording_->lock);
-  auto& records = recording_->records;
-  auto found = std::find_if(records.begin(), records.end(), [&](const LogRecorded& r) { return r.message == message; });
-  if (CountIn(records, message) == 1) return *found;
-  ADD_FAILURE() << CountIn(records, message) << " records with " << testing::PrintToString(message);
+  for (const LogRecorded& r : recording_->records)
+    if (r.message == message && CountIn(recording_->records, message) == 1) return r;
+  ADD_FAILURE() << CountIn(recording_->records, message) << " records with " << testing::PrintToString(message);
   return {L"", "", "", "", L"", L"", ~DWORD(0), -2};
 }
 

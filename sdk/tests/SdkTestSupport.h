@@ -6,6 +6,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
 #include <functional>
@@ -57,7 +58,35 @@ class SessionOpenTest : public SimTest {
   ORNSDI_GIS* session_ = nullptr;
 };
 
-// A free-running card, opened with DMA access taken; ended after the test.
+// A frame callback that records every call and counts calls that overlap
+// another call. A test may give it something to do inside the first callback.
+class FrameSink {
+ public:
+  static void Callback(void* context, ORNSDI_FrameInfo* info);
+  // Waits until `count` calls with this status arrived (see WaitUntil).
+  bool WaitFor(uint32_t status, size_t count) {
+    return WaitUntil([&] { return Count(status) >= count; });
+  }
+  std::vector<ORNSDI_FrameInfo> Frames() const {
+    std::lock_guard<std::mutex> hold(lock_);
+    return frames_;
+  }
+  size_t Count(uint32_t status) const {
+    const auto frames = Frames();
+    return size_t(std::count_if(frames.begin(), frames.end(), [&](auto& f) { return f.status == status; }));
+  }
+  int Overlaps() const { return overlaps_.load(); }
+  std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
+
+ private:
+  mutable std::mutex lock_;
+  std::vector<ORNSDI_FrameInfo> frames_;
+  std::atomic<int> inside_{0}, overlaps_{0};
+  std::atomic<bool> first_{true};
+};
+
+// A free-running card, opened with DMA access taken; ended after the test,
+// which also ends the grab before its sinks go.
 class OpenCardTest : public SessionOpenTest {
  protected:
   void SetUp() override;
@@ -68,39 +97,9 @@ class OpenCardTest : public SessionOpenTest {
   // The card goes, or comes back, and the session's callback has finished.
   void Remove();
   void Insert();
-};
-
-// A frame callback that records every call, checks that each frame lies in
-// the channel's ring and counts calls that overlap another call. A test may
-// give it something to do inside the first callback.
-class FrameSink {
- public:
-  struct Frame {
-    ORNSDI_FrameInfo info;
-    bool inRing;     // rawFrame is the start of one of the ring's buffers
-    bool ownContext; // the callback got this sink as its context
-  };
-  explicit FrameSink(const ORNSDI_Channel* channel) : channel_(channel) {}
-  static void Callback(void* context, ORNSDI_FrameInfo* info);
-  // Waits until `count` calls with this status arrived (see WaitUntil).
-  bool WaitFor(uint32_t status, size_t count) {
-    return WaitUntil([&] { return Count(status) >= count; });
-  }
-  std::vector<Frame> Frames() const {
-    std::lock_guard<std::mutex> hold(lock_);
-    return frames_;
-  }
-  size_t Count(uint32_t status) const;
-  int Overlaps() const { return overlaps_.load(); }
-  std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
-
- private:
-  const ORNSDI_Channel* channel_;
-  mutable std::mutex lock_;
-  std::vector<Frame> frames_;
-  void* self_ = this;
-  std::atomic<int> inside_{0}, overlaps_{0};
-  std::atomic<bool> first_{true};
+  // Starts a grab for `sink` and waits for `frames` good frames.
+  bool Grabbing(FrameSink& sink, size_t frames = 3);
+  FrameSink sink, other;
 };
 
 // Starts a grab on an opened session with DMA access; returns its status.
