@@ -89,11 +89,14 @@ class ORNSDI_Channel {
     bool restart;
   };
   enum class Launch { Started, Busy, NotInterrupted, Failed };
-  // Takes the request and starts `body` as the channel's grab thread, marking
-  // the channel grabbing; *thread is then a handle of the caller's own. Not
-  // while another grab runs (Busy); a restart only while the grab is still
-  // interrupted (NotInterrupted).
-  Launch LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request, HANDLE* thread);
+  // Takes the request and starts `body` as the channel's grab thread with a
+  // GrabLaunch, marking the channel grabbing; *thread is then a handle of the
+  // caller's own and *started the event the thread sets once it grabs. Each
+  // launch has its own event: a start and an arrival's restart that wait at
+  // the same time cannot take each other's signal. Not while another grab
+  // runs (Busy); a restart only while the grab is still interrupted
+  // (NotInterrupted).
+  Launch LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request, HANDLE* thread, HANDLE* started);
   // Ends a running grab, leaving `after`; a caller's stop (Idle) also
   // forgets an interrupted grab. True when a running grab was ended; then
   // *thread (if given) is a handle of the caller's own to its thread.
@@ -124,7 +127,6 @@ class ORNSDI_Channel {
   // start prepares from scratch, which makes the driver give them back.
   std::atomic<bool> ringStale{false};
   HANDLE stopEvent = nullptr;
-  HANDLE startedEvent = nullptr;
   std::atomic<DWORD> grabThreadId{0};
   // The thread inside the frame callback, 0 when none is.
   std::atomic<DWORD> callbackThread{0};
@@ -257,5 +259,11 @@ uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode
 // The arrival's restart of an interrupted grab.
 void noexp_ORNSDI_RestartGrab(ORNSDI_GIS* session);
 DWORD noexp_ORNSDI_Prepare(ORNSDI_HANDLE hGrabber, BYTE port, ORNSDI_CameraData* pCameraData);
-unsigned __stdcall noexp_ORNSDI_GrabThread(void* channel);
+// What a grab thread starts with: its channel and the event of its launch,
+// set once it grabs (the thread closes it).
+struct GrabLaunch {
+  ORNSDI_Channel* channel;
+  HANDLE started;
+};
+unsigned __stdcall noexp_ORNSDI_GrabThread(void* launch);
 DWORD noexp_ORNSDI_ReadI2C(ORNSDI_HANDLE hGrabber, BYTE port, BYTE reg, WORD* pValue);

@@ -164,7 +164,6 @@ ORNSDI_Channel::ORNSDI_Channel() {
   stateLock = CreateMutexW(nullptr, FALSE, nullptr);
   descriptorRequest.hEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   stopEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
-  startedEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
   cameraEvent = CreateEventW(nullptr, FALSE, FALSE, nullptr);
 }
 
@@ -173,7 +172,6 @@ ORNSDI_Channel::~ORNSDI_Channel() {
   CloseIfSet(descriptorRequest.hEvent);
   if (stopEvent) SetEvent(stopEvent);
   CloseIfSet(stopEvent);
-  CloseIfSet(startedEvent);
   delete savedCameraData;
   CloseIfSet(cameraEvent);
   FreeParkedLocks();
@@ -260,7 +258,7 @@ class StateLock {
 }  // namespace
 
 ORNSDI_Channel::Launch ORNSDI_Channel::LaunchGrab(unsigned(__stdcall* body)(void*), const GrabRequest& request,
-                                                  HANDLE* thread) {
+                                                  HANDLE* thread, HANDLE* started) {
   StateLock hold(stateLock);
   GrabChannelState now = state.load();
   if (now == GrabChannelState::Grabbing) return Launch::Busy;
@@ -272,19 +270,25 @@ ORNSDI_Channel::Launch ORNSDI_Channel::LaunchGrab(unsigned(__stdcall* body)(void
   restarting = request.restart;
   ResetEvent(stopEvent);
   ResetEvent(cameraEvent);
-  ResetEvent(startedEvent);
+  HANDLE event = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+  auto* launch = event ? new (std::nothrow) GrabLaunch{this, DuplicateOwn(event)} : nullptr;
   liveThreads.fetch_add(1);
   unsigned threadId = 0;
-  auto started = reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, this, 0, &threadId));
-  if (!started) {
+  HANDLE newThread =
+      launch && launch->started ? reinterpret_cast<HANDLE>(_beginthreadex(nullptr, 0, body, launch, 0, &threadId)) : nullptr;
+  if (!newThread) {
     liveThreads.fetch_sub(1);
+    if (launch) CloseIfSet(launch->started);
+    delete launch;
+    CloseIfSet(event);
     return Launch::Failed;
   }
   CloseIfSet(grabThread);
-  grabThread = started;
+  grabThread = newThread;
   grabThreadId.store(DWORD(threadId));
   state.store(GrabChannelState::Grabbing);
-  *thread = DuplicateOwn(started);
+  *thread = DuplicateOwn(newThread);
+  *started = event;
   return Launch::Started;
 }
 
@@ -498,7 +502,7 @@ bool RestartKeepsSize(ORNSDI_Channel& channel) {
 }
 
 // Prepares and starts grabbing; false ends the thread before it grabs.
-bool StartGrabbing(ORNSDI_Channel& channel) {
+bool StartGrabbing(ORNSDI_Channel& channel, HANDLE started) {
   // A restart whose video has another size than the caller's record would
   // hand the caller frames it cannot read: the grab ends as for a change of
   // size while the card was present, before a ring of the new size is
@@ -522,7 +526,7 @@ bool StartGrabbing(ORNSDI_Channel& channel) {
     SendStopRequest(channel.owner, channel.number);
     return false;
   }
-  SetEvent(channel.startedEvent);
+  SetEvent(started);
   return true;
 }
 
@@ -691,9 +695,12 @@ void GrabLoop(ORNSDI_Channel& channel) {
 }  // namespace
 
 unsigned __stdcall noexp_ORNSDI_GrabThread(void* parameter) {
-  auto& channel = *static_cast<ORNSDI_Channel*>(parameter);
+  const GrabLaunch launch = *static_cast<GrabLaunch*>(parameter);
+  delete static_cast<GrabLaunch*>(parameter);
+  ORNSDI_Channel& channel = *launch.channel;
   channel.WaitLaunched();
-  if (StartGrabbing(channel)) GrabLoop(channel);
+  if (StartGrabbing(channel, launch.started)) GrabLoop(channel);
+  CloseHandle(launch.started);
   channel.liveThreads.fetch_sub(1);  // the channel is not touched after this
   return 0;
 }
@@ -713,9 +720,10 @@ void WaitForEarlierGrab(ORNSDI_Channel& channel) {
 }
 
 // Waits until the thread started grabbing (true) or ended before it.
-bool WaitForStart(ORNSDI_Channel& channel, HANDLE thread) {
-  HANDLE waits[2] = {channel.startedEvent, thread};
+bool WaitForStart(HANDLE started, HANDLE thread) {
+  HANDLE waits[2] = {started, thread};
   DWORD woken = WaitForMultipleObjects(2, waits, FALSE, INFINITE);
+  CloseHandle(started);
   CloseHandle(thread);
   return woken == WAIT_OBJECT_0;
 }
@@ -727,13 +735,14 @@ uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode
   ORNSDI_Channel& channel = session->Channel();
   const ORNSDI_Channel::GrabRequest request{grabMode, pCameraData, callback, context, restart};
   HANDLE thread = nullptr;
+  HANDLE started = nullptr;
   ORNSDI_Channel::Launch launch;
   // A second start ends the running grab first, as a stop would, and waits
   // for its thread (the Busy loop below). A thread that is no longer grabbing
   // may still be inside its callback: that one is waited for here. A restart
   // has waited already and never ends a grab.
   if (!restart && channel.State() != GrabChannelState::Grabbing) WaitForEarlierGrab(channel);
-  while ((launch = channel.LaunchGrab(noexp_ORNSDI_GrabThread, request, &thread)) == ORNSDI_Channel::Launch::Busy) {
+  while ((launch = channel.LaunchGrab(noexp_ORNSDI_GrabThread, request, &thread, &started)) == ORNSDI_Channel::Launch::Busy) {
     if (restart) return ORNSDI_ERR_FAILED;
     noexp_ORNSDI_StopGrabAs(session, port, GrabChannelState::Idle);
     WaitForEarlierGrab(channel);
@@ -744,7 +753,7 @@ uint32_t noexp_ORNSDI_StartGrabAs(ORNSDI_GIS* session, BYTE port, DWORD grabMode
     return ORNSDI_ERR_FAILED;
   }
   DWORD threadId = channel.grabThreadId.load();
-  if (WaitForStart(channel, thread)) {
+  if (WaitForStart(started, thread)) {
     if (pCameraData && channel.savedCameraData) *pCameraData = *channel.savedCameraData;
     if (!restart && channel.savedCameraData) channel.grantedCameraData = *channel.savedCameraData;
     return ORNSDI_OK;
