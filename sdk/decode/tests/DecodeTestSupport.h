@@ -60,10 +60,8 @@ class GuardedCopy {
 // that the vector code carries exactly (unit gains, moderate values) or not.
 ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random);
 
-// Blue, green, red of one pixel by the conversion formula, for a 10-bit
-// (tenBit) or 8-bit sample triple.
+// Blue, green, red of one pixel.
 struct Bgr {
   int b, g, r;
   bool operator==(const Bgr&) const = default;
 };
-Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& params);
