@@ -45,8 +45,6 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   EXPECT_TRUE(ListCards().empty());
   EXPECT_EQ(OpenDevice(sim().DevicePath(0), true), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  const vsim::Counters c = sim().GetCounters();
-  EXPECT_EQ(std::make_tuple(c.openSessions, c.pendingRequests), std::make_tuple(0u, 0u));
 
   sim().InsertCard(0);
   EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, true));  // s has not closed yet
@@ -90,8 +88,6 @@ TEST_F(SimTest, RemovalDuringAFreeRunningGrabEndsItCleanly) {
     s.reset();
     sim().InsertCard(card);
   }
-  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
-  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
 }
 
 }  // namespace
