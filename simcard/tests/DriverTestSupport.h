@@ -91,11 +91,10 @@ class Session {
 
   uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, mask); }
   uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode);
-  // A ring of `count` buffers of the prepared size, and its descriptor array.
-  void QueueRing(int count);
   uint32_t Start() { return Simple(VTXCTL_DMA_START_GRABBING, uint32_t(0)); }
   uint32_t Stop() { return Request(VTXCTL_DMA_STOP_GRABBING, &stopReply_); }
-  // Access, prepare and a ring of `count` buffers, then start if asked. True if all went well.
+  // Access, prepare and a ring of `count` buffers of the prepared size with
+  // its descriptor array, then start if asked. True if all went well.
   bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count, bool start = true);
   uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, index); }
   // Starts a lock request; its reply lands in *out.
