@@ -66,24 +66,6 @@ GuardedCopy::GuardedCopy(const std::vector<uint8_t>& bytes) {
 
 GuardedCopy::~GuardedCopy() { VirtualFree(base_, 0, MEM_RELEASE); }
 
-ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
-  ORNSDI_CSC_PARAMS p;
-  ORNSDI_GetDefaultColorSpaceConverterParams(&p);
-  if (random() % 4 == 0) return p;
-  auto pick = [&](int low, int high) { return low + int(random() % uint64_t(high - low + 1)); };
-  // Offsets mostly within the sample range (the vector code's), now and then
-  // beyond it (the scalar loop's).
-  const int offsetLimit = random() % 8 == 0 ? 1200 : 1023;
-  for (int32_t* o : {&p.yOffset, &p.crOffset, &p.cbOffset}) *o = pick(1023 - offsetLimit, offsetLimit);
-  for (float* f : {&p.yGain, &p.crToR, &p.crToG, &p.cbToG, &p.cbToB}) *f = float(pick(-3000, 3000)) / 1000.0f;
-  for (uint8_t* b : {&p.rMin, &p.rMax, &p.gMin, &p.gMax, &p.bMin, &p.bMax}) *b = uint8_t(random());
-  for (int8_t* b : {&p.rBias, &p.gBias, &p.bBias}) *b = int8_t(random());
-  if (random() % 3 == 0) {
-    for (float* f : {&p.rGain, &p.gGain, &p.bGain}) *f = float(pick(0, 4000)) / 1000.0f;
-  }
-  return p;
-}
-
 int32_t MinimumStrideOf(int32_t width, int32_t format) {
   const int32_t bytes = format == 0 ? 4 : format == 1 ? 2 : 3;
   return ((width * bytes * 8 + 31) / 32) * 4;

@@ -56,10 +56,6 @@ class GuardedCopy {
   uint8_t* data_;
 };
 
-// Converter parameters: the defaults one time in four, otherwise random ones
-// that the vector code carries exactly (unit gains, moderate values) or not.
-ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random);
-
 // Blue, green, red of one pixel.
 struct Bgr {
   int b, g, r;
