@@ -70,19 +70,17 @@ class Session {
   uint32_t id() const { return id_; }
 
   // A buffered request with this session's header; returns driverResult, or
-  // 0xFFFFFFFF when the call itself failed (error in lastError()).
+  // 0xFFFFFFFF when the call itself failed.
   template <typename Out>
   uint32_t Request(DWORD code, Out* out, const void* extra = nullptr, size_t extraSize = 0) {
     std::memset(out, 0xEE, sizeof *out);
     DWORD bytes = 0;
-    lastError_ = Call(device_, code, Header(id_, extra, extraSize), out, sizeof *out, &bytes);
-    if (lastError_) return 0xFFFFFFFFu;
+    if (Call(device_, code, Header(id_, extra, extraSize), out, sizeof *out, &bytes)) return 0xFFFFFFFFu;
     EXPECT_EQ(bytes, sizeof *out) << std::hex << code;
     uint32_t result;
     std::memcpy(&result, out, sizeof result);
     return result;
   }
-  DWORD lastError() const { return lastError_; }
   template <typename In>
   uint32_t Simple(DWORD code, const In& in) {
     VtxResult r;
@@ -91,11 +89,10 @@ class Session {
 
   uint32_t TakeAccess(uint32_t mask = 1u << 8) { return Simple(VTXCTL_SET_DMA_ACCESS, mask); }
   uint32_t Prepare(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode);
-  // A ring of `count` buffers of the prepared size, and its descriptor array.
-  void QueueRing(int count);
   uint32_t Start() { return Simple(VTXCTL_DMA_START_GRABBING, uint32_t(0)); }
   uint32_t Stop() { return Request(VTXCTL_DMA_STOP_GRABBING, &stopReply_); }
-  // Access, prepare and a ring of `count` buffers, then start if asked. True if all went well.
+  // Access, prepare and a ring of `count` buffers of the prepared size with
+  // its descriptor array, then start if asked. True if all went well.
   bool Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, int count, bool start = true);
   uint32_t Unlock(uint32_t index) { return Simple(VTXCTL_DMA_UNLOCK_BUFFER, index); }
   // Starts a lock request; its reply lands in *out.
@@ -107,7 +104,6 @@ class Session {
 
   const uint8_t* Buffer(int i) const { return block_.data() + static_cast<size_t>(i) * bufferSize_; }
   uint32_t BufferSize() const { return bufferSize_; }
-  const VtxDmaBufferData& Descriptor(int i) const { return descriptors_[i]; }
 
   // The pending requests: the ring's buffers, its descriptor array, the session wait.
   std::vector<std::unique_ptr<Async>> buffers;
@@ -116,7 +112,6 @@ class Session {
  private:
   HANDLE device_ = INVALID_HANDLE_VALUE;
   uint32_t id_ = VTX_NO_SESSION;
-  DWORD lastError_ = 0;
   uint32_t bufferSize_ = 0;
   std::vector<uint8_t> block_;  // the ring's buffers
   std::vector<VtxDmaBufferData> descriptors_;

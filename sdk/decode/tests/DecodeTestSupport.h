@@ -56,14 +56,8 @@ class GuardedCopy {
   uint8_t* data_;
 };
 
-// Converter parameters: the defaults one time in four, otherwise random ones
-// that the vector code carries exactly (unit gains, moderate values) or not.
-ORNSDI_CSC_PARAMS RandomParams(std::mt19937_64& random);
-
-// Blue, green, red of one pixel by the conversion formula, for a 10-bit
-// (tenBit) or 8-bit sample triple.
+// Blue, green, red of one pixel.
 struct Bgr {
   int b, g, r;
   bool operator==(const Bgr&) const = default;
 };
-Bgr ReferencePixel(int y, int cb, int cr, bool tenBit, const ORNSDI_CSC_PARAMS& params);
