@@ -51,8 +51,7 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
   auto recording = Attach(3, 0);
   std::wstring longName(300, L'n');
   const std::pair<const wchar_t*, std::wstring> cases[] = {
-      {L"a\\b\\c\\d", L"c\\d"}, {L".\\x", L".\\x"}, {L"x", L"x"}, {nullptr, L"undefined"},
-      {longName.c_str(), longName.substr(0, 259)}};
+      {L"a\\b\\c\\d", L"c\\d"}, {L"x", L"x"}, {nullptr, L"undefined"}, {longName.c_str(), longName.substr(0, 259)}};
   for (auto& [source, shown] : cases) {
     LogRecord record = TestRecord(LOG_ERROR);
     record.sourceFile = source;
@@ -64,10 +63,8 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
   LogEngineTestView(engine).Output(0)->detail = 5;
   LogWrite(kHandle, &bare);
   const std::wstring last = recording->Lines().back();
-  EXPECT_NE(last.find(L"; ML=9; PT="), std::wstring::npos);
-  EXPECT_NE(last.find(L"; TM=undefined; MN=undefined,undefined; F=.\\ORNSDI_grab,undefined,54; SV=ERROR; CD=1; "
-                               L"MSG=undefined"),
-            std::wstring::npos);
+  EXPECT_EQ(last.substr(last.find(L'}')), L"}; ML=9; PT=412:716; NL=-1; TM=undefined; MN=undefined,undefined; "
+                                          L"F=.\\ORNSDI_grab,undefined,54; SV=ERROR; CD=1; MSG=undefined");
 }
 
 // A thread's first record has nest level 0 and the later ones -1; each

@@ -25,8 +25,8 @@ TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
   std::wstring text;
   {
     ConfigKey key;
-    key.Number(L"SysOutDetail", 1);
-    key.Number(L"IdeOutDetail", 1);
+    const DWORD one = 1;
+    for (const wchar_t* name : {L"SysOutDetail", L"IdeOutDetail"}) key.Set(name, REG_DWORD, &one, sizeof(one));
     vw32::AttachDebugSink([&](const wchar_t* part) { text += part; });
     CStaticInit startup;
     LogReport(LOG_HANDLE_ORNX, kGrabSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");

@@ -27,7 +27,6 @@ TEST(Startup, ReadsTheRegistryValuesOfTheRightTypeOnly) {
   const Case cases[] = {
       {{{L"FileOutDetail", L'5', REG_SZ}}, 7, 0},  // the text "5"
       {{{L"FileOutDetail", 5, REG_DWORD, 2}}, 7, 0},
-      {{{L"FileOutDetail", 5}}, 4, 3},
       {{{L"FileOutDetail", 5}}, 4, 0, REG_EXPAND_SZ},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 2}}, 2, 4},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 0xFFFFFFFF}}, 5, 1},
@@ -41,8 +40,9 @@ TEST(Startup, ReadsTheRegistryValuesOfTheRightTypeOnly) {
     TempFolder logs;
     {
       ConfigKey key;
-      key.Text(L"LogDir", logs.Prefix(), c.logDirType);
-      for (const Value& v : c.values) key.Raw(v.name, v.type, &v.value, v.size);
+      const std::wstring logDir = logs.Prefix();
+      key.Set(L"LogDir", c.logDirType, logDir.c_str(), DWORD((logDir.size() + 1) * sizeof(wchar_t)));
+      for (const Value& v : c.values) key.Set(v.name, v.type, &v.value, v.size);
       CStaticInit startup;
       for (DWORD severity = 0; severity <= 6; ++severity) {
         EXPECT_EQ(LogIsEnabled(LOG_HANDLE_ORNX, severity, 0), severity >= c.minThreshold) << severity;

@@ -29,29 +29,17 @@ struct LogFileText {
 LogFileText ReadLogFile(const std::filesystem::path& file);
 
 // The current user's logging key, made anew and removed at destruction.
-class ConfigKey {
- public:
+struct ConfigKey {
   ConfigKey() {
-    Remove();
-    RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, REG_OPTION_NON_VOLATILE, KEY_ALL_ACCESS, nullptr, &key_,
-                    nullptr);
+    RegDeleteKeyW(HKEY_CURRENT_USER, kPath);
+    RegCreateKeyExW(HKEY_CURRENT_USER, kPath, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr);
   }
-  ~ConfigKey() {
-    RegCloseKey(key_);
-    Remove();
+  ~ConfigKey() { RegCloseKey(key); RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
+  void Set(const wchar_t* name, DWORD type, const void* data, DWORD size) {
+    RegSetValueExW(key, name, 0, type, static_cast<const BYTE*>(data), size);
   }
-  void Number(const wchar_t* name, DWORD value) { Raw(name, REG_DWORD, &value, sizeof(value)); }
-  void Text(const wchar_t* name, const std::wstring& value, DWORD type = REG_SZ) {
-    Raw(name, type, value.c_str(), DWORD((value.size() + 1) * sizeof(wchar_t)));
-  }
-  void Raw(const wchar_t* name, DWORD type, const void* data, DWORD size) {
-    RegSetValueExW(key_, name, 0, type, static_cast<const BYTE*>(data), size);
-  }
-
- private:
-  static void Remove() { RegDeleteKeyW(HKEY_CURRENT_USER, kPath); }
   static constexpr const wchar_t* kPath = L"Software\\Teskar\\ORNSDI\\SDK\\Log";
-  HKEY key_ = nullptr;
+  HKEY key = nullptr;
 };
 
 // The folder is the current directory until destruction.
