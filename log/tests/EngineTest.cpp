@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <atomic>
+#include <barrier>
 #include <set>
 #include <thread>
 
@@ -10,12 +10,6 @@
 namespace {
 
 constexpr DWORD kHandle = LogFourCC("TEST");
-
-// All threads wait here until `count` have arrived.
-void Meet(std::atomic<int>& arrived, int count) {
-  ++arrived;
-  while (arrived.load() < count) std::this_thread::yield();
-}
 
 class Engine : public ::testing::Test {
  protected:
@@ -51,7 +45,8 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
   auto recording = Attach(3, 0);
   std::wstring longName(300, L'n');
   const std::pair<const wchar_t*, std::wstring> cases[] = {
-      {L"a\\b\\c\\d", L"c\\d"}, {L"x", L"x"}, {nullptr, L"undefined"}, {longName.c_str(), longName.substr(0, 259)}};
+      {L"a\\b\\c\\d", L"c\\d"}, {L"x", L"x"}, {nullptr, L"undefined"},
+      {longName.c_str(), longName.substr(0, 259)}};
   for (auto& [source, shown] : cases) {
     LogRecord record = TestRecord(LOG_ERROR);
     record.sourceFile = source;
@@ -68,26 +63,28 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
 }
 
 // A thread's first record has nest level 0 and the later ones -1; each
-// thread keeps one context id, its own.
+// thread keeps one context id, its own, also after the engine's table of
+// threads has grown past its first 151 buckets.
 TEST_F(Engine, ThreadsWritingTheirFirstRecordsAtOnceEachGetOneContext) {
   auto recording = Attach(5, 0);
   // All start together; none ends (giving its thread id back) before all have written.
-  std::atomic<int> started{0}, done{0};
+  constexpr int kThreads = 200;
+  std::barrier meet(kThreads);
   std::vector<std::thread> threads;
-  for (int t = 0; t < 8; ++t) {
+  for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
-      Meet(started, 8);
-      for (int i = 0; i < 50; ++i) LogReport(kHandle, kGrabSite, 54, LOG_ERROR, 1, L"record %d", i);
-      Meet(done, 8);
+      meet.arrive_and_wait();
+      for (int i = 0; i < 4; ++i) LogReport(kHandle, kGrabSite, 54, LOG_ERROR, 1, L"record %d", i);
+      meet.arrive_and_wait();
     });
   }
   for (auto& thread : threads) thread.join();
   const Lines lines = recording->Lines();
-  EXPECT_EQ(lines.size(), 400u);
-  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find(L"NL=0;") != l.npos; }), 8);
+  EXPECT_EQ(lines.size(), 4u * kThreads);
+  EXPECT_EQ(std::count_if(lines.begin(), lines.end(), [](auto& l) { return l.find(L"NL=0;") != l.npos; }), kThreads);
   std::set<std::wstring> contexts;
   for (const auto& line : lines) contexts.insert(line.substr(0, line.find(L'}')));
-  EXPECT_EQ(contexts.size(), 8u);
+  EXPECT_EQ(contexts.size(), size_t(kThreads));
 }
 
 }  // namespace

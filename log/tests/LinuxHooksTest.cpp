@@ -33,11 +33,12 @@ TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
     LogReport(LOG_HANDLE_ORNX, kGrabSite, 55, LOG_DEBUG, 3, L"debug");
   }
   vw32::DetachDebugSink();
-  auto banner = [&](bool opening) {
-    return L"MANDATORY: 0; " + BannerMessage(opening, L"System_Output_Stub, IDE_Output") + L"\n";
+  auto banner = [](std::wstring arrows) {  // the message is cut at 511 characters
+    const std::wstring message = L"   " + arrows + L" the log channels: System_Output_Stub, IDE_Output for: ";
+    return L"MANDATORY: 0; " + (message + GetCommandLineW()).substr(0, 511) + L"\n";
   };
-  EXPECT_EQ(text,
-            L"Open registry key\n" + banner(true) + L"ERROR: 1; hGrabber is NULL\nDEBUG: 3; debug\n" + banner(false));
+  EXPECT_EQ(text, L"Open registry key\n" + banner(L">>>>>>>>>>>>>>>>> Open") + L"ERROR: 1; hGrabber is NULL\n" +
+                      L"DEBUG: 3; debug\n" + banner(L"<<<<<<<<<<<<<<<<< Close"));
   EXPECT_TRUE(std::filesystem::is_empty(folder.path)) << "no log file";
 }
 

@@ -61,9 +61,3 @@ LogRecord TestRecord(DWORD severity, const wchar_t* message) {
   return LogRecord{412, 716, time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
                    kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
 }
-
-std::wstring BannerMessage(bool opening, const wchar_t* channels) {
-  return (std::wstring(opening ? L"   >>>>>>>>>>>>>>>>> Open" : L"   <<<<<<<<<<<<<<<<< Close") +
-          L" the log channels: " + channels + L" for: " + GetCommandLineW())
-      .substr(0, 511);
-}

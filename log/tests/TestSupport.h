@@ -56,7 +56,3 @@ struct CurrentDirectory {
 // of an "ERROR" report of the grabber library.
 LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL");
 extern const LogSite kGrabSite;
-
-// The message of the opening or closing banner for these channels, cut at
-// 511 characters with this process's command line.
-std::wstring BannerMessage(bool opening, const wchar_t* channels);
