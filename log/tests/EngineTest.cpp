@@ -13,17 +13,11 @@ constexpr DWORD kHandle = LogFourCC("TEST");
 
 class Engine : public ::testing::Test {
  protected:
-  void SetUp() override {
-    ASSERT_TRUE(LogRegisterEngine(kHandle));
-    engine = LogFindEngine(kHandle);
-  }
-  void TearDown() override {
-    while (LogFindEngine(kHandle)) LogRelease(kHandle);
-  }
-  std::shared_ptr<LogRecording> Attach(DWORD detail, DWORD threshold) {
-    return LogEngineTestView(engine).Record(detail, threshold);
-  }
-  LogEngine* engine = nullptr;
+  void SetUp() override { ASSERT_TRUE(LogRegisterEngine(kHandle)); }
+  void TearDown() override { while (LogFindEngine(kHandle)) LogRelease(kHandle); }
+  // Adds an output that records every line of this detail level and threshold.
+  std::shared_ptr<LogRecording> Attach(DWORD detail, DWORD threshold) { return View().Record(detail, threshold); }
+  static LogEngineTestView View() { return LogEngineTestView(LogFindEngine(kHandle)); }
 };
 
 TEST_F(Engine, ThresholdsDecideWhatIsEnabledAndWhichOutputWrites) {
@@ -55,7 +49,7 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
   }
   LogRecord bare = TestRecord(LOG_ERROR, nullptr);
   bare.timeText = bare.moduleName = bare.libraryName = bare.functionName = nullptr;
-  LogEngineTestView(engine).Output(0)->detail = 5;
+  View().Output(0)->detail = 5;
   LogWrite(kHandle, &bare);
   const std::wstring last = recording->Lines().back();
   EXPECT_EQ(last.substr(last.find(L'}')), L"}; ML=9; PT=412:716; NL=-1; TM=undefined; MN=undefined,undefined; "

@@ -9,20 +9,17 @@ namespace {
 
 std::wstring Format(DWORD detail, const LogRecord& record) {
   wchar_t line[kLogLineBuffer];
-  int length = LogFormatLine(line, detail, &record, LogSeverityName(record.severity), -1, 0x2CC000000003C4ull);
-  EXPECT_EQ(size_t(length), wcslen(line));
+  LogFormatLine(line, detail, &record, LogSeverityName(record.severity), -1, 0x2CC000000003C4ull);
   return line;
 }
 
+// Details 1, 3 and 5 show in the file, engine and shared-file tests; these are
+// the others, with the context id as it shows.
 TEST(LineFormat, EachDetailLevelHasItsFormat) {
   const std::wstring tail = L"F=.\\ORNSDI_grab,ORNSDI_GetDMAAccess,54; SV=ERROR; CD=1; MSG=hGrabber is NULL";
   const std::pair<DWORD, std::wstring> cases[] = {
-      {1, L"ERROR: 1; hGrabber is NULL"},
       {2, L"SV=ERROR; CD=1; MSG=hGrabber is NULL"},
-      {3, tail},
       {4, L"{2CC000000003C4}; ML=16; PT=412:716; TM=04.12.2026 07:26:26.5; " + tail},
-      {5, L"{2CC000000003C4}; ML=16; PT=412:716; NL=-1; TM=04.12.2026 07:26:26.5; MN=\"Grabbing Functions\",ORNSDI; " +
-              tail},
       {0, L""},
   };
   for (auto& [detail, expected] : cases) EXPECT_EQ(Format(detail, TestRecord(LOG_ERROR)), expected) << detail;
