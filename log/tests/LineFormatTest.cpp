@@ -1,7 +1,5 @@
 #include <gtest/gtest.h>
 
-#include <regex>
-
 #include "LogEngine.h"
 #include "TestSupport.h"
 
@@ -33,16 +31,6 @@ TEST(LineFormat, MessagesFollowWidePrintfAndMLCountsTheWholeMessageInUtf16Units)
   // the basic plane counts twice whatever the size of wchar_t.
   EXPECT_NE(Format(5, TestRecord(LOG_ERROR, std::wstring(5000, L'x').c_str())).find(L"ML=5000;"), std::wstring::npos);
   EXPECT_NE(Format(5, TestRecord(LOG_ERROR, L"a\U0001F600")).find(L"ML=3;"), std::wstring::npos);
-}
-
-TEST(LineFormat, TimeTextMatchesTheRecordsDateWithoutZeroFilledMilliseconds) {
-  LogRecord record = TestRecord(LOG_ERROR);
-  record.day = record.month = record.year = -1;
-  char* text = LogMakeTime(&record);
-  char date[32];
-  snprintf(date, sizeof(date), "%02d\\.%02d\\.%04d ", record.day, record.month, record.year);
-  EXPECT_TRUE(std::regex_match(text, std::regex(date + std::string(R"(\d\d:\d\d:\d\d\.(0|[1-9]\d{0,2}))")))) << text;
-  LogFreeTime(text);
 }
 
 }  // namespace

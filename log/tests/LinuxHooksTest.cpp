@@ -60,7 +60,8 @@ TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
   EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
   const std::wregex whole(
-      LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=[0-9.: ]+; MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
+      LR"(\{[0-9A-F]+\}; ML=\d+; PT=\d+:\d+; NL=(0|-1); TM=\d\d\.\d\d\.\d{4} \d\d:\d\d:\d\d\.(?:0|[1-9]\d{0,2}); )"
+      LR"(MN=(Writer,ORNSDI; F=\.\\LogWriter,main,(\d+); )"
       LR"(SV=NOTICE; CD=\3; MSG=writer ([AB]) line \3|LogEngine,\( \); F=\.\\LogEngine,LogEngine::)"
       LR"((Initialize,107|Close,49); SV=MANDATORY; CD=0; MSG=   .* "?x  y"?))");
   std::map<std::wstring, int> kinds;  // a torn or mixed line counts under ""
