@@ -29,7 +29,6 @@ bool OpenFileLog(const wchar_t* directory, DWORD detail) {
 }
 
 void WriteSampleRecords() {
-  LogReport(LOG_HANDLE_ORNX, kSite, 54, LOG_ERROR, 1, L"hGrabber is NULL");
   for (DWORD severity = LOG_DEBUG; severity <= 7; ++severity)
     LogReport(LOG_HANDLE_ORNX, kSite, 60 + int(severity), severity, int(severity) - 2, L"severity %u",
               unsigned(severity));

@@ -30,7 +30,6 @@ TEST(Startup, ReadsTheRegistryValuesOfTheRightTypeOnly) {
       {{{L"FileOutDetail", 5}}, 4, 0, REG_EXPAND_SZ},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 2}}, 2, 4},
       {{{L"FileOutDetail", 5}, {L"FileSeverityThrsh", 0xFFFFFFFF}}, 5, 1},
-      {{{L"IdeOutDetail", 2}}, 0, 0},
       {{{L"SysOutDetail", 3}, {L"SysSeverityThrsh", 3}, {L"FileOutDetail", 5}, {L"FileSeverityThrsh", 9}}, 3, 3},
       {{{L"SysOutDetail", 1}, {L"IdeOutDetail", 1}, {L"IdeSeverityThrsh", 1}}, 1, 0},
   };
