@@ -1,6 +1,6 @@
 #include <gtest/gtest.h>
 
-#include <barrier>
+#include <atomic>
 #include <set>
 #include <thread>
 
@@ -62,14 +62,20 @@ TEST_F(Engine, SourcePathsShowTheirLastTwoPartsAndMissingTextsShowUndefined) {
 TEST_F(Engine, ThreadsWritingTheirFirstRecordsAtOnceEachGetOneContext) {
   auto recording = Attach(5, 0);
   // All start together; none ends (giving its thread id back) before all have written.
+  // Not std::barrier or std::latch: their atomic waits hung now and then in
+  // the MinGW build under Wine; a counter and yield do not depend on them.
   constexpr int kThreads = 200;
-  std::barrier meet(kThreads);
+  std::atomic<int> started{0}, written{0};
+  const auto meet = [](std::atomic<int>& arrived) {
+    ++arrived;
+    while (arrived.load() < kThreads) std::this_thread::yield();
+  };
   std::vector<std::thread> threads;
   for (int t = 0; t < kThreads; ++t) {
     threads.emplace_back([&] {
-      meet.arrive_and_wait();
+      meet(started);
       for (int i = 0; i < 4; ++i) LogReport(kHandle, kGrabSite, 54, LOG_ERROR, 1, L"record %d", i);
-      meet.arrive_and_wait();
+      meet(written);
     });
   }
   for (auto& thread : threads) thread.join();
