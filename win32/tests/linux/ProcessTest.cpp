@@ -107,21 +107,6 @@ TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
   std::filesystem::remove_all(folder);
 }
 
-// Every process gets the mutex, however many have it open at once.
-TEST(NamedMutex, HundredsOfProcessesOpenItAtOnce) {
-  const std::string name = Unique("vw32_crowd");
-  HANDLE mine = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
-  ASSERT_NE(mine, nullptr);
-  std::vector<Child> crowd;
-  for (int i = 0; i < 300; ++i) crowd.push_back(Spawn(VW32_TEST_HELPER, {"wait", name, "30000", "stay"}));
-  int taken = 0;
-  for (auto& child : crowd) taken += ReadLine(child) == "0";
-  for (auto& child : crowd) kill(child.pid, SIGKILL);
-  for (auto& child : crowd) Finish(child);
-  EXPECT_EQ(taken, 300);
-  CloseHandle(mine);
-}
-
 TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
   Child child = Spawn(VW32_TEST_HELPER, {"cmdline", "two words", "plain", "", "say \"hi\""});
   std::string out;

@@ -9,8 +9,6 @@
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
 //   debug <text>                         sends text to the debugger output
-//   ioctl <path>                         opens path, sends a request, waits on the handle
-//   card <text>                          traces text on the card channel
 //   regread <subkey> <value>             reads a value as the logging library
 //                                        does when it loads and prints each
 //                                        call's status: "user <status>",
@@ -115,17 +113,6 @@ int main(int argc, char** argv) {
     char line[4096];
     _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
     std::fputs(line, stdout);
-    return 0;
-  }
-  if (mode == "ioctl" && argc == 3) {
-    HANDLE device = CreateFileW(Wide(argv[2]).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD in = 1, out[2], bytes = 0;
-    DeviceIoControl(device, 0x222004, &in, sizeof in, out, sizeof out, &bytes, nullptr);
-    WaitForSingleObject(device, 0);
-    return 0;
-  }
-  if (mode == "card" && argc == 3) {
-    if (VW32_TraceOn("card")) VW32_Trace("card", "%s", argv[2]);
     return 0;
   }
   if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
