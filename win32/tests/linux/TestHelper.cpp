@@ -1,6 +1,4 @@
 // A second process for the tests: a plain Win32 program.
-//   append <mutex> <file> <count> <tag>  appends count lines, each written in
-//                                        three parts under the named mutex
 //   wait <mutex> <ms> [keep|stay]        prints the wait's result (or "create
 //                                        failed <error>"), releases the mutex
 //                                        unless keep, and with keep or stay
@@ -26,34 +24,6 @@
 namespace {
 
 std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::strlen(ascii)); }
-
-void Put(HANDLE file, const std::string& text) {
-  DWORD written;
-  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-}
-
-int Append(const char* mutexName, const char* path, int count, const char* tag) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!mutex || file == INVALID_HANDLE_VALUE) return 2;
-  for (int i = 0; i < count; ++i) {
-    DWORD wait = WaitForSingleObject(mutex, 30000);
-    if (wait != WAIT_OBJECT_0) return 3;
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(file, zero, nullptr, FILE_END);
-    // A line in three writes, with room for another writer in between.
-    Put(file, tag);
-    Sleep(0);
-    Put(file, " " + std::to_string(i));
-    Sleep(0);
-    Put(file, " end\r\n");
-    ReleaseMutex(mutex);
-  }
-  CloseHandle(file);
-  CloseHandle(mutex);
-  return 0;
-}
 
 int WaitOnce(const char* mutexName, DWORD milliseconds, const std::string& then) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
@@ -106,7 +76,6 @@ int RegRead(const char* subKey, const char* valueName) {
 int main(int argc, char** argv) {
   if (argc < 2) return 1;
   const std::string mode = argv[1];
-  if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5 ? argv[4] : "");
   if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
