@@ -10,7 +10,6 @@
 #include <vwin32.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <filesystem>
 #include <string>
 #include <vector>

@@ -12,7 +12,6 @@
 //                                        call's status: "user <status>",
 //                                        "open <status>", "value <status>
 //                                        <type> <size>"
-#include <vwin32.h>
 #include <windows.h>
 
 #include <cstdio>
