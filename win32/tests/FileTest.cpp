@@ -39,11 +39,6 @@ class Files : public ::testing::Test {
     ASSERT_TRUE(WriteFile(file, text, DWORD(strlen(text)), &written, nullptr));
     CloseHandle(file);
   }
-  static LARGE_INTEGER Offset(LONGLONG value) {
-    LARGE_INTEGER offset{};
-    offset.QuadPart = value;
-    return offset;
-  }
   LONGLONG Size(HANDLE file) {
     LARGE_INTEGER size{};
     EXPECT_TRUE(GetFileSizeEx(file, &size));
@@ -99,29 +94,6 @@ TEST_F(Files, MissingFolderAndFolderDoNotOpenAsFiles) {
   }
 }
 
-TEST_F(Files, WriteReadSeekAndSize) {
-  HANDLE file = CreateFileW(Path(L"a.txt").c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, CREATE_NEW, 0, nullptr);
-  ASSERT_NE(file, INVALID_HANDLE_VALUE);
-  DWORD n = 0;
-  ASSERT_TRUE(WriteFile(file, "hello world", 11, &n, nullptr));
-  EXPECT_EQ(n, 11u);
-  LARGE_INTEGER at{};
-  ASSERT_TRUE(SetFilePointerEx(file, Offset(6), &at, FILE_BEGIN));
-  EXPECT_EQ(at.QuadPart, 6);
-  char buffer[16] = {};
-  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));
-  EXPECT_EQ(std::string(buffer, n), "world");
-  ASSERT_TRUE(ReadFile(file, buffer, sizeof buffer, &n, nullptr));  // at the end: success, nothing read
-  EXPECT_EQ(n, 0u);
-  ASSERT_TRUE(SetFilePointerEx(file, Offset(-3), &at, FILE_END));
-  EXPECT_EQ(at.QuadPart, 8);
-  EXPECT_FALSE(SetFilePointerEx(file, Offset(-100), &at, FILE_CURRENT));
-  EXPECT_EQ(GetLastError(), DWORD(ERROR_NEGATIVE_SEEK));
-  EXPECT_TRUE(FlushFileBuffers(file));
-  EXPECT_EQ(Size(file), 11);
-  CloseHandle(file);
-}
-
 // Requests on a handle to "0123456789": what they answer and where they
 // leave the file pointer and the file's size. A read of 3 bytes or a write
 // of 4 at the file pointer:
@@ -166,7 +138,7 @@ TEST_F(Files, RightsAndBadMemoryAsOnWindows) {
     const BOOL ok = c.call(file);
     EXPECT_EQ(ok ? DWORD(ERROR_SUCCESS) : GetLastError(), c.error);
     LARGE_INTEGER at{};
-    EXPECT_TRUE(SetFilePointerEx(file, Offset(0), &at, FILE_CURRENT));
+    EXPECT_TRUE(SetFilePointerEx(file, LARGE_INTEGER{}, &at, FILE_CURRENT));
     EXPECT_EQ(at.QuadPart, c.pointer);
     CloseHandle(file);
     HANDLE reader = CreateFileW(Path(L"a.txt").c_str(), FILE_READ_ATTRIBUTES, FILE_SHARE_READ | FILE_SHARE_WRITE,

@@ -10,11 +10,7 @@
 #include <vwin32.h>
 #include <windows.h>
 
-#include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <map>
-#include <sstream>
 #include <string>
 #include <vector>
 
@@ -27,34 +23,6 @@ std::string Unique(const char* base) {
 }
 
 std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
-TEST(NamedMutex, SerialisesWritersOfDifferentProcesses) {
-  const std::string mutex = Unique("vw32_writers");
-  const std::string file = "/tmp/" + mutex + ".txt";
-  const int lines = 150;
-  Child writers[3];
-  for (int i = 0; i < 3; ++i) {
-    writers[i] = Spawn(VW32_TEST_HELPER, {"append", mutex, file, std::to_string(lines), "w" + std::to_string(i)});
-  }
-  for (auto& w : writers) EXPECT_EQ(Finish(w), 0);
-  std::ifstream in(file, std::ios::binary);
-  std::stringstream content;
-  content << in.rdbuf();
-  std::remove(file.c_str());
-  // Every line whole: "<tag> <n> end" and CR LF, each tag counting up.
-  std::map<int, int> next;
-  std::string line;
-  int total = 0;
-  while (std::getline(content, line)) {
-    int writer = -1, number = -1, used = 0;
-    const bool whole = std::sscanf(line.c_str(), "w%d %d end\r%n", &writer, &number, &used) == 2 &&
-                       size_t(used) == line.size() && writer >= 0 && writer < 3;
-    ASSERT_TRUE(whole) << "broken line: " << line;
-    EXPECT_EQ(number, next[writer]++);
-    ++total;
-  }
-  EXPECT_EQ(total, 3 * lines);
-}
 
 // A process stopped at any point of opening or closing the mutex, or while
 // holding the lock on the mutex's file that its first opener and last closer
@@ -105,21 +73,6 @@ TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
   kill(locker, SIGKILL);
   waitpid(locker, nullptr, 0);
   std::filesystem::remove_all(folder);
-}
-
-// Every process gets the mutex, however many have it open at once.
-TEST(NamedMutex, HundredsOfProcessesOpenItAtOnce) {
-  const std::string name = Unique("vw32_crowd");
-  HANDLE mine = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
-  ASSERT_NE(mine, nullptr);
-  std::vector<Child> crowd;
-  for (int i = 0; i < 300; ++i) crowd.push_back(Spawn(VW32_TEST_HELPER, {"wait", name, "30000", "stay"}));
-  int taken = 0;
-  for (auto& child : crowd) taken += ReadLine(child) == "0";
-  for (auto& child : crowd) kill(child.pid, SIGKILL);
-  for (auto& child : crowd) Finish(child);
-  EXPECT_EQ(taken, 300);
-  CloseHandle(mine);
 }
 
 TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {

@@ -5,9 +5,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <thread>
-
 #include "RegistryFiles.h"
 #include "Spawn.h"
 
@@ -65,29 +62,6 @@ TEST_F(RegistryCache, EveryKindOfChangeIsSeenAtTheNextOpen) {
   // Removed.
   ASSERT_EQ(unlink(file_.c_str()), 0);
   EXPECT_EQ(LogDir(), "error 2");
-}
-
-TEST_F(RegistryCache, ReadersAndAWriterOnSeveralThreads) {
-  Write("/logs/0/");
-  std::atomic<bool> stop{false};
-  std::atomic<int> bad{0};
-  std::vector<std::thread> readers;
-  for (int t = 0; t < 3; ++t) {
-    readers.emplace_back([&] {
-      while (!stop) bad += LogDir().rfind("/logs/", 0) != 0;
-    });
-  }
-  HKEY key = nullptr;
-  ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_ALL_ACCESS, &key), ERROR_SUCCESS);
-  for (int i = 1; i <= 50; ++i) {
-    const std::wstring dir = L"/logs/" + std::to_wstring(i) + L"/";
-    EXPECT_EQ(RegSetValueExW(key, L"LogDir", 0, REG_SZ, Text(dir).data(), DWORD(Text(dir).size())), ERROR_SUCCESS);
-  }
-  RegCloseKey(key);
-  stop = true;
-  for (auto& r : readers) r.join();
-  EXPECT_EQ(bad, 0);
-  EXPECT_EQ(LogDir(), "/logs/50/");
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdio>
 #include <functional>
 
 #include "RegistryFiles.h"
@@ -34,28 +33,12 @@ std::string Repeat(const std::string& piece, size_t count) {
   return out;
 }
 
-std::string Number(const char* format, unsigned n) {
-  char text[64];
-  std::snprintf(text, sizeof text, format, n);
-  return text;
-}
-
 std::string Deep(size_t levels, const char* prefix = "[") {
   return std::string(prefix) + "HKEY_CURRENT_USER" + Repeat("\\a", levels) + "]\r\n";
 }
 std::wstring DeepKey(size_t levels) {
   const std::string key = "a" + Repeat("\\a", levels - 1);
   return std::wstring(key.begin(), key.end());
-}
-
-std::string HexLines(const std::string& prefix, size_t bytes) {
-  std::string text = prefix;
-  text.reserve(bytes * 3 + bytes / 8);
-  for (size_t i = 0; i < bytes; ++i) {
-    text += Number("%02x", unsigned(i & 0xFF));
-    if (i + 1 < bytes) text += (i % 25 == 24) ? ",\\\r\n  " : ",";
-  }
-  return text + "\r\n";
 }
 
 // ---- What the calls answer -------------------------------------------------------------
@@ -82,14 +65,6 @@ std::function<void(const std::string&)> Bytes(std::function<std::string()> make)
 
 std::string Narrow(const std::wstring& text) { return std::string(text.begin(), text.end()); }
 
-// The name of value number index of key, or the call's error.
-std::wstring Enum(HKEY key, DWORD index) {
-  wchar_t name[16];
-  DWORD length = 16;
-  const LSTATUS status = RegEnumValueW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr);
-  return status == ERROR_SUCCESS ? name : L"error " + std::to_wstring(status);
-}
-
 std::vector<Case> Cases() {
   return {
       // Nesting: Windows keeps at most 512 levels below a hive; a file with a
@@ -99,23 +74,6 @@ std::vector<Case> Cases() {
       {"Deep512Levels", Bytes([] { return RegFile(kHeader + Deep(512) + "\"x\"=dword:00000001\r\n"); }), Outcome::kValue,
        DeepKey(512), L"x", REG_DWORD, Dword(1)},
       {"DeepDeletion300000Levels", Bytes([] { return RegFile(kHeader + Deep(300000, "[-")); }), Outcome::kUnreadable},
-
-      // Many keys, many values: read in linear time.
-      {"Values300000InOneKey", Bytes([] {
-         std::string text = Log("");
-         for (unsigned i = 0; i < 300000; ++i) text += Number("\"v%06u\"=dword:", i) + Number("%08x\r\n", i);
-         return RegFile(text + kLogDir);
-       }),
-       Outcome::kValue, kLogKey, L"v299998", REG_DWORD, Dword(299998),
-       [](HKEY key) { EXPECT_EQ(Enum(key, 300000), L"LogDir"); }},
-      {"Values150000SetAndDeleted", Bytes([] {
-         std::string text = Log("");
-         for (unsigned i = 0; i < 150000; ++i) text += Number("\"v%06u\"=dword:00000001\r\n", i);
-         for (unsigned i = 0; i < 150000; ++i) text += Number("\"V%06u\"=-\r\n", i);
-         return RegFile(text + kLogDir);
-       }),
-       Outcome::kValue, kLogKey, L"LogDir", REG_SZ, Text(L"/logs/"),
-       [](HKEY key) { EXPECT_EQ(Enum(key, 1), L"error 259"); }},
 
       // Lines that are not what they claim to be are left out; the rest is read.
       {"MalformedLines", Bytes([] {
@@ -151,20 +109,6 @@ std::vector<Case> Cases() {
        Outcome::kValue, kLogKey, L"X", REG_EXPAND_SZ, {}},
       {"InvalidUtf8", Bytes([] { return Log("\"\xFF\xC0\"=\"\xE0\x80\xF5\"\r\n" + kLogDir + "\xF0\x90"); }),
        Outcome::kValue},
-
-      // Sizes.
-      {"HugeBinaryValue4MiB", Bytes([] { return RegFile(Log(HexLines("\"Blob\"=hex:", 4 << 20))); }), Outcome::kValue,
-       kLogKey, L"Blob", REG_BINARY, [] {
-         std::vector<BYTE> data(4 << 20);
-         for (size_t i = 0; i < data.size(); ++i) data[i] = BYTE(i);
-         return data;
-       }()},
-      {"LargerThan256MiB",
-       [](const std::string& file) {
-         Bytes([] { return RegFile(Log(kLogDir)); })(file);
-         ASSERT_EQ(truncate(file.c_str(), off_t(300) << 20), 0);  // the rest reads as zeros, stored nowhere
-       },
-       Outcome::kUnreadable},
 
       // Not a registry file at all.
       {"BinaryGarbage", Bytes([] {

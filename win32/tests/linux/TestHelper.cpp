@@ -1,6 +1,4 @@
 // A second process for the tests: a plain Win32 program.
-//   append <mutex> <file> <count> <tag>  appends count lines, each written in
-//                                        three parts under the named mutex
 //   wait <mutex> <ms> [keep|stay]        prints the wait's result (or "create
 //                                        failed <error>"), releases the mutex
 //                                        unless keep, and with keep or stay
@@ -9,14 +7,11 @@
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
 //   debug <text>                         sends text to the debugger output
-//   ioctl <path>                         opens path, sends a request, waits on the handle
-//   card <text>                          traces text on the card channel
 //   regread <subkey> <value>             reads a value as the logging library
 //                                        does when it loads and prints each
 //                                        call's status: "user <status>",
 //                                        "open <status>", "value <status>
 //                                        <type> <size>"
-#include <vwin32.h>
 #include <windows.h>
 
 #include <cstdio>
@@ -28,34 +23,6 @@
 namespace {
 
 std::wstring Wide(const char* ascii) { return std::wstring(ascii, ascii + std::strlen(ascii)); }
-
-void Put(HANDLE file, const std::string& text) {
-  DWORD written;
-  WriteFile(file, text.data(), DWORD(text.size()), &written, nullptr);
-}
-
-int Append(const char* mutexName, const char* path, int count, const char* tag) {
-  HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
-  HANDLE file = CreateFileW(Wide(path).c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                            nullptr, OPEN_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr);
-  if (!mutex || file == INVALID_HANDLE_VALUE) return 2;
-  for (int i = 0; i < count; ++i) {
-    DWORD wait = WaitForSingleObject(mutex, 30000);
-    if (wait != WAIT_OBJECT_0) return 3;
-    LARGE_INTEGER zero{};
-    SetFilePointerEx(file, zero, nullptr, FILE_END);
-    // A line in three writes, with room for another writer in between.
-    Put(file, tag);
-    Sleep(0);
-    Put(file, " " + std::to_string(i));
-    Sleep(0);
-    Put(file, " end\r\n");
-    ReleaseMutex(mutex);
-  }
-  CloseHandle(file);
-  CloseHandle(mutex);
-  return 0;
-}
 
 int WaitOnce(const char* mutexName, DWORD milliseconds, const std::string& then) {
   HANDLE mutex = CreateMutexW(nullptr, FALSE, Wide(mutexName).c_str());
@@ -108,24 +75,12 @@ int RegRead(const char* subKey, const char* valueName) {
 int main(int argc, char** argv) {
   if (argc < 2) return 1;
   const std::string mode = argv[1];
-  if (mode == "append" && argc == 6) return Append(argv[2], argv[3], std::atoi(argv[4]), argv[5]);
   if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5 ? argv[4] : "");
   if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
     char line[4096];
     _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
     std::fputs(line, stdout);
-    return 0;
-  }
-  if (mode == "ioctl" && argc == 3) {
-    HANDLE device = CreateFileW(Wide(argv[2]).c_str(), GENERIC_READ | GENERIC_WRITE, 0, nullptr, OPEN_EXISTING, 0, nullptr);
-    DWORD in = 1, out[2], bytes = 0;
-    DeviceIoControl(device, 0x222004, &in, sizeof in, out, sizeof out, &bytes, nullptr);
-    WaitForSingleObject(device, 0);
-    return 0;
-  }
-  if (mode == "card" && argc == 3) {
-    if (VW32_TraceOn("card")) VW32_Trace("card", "%s", argv[2]);
     return 0;
   }
   if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
