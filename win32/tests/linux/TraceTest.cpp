@@ -1,0 +1,51 @@
+// The trace switch: VW32_TRACE names the channels whose calls are told on
+// stderr; a process without it, or naming no known channel, prints nothing.
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+#include "RegistryFiles.h"
+#include "Spawn.h"
+
+namespace {
+
+class Trace : public regtest::RegistryFolderTest {};
+
+TEST_F(Trace, ChannelsNamedInTheSwitchTellTheirCallsAndNoOthers) {
+  HKEY key = nullptr;
+  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, regtest::kLogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
+            ERROR_SUCCESS);
+  const auto level = regtest::Dword(5);
+  ASSERT_EQ(RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, level.data(), DWORD(level.size())), ERROR_SUCCESS);
+  RegCloseKey(key);
+  const std::string path = "HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log";
+  const std::string asked = "reg: RegQueryValueExW " + path + " value \"FileOutDetail\": 0 (type 4, 4 bytes";
+  const struct {
+    const char* channels;  // nullptr: no VW32_TRACE
+    std::vector<std::string> lines;
+  } cases[] = {
+      {nullptr, {}},
+      {"disk,REG", {}},
+      {"sync,reg", {"reg: RegOpenKeyExW " + path + ": 0", asked + ", size asked)", asked + ")"}},
+  };
+  for (const auto& c : cases) {
+    SCOPED_TRACE(c.channels ? c.channels : "unset");
+    std::vector<std::string> env = {Env()};
+    if (c.channels) env.push_back(std::string("VW32_TRACE=") + c.channels);
+    Child child = Spawn(VW32_TEST_HELPER, {"regread", "Software\\Teskar\\ORNSDI\\SDK\\Log", "FileOutDetail"}, env);
+    std::string err;
+    Finish(child, nullptr, &err);
+    size_t at = 0;
+    for (const std::string& line : c.lines) {  // in this order, each after "vw32:<thread id>"
+      at = err.find(":" + line + "\n", at);
+      ASSERT_NE(at, std::string::npos) << line << " not in\n" << err;
+    }
+    if (c.lines.empty()) {
+      EXPECT_EQ(err, "");
+    }
+  }
+}
+
+}  // namespace
