@@ -76,7 +76,6 @@ TEST_F(Registry, SizesMissingValuesAndLetterCase) {
   EXPECT_EQ(type, DWORD(REG_SZ));
   BYTE small[8];
   size = sizeof small;
-  type = 0;
   EXPECT_EQ(RegQueryValueExW(key_, L"LOGDIR", nullptr, &type, small, &size), ERROR_MORE_DATA);
   EXPECT_EQ(size, needed);
   EXPECT_EQ(RegQueryValueExW(key_, L"LogDir", nullptr, nullptr, small, nullptr), ERROR_INVALID_PARAMETER);

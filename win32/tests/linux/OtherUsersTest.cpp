@@ -97,7 +97,6 @@ TEST(OtherUsers, ForeignSymlinkInStickyFolderIsNotFollowed) {
     std::string target;
   } cases[] = {
       {"intruder's link, open always", sticky, kIntruder, OPEN_ALWAYS, secret},
-      {"intruder's link, create always", sticky, kIntruder, CREATE_ALWAYS, secret},
       {"intruder's link, truncate", sticky, kIntruder, TRUNCATE_EXISTING, secret},
       {"intruder's dangling link", sticky, kIntruder, OPEN_ALWAYS, missing},
       {"own link", sticky, 0, OPEN_ALWAYS, secret},

@@ -28,8 +28,7 @@ std::string Unit(uint16_t unit) { return std::string{char(unit & 0xFF), char(uni
 
 std::string Repeat(const std::string& piece, size_t count) {
   std::string out;
-  out.reserve(piece.size() * count);
-  for (size_t i = 0; i < count; ++i) out += piece;
+  while (count--) out += piece;
   return out;
 }
 
@@ -125,18 +124,7 @@ std::vector<Case> Cases() {
 
 // ---- The runs -----------------------------------------------------------------------------
 
-class RegistryInput : public RegistryFolderTest, public ::testing::WithParamInterface<Case> {
- protected:
-  // What a child with this test's registry prints; its exit code is -2 when
-  // it had to be killed at the deadline, 128 + the signal that ended it.
-  std::string Run(const char* program, const std::vector<std::string>& args, int* code = nullptr) {
-    Child child = Spawn(program, args, {Env()});
-    std::string out;
-    const int exit = FinishWithin(child, kChildSeconds, &out);
-    if (code) *code = exit;
-    return out;
-  }
-};
+class RegistryInput : public RegistryFolderTest, public ::testing::WithParamInterface<Case> {};
 
 TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
   const Case& c = GetParam();
@@ -146,8 +134,10 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
 
   // Another process that reads the value as the logging library does when
   // it loads: it must end, killed neither by a signal nor at the deadline.
-  int code = 0;
-  const std::string read = Run(VW32_TEST_HELPER, {"regread", Narrow(c.key), Narrow(c.value)}, &code);
+  // Its exit code is -2 when it was killed at the deadline, 128 + the signal that ended it.
+  Child reader = Spawn(VW32_TEST_HELPER, {"regread", Narrow(c.key), Narrow(c.value)}, {Env()});
+  std::string read;
+  const int code = FinishWithin(reader, kChildSeconds, &read);
   ASSERT_NE(code, -2) << "the reader did not finish in " << kChildSeconds << " s";
   ASSERT_LT(code, 128) << "the reader died of signal " << code - 128;
   HKEY key = nullptr;
