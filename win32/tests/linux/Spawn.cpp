@@ -4,6 +4,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <chrono>
 #include <cstring>
 #include <thread>
@@ -16,11 +17,9 @@ namespace {
 std::vector<std::string> Environment(const std::vector<std::string>& changes) {
   std::vector<std::string> all;
   for (char** e = environ; *e; ++e) {
-    const std::string entry = *e;
-    bool replaced = false;
-    const std::string name = entry.substr(0, entry.find('=') + 1);
-    for (auto& change : changes) replaced |= !name.empty() && change.compare(0, name.size(), name) == 0;
-    if (!replaced) all.push_back(entry);
+    const std::string entry = *e, name = entry.substr(0, entry.find('=') + 1);
+    auto same = [&name](const std::string& change) { return !name.empty() && change.rfind(name, 0) == 0; };
+    if (std::none_of(changes.begin(), changes.end(), same)) all.push_back(entry);
   }
   all.insert(all.end(), changes.begin(), changes.end());
   return all;
@@ -61,8 +60,7 @@ Child Spawn(const std::string& program, const std::vector<std::string>& args,
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
-  close(out[1]);
-  close(err[1]);
+  for (int fd : {out[1], err[1]}) close(fd);
   child.out = out[0];
   child.err = err[0];
   return child;
@@ -70,8 +68,7 @@ Child Spawn(const std::string& program, const std::vector<std::string>& args,
 
 int Finish(Child& child, std::string* out, std::string* err) {
   const std::string o = ReadAll(child.out), e = ReadAll(child.err);
-  close(child.out);
-  close(child.err);
+  for (int fd : {child.out, child.err}) close(fd);
   if (out) *out = o;
   if (err) *err = e;
   int status = 0;
