@@ -4,7 +4,6 @@
 // answer the value, or the key as missing, or the file as unreadable
 // (ERROR_BADDB), and an unreadable file is never overwritten.
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <functional>
 

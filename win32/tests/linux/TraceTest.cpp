@@ -2,7 +2,6 @@
 // stderr; a process without it, or naming no known channel, prints nothing.
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <string>
 #include <vector>
 
