@@ -75,7 +75,6 @@ TEST(Names, CaseKindAndLifetimeDecideWhatASecondCallFinds) {
       {"create twice", false, false, false, true, ERROR_ALREADY_EXISTS, 1},
       {"create then open", false, false, false, false, 0, 1},
       {"create in other case", false, true, false, true, ERROR_SUCCESS, 0},
-      {"open in other case", false, true, false, false, ERROR_FILE_NOT_FOUND, -1},
       {"create over the other kind", false, false, true, true, ERROR_INVALID_HANDLE, -1},
       {"open the other kind", false, false, true, false, ERROR_INVALID_HANDLE, -1},
       {"open after the last close", true, false, false, false, ERROR_FILE_NOT_FOUND, -1},
