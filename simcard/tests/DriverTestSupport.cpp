@@ -44,29 +44,23 @@ Async::Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output
     : device_(device), input_(std::move(input)) {
   ov_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
   DWORD bytes = 0;
-  if (DeviceIoControl(device, code, input_.empty() ? nullptr : input_.data(), static_cast<DWORD>(input_.size()),
-                      output, outputSize, &bytes, &ov_)) {
-    started_ = true;
-  } else {
-    startError_ = GetLastError();
-    started_ = startError_ == ERROR_IO_PENDING;
-    if (started_) startError_ = 0;
-  }
+  const BOOL done = DeviceIoControl(device, code, input_.empty() ? nullptr : input_.data(),
+                                    static_cast<DWORD>(input_.size()), output, outputSize, &bytes, &ov_);
+  startError_ = done ? 0 : GetLastError();
+  // A request the driver keeps is started as well as one it completed at once.
+  started_ = startError_ == 0 || startError_ == ERROR_IO_PENDING;
+  if (started_) startError_ = 0;
 }
 
 Async::~Async() {
-  if (started_) {
-    DWORD bytes;
-    GetOverlappedResult(device_, &ov_, &bytes, TRUE);
-  }
+  DWORD bytes;
+  if (started_) GetOverlappedResult(device_, &ov_, &bytes, TRUE);
   CloseHandle(ov_.hEvent);
 }
 
 DWORD Async::Wait(DWORD* bytes) {
-  if (bytes) *bytes = 0;
-  if (!started_) return startError_;
   DWORD n = 0;
-  const DWORD error = GetOverlappedResult(device_, &ov_, &n, TRUE) ? 0 : GetLastError();
+  const DWORD error = !started_ ? startError_ : GetOverlappedResult(device_, &ov_, &n, TRUE) ? 0 : GetLastError();
   if (bytes) *bytes = n;
   return error;
 }
@@ -116,11 +110,10 @@ bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, 
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
     buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
-                                               block_.data() + static_cast<size_t>(i) * bufferSize_, bufferSize_));
+                                               const_cast<uint8_t*>(Buffer(i)), bufferSize_));
   }
   descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
-                                               descriptors_.data(),
-                                               static_cast<DWORD>(count * sizeof(VtxDmaBufferData)));
+                                               descriptors_.data(), DWORD(count * sizeof(VtxDmaBufferData)));
   return !start || Start() == 0;
 }
 

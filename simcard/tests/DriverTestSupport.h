@@ -39,8 +39,6 @@ class Async {
  public:
   Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize);
   ~Async();  // waits for a pending request: cancel it first
-  Async(const Async&) = delete;
-  Async& operator=(const Async&) = delete;
   bool Pending() const { return started_ && ov_.Internal == STATUS_PENDING; }
   // Waits for completion; returns the Win32 error (0 = success).
   DWORD Wait(DWORD* bytes = nullptr);

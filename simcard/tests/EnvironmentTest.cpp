@@ -17,7 +17,6 @@ TEST(SimCardVariable, ParsesEachForm) {
   struct Case { const char* value; vsim::EnvironmentSetting expected; };
   const Case cases[] = {
       {"1080p60", {VideoMode::HD1080p60, 1, Pacing::RealTime, true}},
-      {"1080i29.97", {VideoMode::HD1080i2997, 1, Pacing::RealTime, true}},
       {"mode=1080i25,cards=2,pacing=free", {VideoMode::HD1080i25, 2, Pacing::FreeRunning, true}},
       {"720p50,camera=off,cards=8", {VideoMode::HD720p50, 8, Pacing::RealTime, false}},
       {"pacing=realtime,camera=on", {VideoMode::HD1080i25, 1, Pacing::RealTime, true}},

@@ -59,13 +59,11 @@ TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirNumber) {
 
 // Raw rows at the layout's pitch; single-field mode (field mode 1 on
 // interlaced video only) carries half the rows.
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, FrameLayoutTest,
-    ::testing::Values(FrameCase{VideoMode::HD1080i25, 0, 1, 0, 1080 * 5120},
-                      FrameCase{VideoMode::HD1080i25, 1, 1, 1, 540 * 3840},
-                      FrameCase{VideoMode::HD1080p24, 2, 0, 0, 1080 * 5760},
-                      FrameCase{VideoMode::HD1080p60, 1, 0, 1, 1080 * 3840},
-                      FrameCase{VideoMode::HD720p60, 0, 0, 0, 720 * 3416}));
+const FrameCase kLayouts[] = {
+    {VideoMode::HD1080i25, 0, 1, 0, 1080 * 5120}, {VideoMode::HD1080i25, 1, 1, 1, 540 * 3840},
+    {VideoMode::HD1080p24, 2, 0, 0, 1080 * 5760}, {VideoMode::HD1080p60, 1, 0, 1, 1080 * 3840},
+    {VideoMode::HD720p60, 0, 0, 0, 720 * 3416}};
+INSTANTIATE_TEST_SUITE_P(Layouts, FrameLayoutTest, ::testing::ValuesIn(kLayouts));
 
 // A frame with no free buffer is dropped; the next one shows the gap in its
 // number. (A DMA status on a frame: the adaptor's DMA fault table.)

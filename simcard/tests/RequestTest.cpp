@@ -42,7 +42,6 @@ TEST_F(SimTest, ShortBuffersAndUnknownCodesFailAsADriverDoes) {
   EXPECT_EQ(std::make_tuple(bytes, out[0]), std::make_tuple(DWORD(0), uint8_t(0xEE)));
   in.pop_back();
   EXPECT_EQ(Call(s.device(), VTXCTL_DMA_LOCK_BUFFER, in, out.data(), 41), DWORD(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(Call(s.device(), 0xCE322050, Header(s.id()), out.data(), 4), DWORD(ERROR_INVALID_FUNCTION));
   EXPECT_EQ(Call(s.device(), VTXCTL_DMA_QUEUE_BUFFER + 4, {}, out.data(), 64), DWORD(ERROR_INVALID_FUNCTION));
 }
 

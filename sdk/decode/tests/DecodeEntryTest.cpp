@@ -138,9 +138,8 @@ TEST(DecodeEntry, EndsItsThreadsAfterAPacedFrame) {
   const std::vector<uint8_t> raw(RawFrameBytes(record));
   std::vector<uint8_t> image(64 * 192);
   int32_t stride = 192;
-  std::vector<int> ids(size_t(omp_get_max_threads()), -1);
 #pragma omp parallel
-  ids[size_t(omp_get_thread_num())] = omp_get_thread_num();
+  omp_get_thread_num();
   const auto alone = threads() - (omp_get_max_threads() - 1);  // this thread's team is up now
   std::this_thread::sleep_for(std::chrono::milliseconds(5));
   ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), image.data(), &stride, 2), ORNSDI_OK);

@@ -47,8 +47,6 @@ class GuardedCopy {
  public:
   explicit GuardedCopy(const std::vector<uint8_t>& bytes);
   ~GuardedCopy();
-  GuardedCopy(const GuardedCopy&) = delete;
-  GuardedCopy& operator=(const GuardedCopy&) = delete;
   const uint8_t* Data() const { return data_; }
 
  private:
