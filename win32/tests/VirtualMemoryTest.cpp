@@ -2,7 +2,7 @@
 #include <gtest/gtest.h>
 #include <windows.h>
 
-#include <cstring>
+#include <algorithm>
 
 namespace {
 
@@ -11,9 +11,8 @@ TEST(VirtualMemory, CommittedPagesAreAlignedZeroedAndWritable) {
   auto* block = static_cast<BYTE*>(VirtualAlloc(nullptr, size, MEM_COMMIT | MEM_RESERVE, PAGE_READWRITE));
   ASSERT_NE(block, nullptr);
   EXPECT_EQ(reinterpret_cast<uintptr_t>(block) % 4096, 0u);
-  BYTE zeros[size] = {};
-  EXPECT_EQ(std::memcmp(block, zeros, size), 0);
-  std::memset(block, 0xAB, size);
+  EXPECT_TRUE(std::all_of(block, block + size, [](BYTE b) { return b == 0; }));
+  std::fill(block, block + size, 0xAB);
   EXPECT_TRUE(VirtualFree(block, 0, MEM_RELEASE));
 }
 
