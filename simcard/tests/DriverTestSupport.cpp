@@ -6,7 +6,7 @@ namespace simtest {
 
 void SimTest::SetUp() {
   handlesBefore_ = vw32::OpenHandleCount();
-  sim_ = &vsim::Simulator::Start(1);
+  vsim::Simulator::Start(1);
 }
 
 void SimTest::TearDown() {
@@ -26,9 +26,8 @@ std::vector<std::wstring> ListCards() {
     std::vector<uint8_t> block(size);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) {
-      paths.emplace_back(detail->DevicePath);
-    }
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr));
+    paths.emplace_back(detail->DevicePath);
   }
   SetupDiDestroyDeviceInfoList(set);
   return paths;
@@ -72,12 +71,6 @@ std::vector<uint8_t> Header(uint32_t sessionId, const void* extra, size_t extraS
   return in;
 }
 
-DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
-           DWORD* bytes) {
-  Async request(device, code, input, output, outputSize);
-  return request.Wait(bytes);
-}
-
 Session::Session(int index) {
   device_ = OpenDevice(vsim::Simulator::Instance()->DevicePath(index), true);
   EXPECT_NE(device_, INVALID_HANDLE_VALUE);
@@ -90,8 +83,7 @@ Session::Session(int index) {
 Session::~Session() {
   CancelIo(device_);
   sessionWait.reset();
-  buffers.clear();
-  descriptorRequest.reset();
+  ring.clear();
   if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
 }
 
@@ -109,11 +101,11 @@ bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, 
   descriptors_.assign(count, VtxDmaBufferData{});
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
-    buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
-                                               const_cast<uint8_t*>(Buffer(i)), bufferSize_));
+    ring.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
+                                            const_cast<uint8_t*>(Buffer(i)), bufferSize_));
   }
-  descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
-                                               descriptors_.data(), DWORD(count * sizeof(VtxDmaBufferData)));
+  ring.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
+                                          descriptors_.data(), DWORD(count * sizeof(VtxDmaBufferData))));
   return !start || Start() == 0;
 }
 
@@ -127,13 +119,6 @@ DWORD Session::LockFrame(VtxLockBufferOut* out) {
   const DWORD error = LockAsync(out)->Wait(&bytes);
   EXPECT_EQ(error ? sizeof *out : bytes, sizeof *out);
   return error;
-}
-
-std::vector<DWORD> Session::WaitRing() {
-  std::vector<DWORD> errors;
-  for (auto& b : buffers) errors.push_back(b->Wait());
-  errors.push_back(descriptorRequest->Wait());
-  return errors;
 }
 
 }  // namespace simtest

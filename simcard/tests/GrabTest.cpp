@@ -98,7 +98,7 @@ TEST_F(SimTest, StopAbortsTheLockAndKeepsTheRing) {
   ASSERT_EQ(s.Stop(), 0u);
   EXPECT_EQ(lock->Wait(), DWORD(ERROR_OPERATION_ABORTED));
   EXPECT_EQ(s.LockFrame(&out), DWORD(ERROR_NOT_READY));
-  for (auto& b : s.buffers) EXPECT_TRUE(b->Pending());
+  for (auto& request : s.ring) EXPECT_TRUE(request->Pending());
 }
 
 // Prepare refuses what it cannot serve, and what a handle without the access asks.
