@@ -1,18 +1,6 @@
 #include "DriverTestSupport.h"
 
-#include <vwin32.h>
-
 namespace simtest {
-
-void SimTest::SetUp() {
-  handlesBefore_ = vw32::OpenHandleCount();
-  vsim::Simulator::Start(1);
-}
-
-void SimTest::TearDown() {
-  vsim::Simulator::Stop();
-  EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles left open";
-}
 
 std::vector<std::wstring> ListCards() {
   std::vector<std::wstring> paths;
@@ -42,13 +30,12 @@ HANDLE OpenDevice(const std::wstring& path, bool overlapped) {
 Async::Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize)
     : device_(device), input_(std::move(input)) {
   ov_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  DWORD bytes = 0;
   const BOOL done = DeviceIoControl(device, code, input_.empty() ? nullptr : input_.data(),
-                                    static_cast<DWORD>(input_.size()), output, outputSize, &bytes, &ov_);
-  startError_ = done ? 0 : GetLastError();
+                                    static_cast<DWORD>(input_.size()), output, outputSize, nullptr, &ov_);
+  const DWORD error = done ? 0 : GetLastError();
   // A request the driver keeps is started as well as one it completed at once.
-  started_ = startError_ == 0 || startError_ == ERROR_IO_PENDING;
-  if (started_) startError_ = 0;
+  started_ = error == 0 || error == ERROR_IO_PENDING;
+  startError_ = started_ ? 0 : error;
 }
 
 Async::~Async() {

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <vwin32.h>
+
 #include "SimCard.h"
 #include "VtxDriver.h"
 
@@ -20,8 +22,14 @@ namespace simtest {
 // Starts the simulator for each test and checks that it leaves no handle open.
 class SimTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
+  void SetUp() override {
+    handlesBefore_ = vw32::OpenHandleCount();
+    vsim::Simulator::Start(1);
+  }
+  void TearDown() override {
+    vsim::Simulator::Stop();
+    EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles left open";
+  }
   vsim::Simulator& sim() { return *vsim::Simulator::Instance(); }
 
  private:
