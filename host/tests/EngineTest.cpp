@@ -3,10 +3,12 @@
 // how properties, frames and the queue behave.
 #include "HostTestSupport.h"
 
+#include <gmock/gmock.h>
 #include <gtest/gtest.h>
 
-#include <new>
+#include <array>
 #include <thread>
+#include <tuple>
 
 using namespace imaqhost;
 
@@ -34,7 +36,7 @@ AdaptorEntryPoints scriptedModule() {
   module.getAvailHW = listHardware;
   module.getDeviceAttributes = declareAttributes;
   module.createInstance = [](IEngine* engine, const IDeviceEntry*, const char*) -> IAdaptor* {
-    return new (imaqmalloc(sizeof(ScriptedAdaptor))) ScriptedAdaptor(engine);
+    return makeInKitMemory<ScriptedAdaptor>(engine);
   };
   return module;
 }
@@ -82,6 +84,13 @@ class Engine : public ::testing::Test {
 
 using Kind = AcquisitionEvent::Kind;
 using Calls = std::vector<std::string>;
+using ::testing::ElementsAre;
+
+// A frame of the scripted adaptor's grab(n): number n, every byte n.
+MATCHER_P(IsFrame, n, "") {
+  *result_listener << "frame " << arg->number();
+  return arg->number() == std::uint64_t(n) && arg->pixels() == std::vector<std::uint8_t>(24, n);
+}
 
 }  // namespace
 
@@ -89,17 +98,11 @@ TEST_F(Engine, AcquiresTheFramesAskedForThenStopsOnItsOwn) {
   input->set("FramesPerTrigger", "3");
   input->start();
   EXPECT_EQ(identifierOf([&] { input->start(); }), kAlreadyRunning) << "a second start";
-  std::thread grabThread([&] {
+  std::thread([&] {
     for (std::uint8_t i = 1; i <= 5; ++i) adaptor->grab(i);  // two more than wanted
-  });
-  grabThread.join();
+  }).join();
   EXPECT_EQ(callsAfterWaitingForStop(), (Calls{"open", "begin", "end"}));
-  const auto frames = input->getData(10);
-  ASSERT_EQ(frames.size(), 3u);
-  for (std::size_t i = 0; i < 3; ++i) {
-    EXPECT_EQ(frames[i]->number(), i + 1);
-    EXPECT_EQ(frames[i]->pixels(), std::vector<std::uint8_t>(24, std::uint8_t(i + 1)));
-  }
+  EXPECT_THAT(input->getData(10), ElementsAre(IsFrame(1), IsFrame(2), IsFrame(3)));
   EXPECT_EQ(input->manager().framesCounted(), 5u);
   EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Stop}));
 }
@@ -111,22 +114,21 @@ TEST_F(Engine, AReportLeftByTheGrabThreadEndsTheAcquisitionFromTheEngineThread) 
     SCOPED_TRACE(error ? "device error" : "stop request");
     input->set("FramesPerTrigger", "0");
     input->start();
-    std::thread grabThread([&] {
+    std::thread([&] {
       adaptor->leaveReport([&] {
         if (!error) return adaptor->requestStop();
         adaptor->reportDeviceError("test:lost", "the card went away");
         adaptor->reportDeviceError("test:again", "ignored: the first error ends the acquisition");
       });
       adaptor->grab(1);
-    });
-    grabThread.join();
+    }).join();
     EXPECT_EQ(callsAfterWaitingForStop().back(), "end");
     ASSERT_EQ(input->lastError().has_value(), error);
     if (error) {
       EXPECT_EQ(input->lastError()->identifier(), "test:lost");
       EXPECT_EQ(eventKinds(), (std::vector<Kind>{Kind::Start, Kind::Trigger, Kind::Error, Kind::Stop}));
     }
-    EXPECT_EQ(input->getData(5).size(), 1u);
+    EXPECT_THAT(input->getData(5), ElementsAre(IsFrame(1)));
   }
 }
 
@@ -134,14 +136,13 @@ TEST_F(Engine, AReportLeftByTheGrabThreadEndsTheAcquisitionFromTheEngineThread) 
 TEST_F(Engine, RecordsKitCallsOnTheGrabThreadOtherThanTheGrabCallsAndEngineCallsOffTheEngineThread) {
   input->set("FramesPerTrigger", "0");
   input->start();
-  std::thread grabThread([&] {
+  std::thread([&] {
     adaptor->grab(1);
     adaptor->reportWarning("test:slow", "from the grab thread");
     imaqfree(imaqmalloc(4));
     adaptor->manager()->isAcquisitionBusy();
     adaptor->manager()->engine()->propertySet();
-  });
-  grabThread.join();
+  }).join();
   input->manager().isCaptureRunning();
   EXPECT_EQ(threadRuleBreaches(),
             (std::vector<std::string>{"reportWarning on a grab thread", "imaqmalloc on a grab thread",
@@ -167,15 +168,11 @@ TEST_F(Engine, AResumeWhileRunningBeginsCaptureAgainBeforeFramesAreWantedAgain) 
 }
 
 TEST_F(Engine, StartFailsWhenTheCardDoesNotOpenOrCaptureDoesNotBegin) {
-  struct Case {
-    bool opens;
-    bool begins;
-    const char* identifier;
-  };
-  for (const Case& c : {Case{false, true, kOpenFailed}, Case{true, false, kBeginFailed}}) {
-    adaptor->opens = c.opens;
-    adaptor->begins = c.begins;
-    EXPECT_EQ(identifierOf([&] { input->start(); }), c.identifier);
+  for (const auto& [opens, begins, identifier] :
+       {std::tuple{false, true, kOpenFailed}, std::tuple{true, false, kBeginFailed}}) {
+    adaptor->opens = opens;
+    adaptor->begins = begins;
+    EXPECT_EQ(identifierOf([&] { input->start(); }), identifier);
     EXPECT_FALSE(input->isRunning());
     input->onEngineThread([&] {
       EXPECT_FALSE(input->manager().isCaptureRunning());
@@ -191,7 +188,7 @@ TEST_F(Engine, ListenersHearEachKindOfValueAfterTheSetAndRefusedValuesChangeNoth
   input->onEngineThread([&] {
     PropertySet& properties = input->propertySetOnEngineThread();
     for (const char* name : {"Mode", "Gain", "Tag", "FramesPerTrigger"})
-      properties.addListener(name, new (imaqmalloc(sizeof(RecordingListener))) RecordingListener(&notices));
+      properties.addListener(name, makeInKitMemory<RecordingListener>(&notices));
   });
   input->set("Mode", "fast");  // an enumerated value arrives as its id
   input->set("Gain", "12");
@@ -199,20 +196,17 @@ TEST_F(Engine, ListenersHearEachKindOfValueAfterTheSetAndRefusedValuesChangeNoth
   EXPECT_EQ(notices, (std::vector<std::string>{"Mode: int32 9", "Gain: int64 12", "Tag: text left camera"}));
   EXPECT_EQ(input->propertyNames(), (std::vector<std::string>{"FramesPerTrigger", "Tag", "Mode", "Gain"}));
 
-  struct Refusal {
-    const char *property, *value, *identifier;
-    bool running;
-  };
-  for (const Refusal& r : {Refusal{"Mode", "medium", kInvalidValue, false}, Refusal{"Mode", "FAST", kInvalidValue, false},
-                           Refusal{"Mode", "", kInvalidValue, false}, Refusal{"mode", "slow", kUnknownProperty, false},
-                           Refusal{"FramesPerTrigger", "-1", kInvalidValue, false},
-                           Refusal{"FramesPerTrigger", "ten", kInvalidValue, false},
-                           Refusal{"Mode", "slow", kReadOnly, true}}) {
-    SCOPED_TRACE(std::string(r.property) + " = \"" + r.value + "\"");
+  using Refusal = std::tuple<const char*, const char*, const char*, bool>;  // property, value, error, while running
+  for (const auto& [property, value, identifier, running] :
+       {Refusal{"Mode", "medium", kInvalidValue, false}, Refusal{"Mode", "FAST", kInvalidValue, false},
+        Refusal{"Mode", "", kInvalidValue, false}, Refusal{"mode", "slow", kUnknownProperty, false},
+        Refusal{"FramesPerTrigger", "-1", kInvalidValue, false},
+        Refusal{"FramesPerTrigger", "ten", kInvalidValue, false}, Refusal{"Mode", "slow", kReadOnly, true}}) {
+    SCOPED_TRACE(std::string(property) + " = \"" + value + "\"");
     input->set("FramesPerTrigger", "0");
-    if (r.running) input->start();
+    if (running) input->start();
     notices.clear();
-    EXPECT_EQ(identifierOf([&] { input->set(r.property, r.value); }), r.identifier);
+    EXPECT_EQ(identifierOf([&] { input->set(property, value); }), identifier);
     input->stop();
     EXPECT_EQ(notices.size(), 0u);
     EXPECT_EQ(input->get("Mode"), "fast");
@@ -223,12 +217,9 @@ TEST_F(Engine, ListenersHearEachKindOfValueAfterTheSetAndRefusedValuesChangeNoth
 TEST(EngineFrames, RefuseRegionsOutsideTheFrameAndUnknownTypes) {
   EngineFrame frame(*findFrameType(kFrameTypeYCbCr422), 4, 3);
   const std::vector<std::uint8_t> pixels(4 * 3 * 2, 0xAB);
-  struct Region {
-    int width, height, x, y;
-  };
-  for (const Region& r : {Region{4, 3, 1, 0}, Region{4, 4, 0, 0}, Region{1, 1, -1, 0}, Region{2, 1, 3, 2}}) {
-    EXPECT_THROW(frame.copyImage(pixels.data(), r.width, r.height, r.x, r.y), HostError)
-        << r.width << "x" << r.height << " at " << r.x << "," << r.y;
+  for (const auto& [width, height, x, y] : {std::array{4, 3, 1, 0}, {4, 4, 0, 0}, {1, 1, -1, 0}, {2, 1, 3, 2}}) {
+    EXPECT_THROW(frame.copyImage(pixels.data(), width, height, x, y), HostError)
+        << width << "x" << height << " at " << x << "," << y;
   }
   frame.copyImage(pixels.data(), 2, 1, 2, 2);  // the last pixel pair of the last row
   EXPECT_EQ(frame.pixels()[4 * 2 * 2 + 4], 0xAB);
@@ -269,19 +260,14 @@ TEST_F(Engine, AFullQueueDropsItsOldestFrameAndAStopEndsAWaitForMore) {
   input->setQueueCapacity(2);
   input->set("FramesPerTrigger", "0");
   input->start();
-  std::thread grabThread([&] {
+  std::thread([&] {
     for (std::uint8_t i = 1; i <= 3; ++i) adaptor->grab(i);
-  });
-  grabThread.join();
+  }).join();
   EXPECT_EQ(input->framesDropped(), 1u);
   EXPECT_EQ(input->framesAvailable(), 2u);
   std::thread stopper([&] { input->stop(); });
   EXPECT_FALSE(input->waitForFrames(3, std::chrono::hours(24)));
   stopper.join();
-  auto frames = input->getData(5);
-  ASSERT_EQ(frames.size(), 2u);
-  EXPECT_EQ(frames[0]->number(), 2u);
-  EXPECT_EQ(frames[1]->number(), 3u);
-  frames.clear();
+  EXPECT_THAT(input->getData(5), ElementsAre(IsFrame(2), IsFrame(3)));  // then released
   EXPECT_EQ(input->spareFrameBuffers(), 2u);
 }

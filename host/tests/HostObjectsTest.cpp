@@ -5,7 +5,6 @@
 #include <gtest/gtest.h>
 
 #include <functional>
-#include <new>
 
 using namespace imaqhost;
 
@@ -14,11 +13,6 @@ namespace {
 struct Record : IMAQInterface {
   int value = 0;
 };
-
-IMAQInterface* newRecord() {
-  void* memory = imaqmalloc(sizeof(Record));
-  return memory != nullptr ? new (memory) Record() : nullptr;
-}
 
 void expectBadArgument(const std::function<void()>& call, const char* what) {
   EXPECT_EQ(identifierOf(call), kBadArgument) << what;
@@ -57,14 +51,14 @@ TEST(HostCatalogue, AdaptorDataIsReleasedWithItsEntryAndWhenReplaced) {
     DeviceEntry device(1, "device");
     IFormatEntry* format = device.newFormatEntry(1, "RS170");
     EXPECT_EQ(format->adaptorData(), nullptr);
-    IMAQInterface* firstRecord = newRecord();
+    IMAQInterface* firstRecord = makeInKitMemory<Record>();
     format->attachAdaptorData(firstRecord);
     EXPECT_EQ(format->adaptorData(), firstRecord);
-    format->attachAdaptorData(newRecord());
+    format->attachAdaptorData(makeInKitMemory<Record>());
     EXPECT_EQ(liveAllocations(), before + 1) << "the replaced record was not released";
     format->attachAdaptorData(nullptr);
     EXPECT_EQ(liveAllocations(), before);
-    format->attachAdaptorData(newRecord());
+    format->attachAdaptorData(makeInKitMemory<Record>());
   }
   EXPECT_EQ(liveAllocations(), before) << "the entry did not release its record";
 }

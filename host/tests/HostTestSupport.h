@@ -6,7 +6,9 @@
 
 #include <functional>
 #include <mutex>
+#include <new>
 #include <string>
+#include <utility>
 #include <vector>
 
 // The identifier of the engine error `call` raises ("none" if it returns),
@@ -19,6 +21,15 @@ inline std::string identifierOf(const std::function<void()>& call, std::string* 
     return error.identifier();
   }
   return "none";
+}
+
+// A T made in kit memory, as an adaptor makes what the host deletes; null
+// when the allocation fails.
+template <class T, class... Args>
+T* makeInKitMemory(Args&&... args) {
+  void* memory = imaqmalloc(sizeof(T));
+  if (memory == nullptr) return nullptr;
+  return new (memory) T(std::forward<Args>(args)...);
 }
 
 // Frames come from the test, as from a grab thread.

@@ -7,6 +7,7 @@
 #include <new>
 #include <string>
 #include <thread>
+#include <tuple>
 #include <vector>
 
 using imaqhost::AdaptorManager;
@@ -23,13 +24,6 @@ struct Counted : IMAQInterface {
 struct Failing : IMAQInterface {
   Failing() { throw HostError("test:failing", "constructor failed"); }
 };
-
-template <class T, class... Args>
-T* makeInKitMemory(Args&&... args) {
-  void* memory = imaqmalloc(sizeof(T));
-  if (memory == nullptr) return nullptr;
-  return new (memory) T(std::forward<Args>(args)...);
-}
 
 }  // namespace
 
@@ -60,30 +54,21 @@ TEST(KitMemory, ObjectsGoBackThroughImaqfreeAndFailedAllocationsGiveNull) {
 }
 
 TEST(KitError, AdaptorErrorCarriesIdentifierAndFormattedMessage) {
-  struct Case {
-    const char* identifier;
-    const char* format;
-    int value;
-    const char* message;
-  };
-  const Case cases[] = {
-      {"imaq:demo:devicenotfound", "Unable to find the image acquisition device.", 0,
-       "Unable to find the image acquisition device."},
-      {"imaq:test:number", "device %d is gone", 7, "device 7 is gone"},
-      {"imaq:test:empty", "", 0, ""},
-  };
-  for (const Case& c : cases) {
+  for (const auto& [identifier, format, value, expected] :
+       {std::tuple{"imaq:demo:devicenotfound", "Unable to find the image acquisition device.", 0,
+                   "Unable to find the image acquisition device."},
+        std::tuple{"imaq:test:number", "device %d is gone", 7, "device 7 is gone"},
+        std::tuple{"imaq:test:empty", "", 0, ""}}) {
     std::string message;
-    EXPECT_EQ(identifierOf([&] { adaptorError(nullptr, c.identifier, c.format, c.value); }, &message), c.identifier);
-    EXPECT_EQ(message, c.message);
+    EXPECT_EQ(identifierOf([&] { adaptorError(nullptr, identifier, format, value); }, &message), identifier);
+    EXPECT_EQ(message, expected);
   }
 }
 
 TEST(KitAdaptor, ManagerIsMadeForTheAdaptorAndEngineAndTakesTheForwardedCalls) {
   IEngine* engine = reinterpret_cast<IEngine*>(0x1000);  // only stored, never called
-  void* memory = imaqmalloc(sizeof(ScriptedAdaptor));
-  ASSERT_NE(memory, nullptr);
-  IAdaptor* adaptor = new (memory) ScriptedAdaptor(engine);
+  IAdaptor* adaptor = makeInKitMemory<ScriptedAdaptor>(engine);
+  ASSERT_NE(adaptor, nullptr);
   AdaptorManager* manager = imaqhost::managerOf(*adaptor);
   ASSERT_NE(manager, nullptr);
   EXPECT_EQ(manager->adaptor(), adaptor);

@@ -1,18 +1,6 @@
 #include "DriverTestSupport.h"
 
-#include <vwin32.h>
-
 namespace simtest {
-
-void SimTest::SetUp() {
-  handlesBefore_ = vw32::OpenHandleCount();
-  sim_ = &vsim::Simulator::Start(1);
-}
-
-void SimTest::TearDown() {
-  vsim::Simulator::Stop();
-  EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles left open";
-}
 
 std::vector<std::wstring> ListCards() {
   std::vector<std::wstring> paths;
@@ -26,9 +14,8 @@ std::vector<std::wstring> ListCards() {
     std::vector<uint8_t> block(size);
     auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
     detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-    if (SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr)) {
-      paths.emplace_back(detail->DevicePath);
-    }
+    EXPECT_TRUE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, size, nullptr, nullptr));
+    paths.emplace_back(detail->DevicePath);
   }
   SetupDiDestroyDeviceInfoList(set);
   return paths;
@@ -43,13 +30,12 @@ HANDLE OpenDevice(const std::wstring& path, bool overlapped) {
 Async::Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize)
     : device_(device), input_(std::move(input)) {
   ov_.hEvent = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  DWORD bytes = 0;
   const BOOL done = DeviceIoControl(device, code, input_.empty() ? nullptr : input_.data(),
-                                    static_cast<DWORD>(input_.size()), output, outputSize, &bytes, &ov_);
-  startError_ = done ? 0 : GetLastError();
+                                    static_cast<DWORD>(input_.size()), output, outputSize, nullptr, &ov_);
+  const DWORD error = done ? 0 : GetLastError();
   // A request the driver keeps is started as well as one it completed at once.
-  started_ = startError_ == 0 || startError_ == ERROR_IO_PENDING;
-  if (started_) startError_ = 0;
+  started_ = error == 0 || error == ERROR_IO_PENDING;
+  startError_ = started_ ? 0 : error;
 }
 
 Async::~Async() {
@@ -72,12 +58,6 @@ std::vector<uint8_t> Header(uint32_t sessionId, const void* extra, size_t extraS
   return in;
 }
 
-DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
-           DWORD* bytes) {
-  Async request(device, code, input, output, outputSize);
-  return request.Wait(bytes);
-}
-
 Session::Session(int index) {
   device_ = OpenDevice(vsim::Simulator::Instance()->DevicePath(index), true);
   EXPECT_NE(device_, INVALID_HANDLE_VALUE);
@@ -90,8 +70,7 @@ Session::Session(int index) {
 Session::~Session() {
   CancelIo(device_);
   sessionWait.reset();
-  buffers.clear();
-  descriptorRequest.reset();
+  ring.clear();
   if (device_ != INVALID_HANDLE_VALUE) CloseHandle(device_);
 }
 
@@ -109,11 +88,11 @@ bool Session::Ready(uint8_t pixelFormat, uint8_t interlaced, uint8_t fieldMode, 
   descriptors_.assign(count, VtxDmaBufferData{});
   for (int i = 0; i < count; ++i) {
     descriptors_[i].bufferAddress = reinterpret_cast<uint64_t>(Buffer(i));
-    buffers.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
-                                               const_cast<uint8_t*>(Buffer(i)), bufferSize_));
+    ring.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER, std::vector<uint8_t>{},
+                                            const_cast<uint8_t*>(Buffer(i)), bufferSize_));
   }
-  descriptorRequest = std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
-                                               descriptors_.data(), DWORD(count * sizeof(VtxDmaBufferData)));
+  ring.push_back(std::make_unique<Async>(device_, VTXCTL_DMA_QUEUE_BUFFER_DATA, std::vector<uint8_t>{},
+                                          descriptors_.data(), DWORD(count * sizeof(VtxDmaBufferData))));
   return !start || Start() == 0;
 }
 
@@ -127,13 +106,6 @@ DWORD Session::LockFrame(VtxLockBufferOut* out) {
   const DWORD error = LockAsync(out)->Wait(&bytes);
   EXPECT_EQ(error ? sizeof *out : bytes, sizeof *out);
   return error;
-}
-
-std::vector<DWORD> Session::WaitRing() {
-  std::vector<DWORD> errors;
-  for (auto& b : buffers) errors.push_back(b->Wait());
-  errors.push_back(descriptorRequest->Wait());
-  return errors;
 }
 
 }  // namespace simtest

@@ -5,6 +5,8 @@
 #include <windows.h>
 #include <setupapi.h>
 
+#include <vwin32.h>
+
 #include "SimCard.h"
 #include "VtxDriver.h"
 
@@ -20,12 +22,17 @@ namespace simtest {
 // Starts the simulator for each test and checks that it leaves no handle open.
 class SimTest : public ::testing::Test {
  protected:
-  void SetUp() override;
-  void TearDown() override;
-  vsim::Simulator& sim() { return *sim_; }
+  void SetUp() override {
+    handlesBefore_ = vw32::OpenHandleCount();
+    vsim::Simulator::Start(1);
+  }
+  void TearDown() override {
+    vsim::Simulator::Stop();
+    EXPECT_EQ(vw32::OpenHandleCount(), handlesBefore_) << "handles left open";
+  }
+  vsim::Simulator& sim() { return *vsim::Simulator::Instance(); }
 
  private:
-  vsim::Simulator* sim_ = nullptr;
   size_t handlesBefore_ = 0;
 };
 
@@ -34,7 +41,8 @@ std::vector<std::wstring> ListCards();
 
 HANDLE OpenDevice(const std::wstring& path, bool overlapped);
 
-// One overlapped request whose buffers live as long as it does.
+// One overlapped request whose buffers live as long as it does; a temporary
+// one (`Async(...).Wait()`) is a request that completes at once or is waited for.
 class Async {
  public:
   Async(HANDLE device, DWORD code, std::vector<uint8_t> input, void* output, DWORD outputSize);
@@ -54,10 +62,6 @@ class Async {
 // Input record: header of `sessionId` on channel 0, then `extra` bytes.
 std::vector<uint8_t> Header(uint32_t sessionId, const void* extra = nullptr, size_t extraSize = 0);
 
-// A request that completes at once or is waited for; returns the Win32 error.
-DWORD Call(HANDLE device, DWORD code, const std::vector<uint8_t>& input, void* output, DWORD outputSize,
-           DWORD* bytes = nullptr);
-
 // An open session on card `index`, with its session wait pending, and the
 // requests of a grab.
 class Session {
@@ -73,7 +77,7 @@ class Session {
   uint32_t Request(DWORD code, Out* out, const void* extra = nullptr, size_t extraSize = 0) {
     std::memset(out, 0xEE, sizeof *out);
     DWORD bytes = 0;
-    if (Call(device_, code, Header(id_, extra, extraSize), out, sizeof *out, &bytes)) return 0xFFFFFFFFu;
+    if (Async(device_, code, Header(id_, extra, extraSize), out, sizeof *out).Wait(&bytes)) return 0xFFFFFFFFu;
     EXPECT_EQ(bytes, sizeof *out) << std::hex << code;
     uint32_t result;
     std::memcpy(&result, out, sizeof result);
@@ -97,15 +101,12 @@ class Session {
   std::unique_ptr<Async> LockAsync(VtxLockBufferOut* out);
   // Locks one frame (waits); returns the Win32 error.
   DWORD LockFrame(VtxLockBufferOut* out);
-  // Waits for the ring's buffer requests and its descriptor request: their errors, in that order.
-  std::vector<DWORD> WaitRing();
-
   const uint8_t* Buffer(int i) const { return block_.data() + static_cast<size_t>(i) * bufferSize_; }
   uint32_t BufferSize() const { return bufferSize_; }
 
-  // The pending requests: the ring's buffers, its descriptor array, the session wait.
-  std::vector<std::unique_ptr<Async>> buffers;
-  std::unique_ptr<Async> descriptorRequest, sessionWait;
+  // The pending requests: the ring's buffers then its descriptor array; the session wait.
+  std::vector<std::unique_ptr<Async>> ring;
+  std::unique_ptr<Async> sessionWait;
 
  private:
   HANDLE device_ = INVALID_HANDLE_VALUE;

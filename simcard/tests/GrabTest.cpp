@@ -12,11 +12,8 @@ namespace {
 
 using vsim::VideoMode;
 
-struct FrameCase {
-  VideoMode mode;
-  uint8_t format, interlaced, fieldMode;
-  uint32_t size;  // the buffer size prepare answers
-};
+// Mode, pixel format, interlaced and field mode as prepared, the buffer size prepare answers.
+using FrameCase = std::tuple<VideoMode, uint8_t, uint8_t, uint8_t, uint32_t>;
 
 class FrameLayoutTest : public SimTest, public ::testing::WithParamInterface<FrameCase> {};
 
@@ -24,16 +21,16 @@ class FrameLayoutTest : public SimTest, public ::testing::WithParamInterface<Fra
 // picture model renders for its number (PictureTest checks those frames
 // against the pattern); unlocked buffers come round again.
 TEST_P(FrameLayoutTest, LockedFramesCarryThePatternAndTheirNumber) {
-  const FrameCase c = GetParam();
-  sim().SetVideoMode(c.mode);
+  const auto& [mode, format, interlaced, fieldMode, size] = GetParam();
+  sim().SetVideoMode(mode);
   sim().SetPacing(vsim::Pacing::FreeRunning);
-  const vsim::ModeInfo& m = vsim::Describe(c.mode);
-  const vsim::FrameMaker maker(vsim::RawGeometry{m.width, m.height, vsim::Layout(c.format), c.interlaced != 0,
-                                                 c.interlaced && c.fieldMode == 1});
+  const vsim::ModeInfo& m = vsim::Describe(mode);
+  const vsim::FrameMaker maker(vsim::RawGeometry{m.width, m.height, vsim::Layout(format), interlaced != 0,
+                                                 interlaced && fieldMode == 1});
   std::vector<uint8_t> expected(maker.BufferSize());
   Session s;
-  ASSERT_TRUE(s.Ready(c.format, c.interlaced, c.fieldMode, 3));
-  ASSERT_EQ(s.BufferSize(), c.size);
+  ASSERT_TRUE(s.Ready(format, interlaced, fieldMode, 3));
+  ASSERT_EQ(s.BufferSize(), size);
   std::set<uint32_t> held;
   uint32_t lastFrame = 0;
   auto lockOne = [&] {
@@ -98,7 +95,7 @@ TEST_F(SimTest, StopAbortsTheLockAndKeepsTheRing) {
   ASSERT_EQ(s.Stop(), 0u);
   EXPECT_EQ(lock->Wait(), DWORD(ERROR_OPERATION_ABORTED));
   EXPECT_EQ(s.LockFrame(&out), DWORD(ERROR_NOT_READY));
-  for (auto& b : s.buffers) EXPECT_TRUE(b->Pending());
+  for (auto& request : s.ring) EXPECT_TRUE(request->Pending());
 }
 
 // Prepare refuses what it cannot serve, and what a handle without the access asks.

@@ -9,22 +9,17 @@
 namespace simtest {
 namespace {
 
-struct NamedEvent {
-  explicit NamedEvent(const wchar_t* name) : handle(OpenEventW(SYNCHRONIZE, FALSE, name)) {}
-  ~NamedEvent() {
-    if (handle) CloseHandle(handle);
-  }
-  bool Set() const { return WaitForSingleObject(handle, 0) == WAIT_OBJECT_0; }
-  HANDLE handle;
-};
+using Event = std::unique_ptr<void, BOOL (*)(HANDLE)>;  // closed at the end
+Event OpenNamed(const wchar_t* name) { return Event(OpenEventW(SYNCHRONIZE, FALSE, name), CloseHandle); }
+bool IsSet(const Event& event) { return WaitForSingleObject(event.get(), 0) == WAIT_OBJECT_0; }
 
 // Both events are manual-reset and stay set until every waiter can have
 // seen them: the removed event until the sessions open at the removal have
 // closed, the added event until the next removal, which takes it back.
 TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
-  NamedEvent removed(VTX_REMOVED_EVENT), added(VTX_ADDED_EVENT);
-  ASSERT_TRUE(removed.handle && added.handle);
-  EXPECT_FALSE(removed.Set());
+  const Event removed = OpenNamed(VTX_REMOVED_EVENT), added = OpenNamed(VTX_ADDED_EVENT);
+  ASSERT_TRUE(removed && added);
+  EXPECT_FALSE(IsSet(removed));
   auto s = std::make_unique<Session>();
   ASSERT_TRUE(s->Ready(0, 1, 0, 2, false));
   sim().SetCameraConnected(false);
@@ -34,10 +29,10 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   ASSERT_TRUE(lock->Pending());
 
   sim().RemoveCard(0);
-  EXPECT_EQ(std::make_tuple(removed.Set(), removed.Set(), added.Set()), std::make_tuple(true, true, false));
-  EXPECT_EQ(std::make_tuple(lock->Wait(), s->sessionWait->Wait()),
-            std::make_tuple(DWORD(ERROR_DEVICE_NOT_CONNECTED), DWORD(ERROR_DEVICE_NOT_CONNECTED)));
-  EXPECT_EQ(s->WaitRing(), std::vector<DWORD>(3, ERROR_DEVICE_NOT_CONNECTED));
+  EXPECT_EQ(std::make_tuple(IsSet(removed), IsSet(removed), IsSet(added)), std::make_tuple(true, true, false));
+  std::vector<DWORD> errors{lock->Wait(), s->sessionWait->Wait()};
+  for (auto& request : s->ring) errors.push_back(request->Wait());
+  EXPECT_EQ(errors, std::vector<DWORD>(5, ERROR_DEVICE_NOT_CONNECTED));
   // The card is gone from the list. (Its handle's requests fail: the
   // grabber library's hot-plug tests.)
   EXPECT_TRUE(ListCards().empty());
@@ -45,14 +40,14 @@ TEST_F(SimTest, RemovalCompletesPendingRequestsAndSignals) {
   EXPECT_EQ(GetLastError(), DWORD(ERROR_FILE_NOT_FOUND));
 
   sim().InsertCard(0);
-  EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, true));  // s has not closed yet
+  EXPECT_EQ(std::make_tuple(IsSet(removed), IsSet(added)), std::make_tuple(true, true));  // s has not closed yet
   EXPECT_EQ(ListCards(), std::vector<std::wstring>{sim().DevicePath(0)});
   s.reset();  // the session reacts: closes its handle
-  EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));
-  EXPECT_TRUE(added.Set());
+  EXPECT_TRUE(Eventually([&] { return !IsSet(removed); }));
+  EXPECT_TRUE(IsSet(added));
   sim().RemoveCard(0);
-  EXPECT_EQ(std::make_tuple(removed.Set(), added.Set()), std::make_tuple(true, false));
-  EXPECT_TRUE(Eventually([&] { return !removed.Set(); }));  // no session: a short pulse
+  EXPECT_EQ(std::make_tuple(IsSet(removed), IsSet(added)), std::make_tuple(true, false));
+  EXPECT_TRUE(Eventually([&] { return !IsSet(removed); }));  // no session: a short pulse
   sim().InsertCard(0);
 }
 

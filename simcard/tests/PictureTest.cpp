@@ -59,24 +59,20 @@ TEST(Pattern, FrameNumberDigitsAndMovingBox) {
   }
 }
 
-struct FrameCase {
-  int width, height;
-  bool interlaced, singleField;
-};
-
-class FrameMakerTest : public ::testing::TestWithParam<FrameCase> {};
+// Width, height, interlaced, single field.
+class FrameMakerTest : public ::testing::TestWithParam<std::tuple<int, int, bool, bool>> {};
 
 // In every layout each raw row is the encoder's row of its picture line
 // (field 1 then field 2 when interlaced, field 1 only in single-field mode),
 // also when the frame is rendered over an earlier one; and the 8-bit and
 // 24-bit frames are, byte for byte, what the decoder makes of the 10-bit one.
 TEST_P(FrameMakerTest, LayoutsCarryThePatternAsTheDecoderReadsIt) {
-  const FrameCase c = GetParam();
-  const PatternGeometry g(c.width, c.height);
-  std::vector<PatternSample> pairs(c.width / 2);
+  const auto& [width, height, interlaced, singleField] = GetParam();
+  const PatternGeometry g(width, height);
+  std::vector<PatternSample> pairs(width / 2);
   std::vector<uint8_t> frames[3];
   for (int layout = 0; layout < 3; ++layout) {
-    const RawGeometry raw{c.width, c.height, Layout(layout), c.interlaced, c.singleField};
+    const RawGeometry raw{width, height, Layout(layout), interlaced, singleField};
     const FrameMaker maker(raw);
     std::vector<uint8_t>& frame = frames[layout];
     frame.assign(maker.BufferSize(), 0xCD);
@@ -87,14 +83,14 @@ TEST_P(FrameMakerTest, LayoutsCarryThePatternAsTheDecoderReadsIt) {
     for (int row = 0; row < raw.Rows(); ++row) {
       PatternRow(g, 12345677, raw.LineOfRow(row), pairs.data());
       std::fill(encoded.begin(), encoded.end(), 0);
-      EncodeRow(raw.layout, pairs.data(), c.width, encoded.data());
+      EncodeRow(raw.layout, pairs.data(), width, encoded.data());
       ASSERT_EQ(0, std::memcmp(&frame[row * pitch], encoded.data(), pitch)) << layout << " row " << row;
     }
     if (layout == 0) continue;
     ORNSDI_CameraData record{};
-    record.status.width = static_cast<uint16_t>(c.width);
+    record.status.width = static_cast<uint16_t>(width);
     record.status.height = static_cast<uint16_t>(raw.Rows());
-    record.status.interlaced = c.interlaced && !c.singleField;
+    record.status.interlaced = interlaced && !singleField;
     record.status.signalPresent = 1;
     int32_t stride = static_cast<int32_t>(pitch);
     std::vector<uint8_t> image(frame.size(), 0);
@@ -107,8 +103,8 @@ TEST_P(FrameMakerTest, LayoutsCarryThePatternAsTheDecoderReadsIt) {
 }
 
 INSTANTIATE_TEST_SUITE_P(Geometries, FrameMakerTest,
-                         ::testing::Values(FrameCase{1920, 1080, true, false}, FrameCase{1920, 1080, true, true},
-                                           FrameCase{1280, 720, false, false}, FrameCase{1281, 48, false, false}));
+                         ::testing::Values(std::tuple{1920, 1080, true, false}, std::tuple{1920, 1080, true, true},
+                                           std::tuple{1280, 720, false, false}, std::tuple{1281, 48, false, false}));
 
 // Each mode's name parses back to it, says whether it is interlaced, and its
 // frame rate is its exact ratio (which paces the frame clock).

@@ -38,11 +38,12 @@ TEST_F(SimTest, ShortBuffersAndUnknownCodesFailAsADriverDoes) {
   Session s;
   std::vector<uint8_t> in = Header(s.id()), out(64, 0xEE);
   DWORD bytes = 99;
-  EXPECT_EQ(Call(s.device(), VTXCTL_DMA_LOCK_BUFFER, in, out.data(), 40, &bytes), DWORD(ERROR_INSUFFICIENT_BUFFER));
+  EXPECT_EQ(Async(s.device(), VTXCTL_DMA_LOCK_BUFFER, in, out.data(), 40).Wait(&bytes),
+            DWORD(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(std::make_tuple(bytes, out[0]), std::make_tuple(DWORD(0), uint8_t(0xEE)));
   in.pop_back();
-  EXPECT_EQ(Call(s.device(), VTXCTL_DMA_LOCK_BUFFER, in, out.data(), 41), DWORD(ERROR_INVALID_PARAMETER));
-  EXPECT_EQ(Call(s.device(), VTXCTL_DMA_QUEUE_BUFFER + 4, {}, out.data(), 64), DWORD(ERROR_INVALID_FUNCTION));
+  EXPECT_EQ(Async(s.device(), VTXCTL_DMA_LOCK_BUFFER, in, out.data(), 41).Wait(), DWORD(ERROR_INVALID_PARAMETER));
+  EXPECT_EQ(Async(s.device(), VTXCTL_DMA_QUEUE_BUFFER + 4, {}, out.data(), 64).Wait(), DWORD(ERROR_INVALID_FUNCTION));
 }
 
 // Format, signal, width, height, measured rate and register 34 as the driver reports them.
