@@ -39,7 +39,7 @@ TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
     waitpid(churner.pid, nullptr, WUNTRACED);
     Child opener = Spawn(VW32_TEST_HELPER, {"wait", name, "0"});
     std::string out;
-    const int code = FinishWithin(opener, 30, &out);
+    const int code = Finish(opener, &out);
     kill(churner.pid, SIGCONT);
     EXPECT_EQ(code, 0) << "round " << round;
     EXPECT_EQ(out, "0\n") << "round " << round;
@@ -67,7 +67,7 @@ TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
   Child opener = Spawn(VW32_TEST_HELPER, {"wait", name, "0"},
                        {"XDG_RUNTIME_DIR=" + std::string(folder), "VW32_DEBUG_OUTPUT=stderr"});
   std::string out, err;
-  EXPECT_EQ(FinishWithin(opener, 60, &out, &err), 2);
+  EXPECT_EQ(Finish(opener, &out, &err), 2);
   EXPECT_EQ(out, "create failed 170\n");  // ERROR_BUSY
   EXPECT_NE(err.find(name), std::string::npos) << err;
   kill(locker, SIGKILL);
