@@ -11,6 +11,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace regtest {
@@ -49,6 +50,19 @@ inline LSTATUS QueryValue(HKEY key, const wchar_t* name, DWORD* type, std::vecto
   status = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
   data->resize(size);
   return status;
+}
+
+// A value of the log key, its type and data, as the calls read it; kMissing
+// as its type when the key or the value is not there.
+using Value = std::pair<DWORD, std::vector<BYTE>>;
+inline constexpr DWORD kMissing = ~DWORD(0);
+inline Value ReadLogValue(const wchar_t* name) {
+  HKEY key;
+  Value value{kMissing, {}};
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  if (QueryValue(key, name, &value.first, &value.second) != ERROR_SUCCESS) value.first = kMissing;
+  RegCloseKey(key);
+  return value;
 }
 
 // Each test has its own registry folder, <config_>/vantrel, in this process
