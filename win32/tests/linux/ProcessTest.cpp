@@ -82,7 +82,10 @@ TEST(Process, CommandLineQuotesArgumentsAsWindowsShowsThem) {
   EXPECT_EQ(out, std::string(VW32_TEST_HELPER) + " cmdline \"two words\" plain \"\" \"say \\\"hi\\\"\"");
 }
 
-TEST(DebugOutput, ReachesAnAttachedSinkAndStderrOnlyWhenAsked) {
+// Narrow text reaches the sink as wide text. Whether stderr gets the output
+// (only when VW32_DEBUG_OUTPUT=stderr) is checked by the busy opener above
+// and by the tests of the vantrel-imaq tool.
+TEST(DebugOutput, ReachesTheSinkOnlyWhileAttached) {
   std::vector<std::wstring> seen;
   OutputDebugStringW(L"before");
   vw32::AttachDebugSink([&seen](const wchar_t* text) { seen.push_back(text); });
@@ -91,13 +94,6 @@ TEST(DebugOutput, ReachesAnAttachedSinkAndStderrOnlyWhenAsked) {
   vw32::DetachDebugSink();
   OutputDebugStringW(L"after");
   EXPECT_EQ(seen, (std::vector<std::wstring>{L"wide line", L"narrow \u00FC"}));
-  for (bool asked : {false, true}) {
-    std::string err;
-    Child child = Spawn(VW32_TEST_HELPER, {"debug", "to stderr"},
-                        {asked ? "VW32_DEBUG_OUTPUT=stderr" : "VW32_DEBUG_OUTPUT="});
-    ASSERT_EQ(Finish(child, nullptr, &err), 0);
-    EXPECT_EQ(err, asked ? "to stderr" : "");
-  }
 }
 
 }  // namespace

@@ -6,7 +6,6 @@
 //   churn <mutex>                        says "churning", then opens and
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
-//   debug <text>                         sends text to the debugger output
 //   regread <subkey> <value>             reads a value as the logging library
 //                                        does when it loads and prints each
 //                                        call's status: "user <status>",
@@ -84,9 +83,5 @@ int main(int argc, char** argv) {
     return 0;
   }
   if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
-  if (mode == "debug" && argc == 3) {
-    OutputDebugStringA(argv[2]);
-    return 0;
-  }
   return 1;
 }
