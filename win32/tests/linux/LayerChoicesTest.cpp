@@ -46,15 +46,7 @@ TEST(LayerChoices, NamedMutexIsWaitedForAlone) {
   for (HANDLE h : objects) CloseHandle(h);
 }
 
-// Registry tests with a folder of their own; ReadAgain makes the layer
-// forget what it read, so that the next call reads the file.
-class LayerRegistry : public regtest::RegistryFolderTest {
- protected:
-  void ReadAgain() const {
-    vw32::SetRegistryFolder(nullptr);
-    vw32::SetRegistryFolder(folder_.c_str());
-  }
-};
+using LayerRegistry = regtest::RegistryFolderTest;
 
 // Windows documents at most 512 levels of keys below a hive, without an
 // error code for going past them: the layer refuses the 513th level with
@@ -74,8 +66,10 @@ TEST_F(LayerRegistry, KeysGoAtMost512LevelsDeep) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &deepest), ERROR_SUCCESS);
   EXPECT_EQ(RegCreateKeyExW(deepest, L"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_INVALID_PARAMETER);
   RegCloseKey(deepest);
-  // The file written holds the 512 levels and reads back.
-  ReadAgain();
+  // The file written holds the 512 levels and reads back once the layer has
+  // forgotten what it read.
+  vw32::SetRegistryFolder(nullptr);
+  vw32::SetRegistryFolder(folder_.c_str());
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
 }

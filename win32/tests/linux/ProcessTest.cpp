@@ -18,18 +18,12 @@
 
 namespace {
 
-std::string Unique(const char* base) {
-  return std::string(base) + "_" + std::to_string(getpid()) + "_" + std::to_string(GetTickCount64());
-}
-
-std::wstring Wide(const std::string& text) { return std::wstring(text.begin(), text.end()); }
-
 // A process stopped at any point of opening or closing the mutex, or while
 // holding the lock on the mutex's file that its first opener and last closer
 // take for a moment, never holds up another process's CreateMutexW for good.
 TEST(NamedMutex, StoppedProcessNeverBlocksOpening) {
-  const std::string name = Unique("4711");  // digits: the file's name is known
-  HANDLE mine = CreateMutexW(nullptr, FALSE, Wide(name).c_str());
+  const std::string name = "4711_" + std::to_string(getpid());  // digits: the file's name is known
+  HANDLE mine = CreateMutexW(nullptr, FALSE, std::wstring(name.begin(), name.end()).c_str());
   ASSERT_NE(mine, nullptr);
   Child churner = Spawn(VW32_TEST_HELPER, {"churn", name});
   ASSERT_EQ(ReadLine(churner), "churning");

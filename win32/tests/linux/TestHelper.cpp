@@ -77,9 +77,7 @@ int main(int argc, char** argv) {
   if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5 ? argv[4] : "");
   if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
-    char line[4096];
-    _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
-    std::fputs(line, stdout);
+    std::printf("%ls", GetCommandLineW());
     return 0;
   }
   if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
