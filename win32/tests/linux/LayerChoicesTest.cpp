@@ -10,27 +10,21 @@
 
 namespace {
 
-struct SelfUnregister {
-  HANDLE wait = nullptr;
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  BOOL result = TRUE;
-  DWORD error = 0;
-};
-
-void CALLBACK UnregisterFromInside(PVOID context, BOOLEAN) {
-  auto* self = static_cast<SelfUnregister*>(context);
-  // Waiting for the running callback from inside it would never end.
-  self->result = UnregisterWaitEx(self->wait, INVALID_HANDLE_VALUE);
-  self->error = GetLastError();
-  SetEvent(self->done);
-}
-
 TEST(LayerChoices, UnregisterWaitingFromItsOwnCallbackReturns) {
-  SelfUnregister self;
+  struct Self {
+    HANDLE wait = nullptr;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD error = 0;  // UnregisterWaitEx's error, 0 when it succeeded
+  } self;
+  // Waiting for the running callback from inside it would never end.
+  const WAITORTIMERCALLBACK inside = [](PVOID context, BOOLEAN) {
+    auto* self = static_cast<Self*>(context);
+    self->error = UnregisterWaitEx(self->wait, INVALID_HANDLE_VALUE) ? 0 : GetLastError();
+    SetEvent(self->done);
+  };
   HANDLE object = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-  ASSERT_TRUE(RegisterWaitForSingleObject(&self.wait, object, UnregisterFromInside, &self, INFINITE, WT_EXECUTEONLYONCE));
+  ASSERT_TRUE(RegisterWaitForSingleObject(&self.wait, object, inside, &self, INFINITE, WT_EXECUTEONLYONCE));
   ASSERT_EQ(WaitForSingleObject(self.done, 5000), WAIT_OBJECT_0);
-  EXPECT_FALSE(self.result);
   EXPECT_EQ(self.error, DWORD(ERROR_IO_PENDING));
   CloseHandle(object);
   CloseHandle(self.done);
