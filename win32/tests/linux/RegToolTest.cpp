@@ -1,4 +1,6 @@
 // The reg tool and the registry calls share the .reg file of the user.
+#include <iterator>
+
 #include "RegistryFiles.h"
 #include "Spawn.h"
 
@@ -32,7 +34,8 @@ TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   }
   EXPECT_EQ(Reg({"add", kKey, "/v", "Bad", "/t", "REG_DWORD", "/d", "five", "/f"}), 1);
 
-  const std::string bytes = FileBytes(file_);
+  std::ifstream file(file_, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
   EXPECT_EQ(bytes.rfind(RegFile("Windows Registry Editor Version 5.00\r\n"), 0), 0u);  // begins with it
   for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n",
                            "\"FileOutDetail\"=dword:00000005\r\n", "\"LogDir\"=\"/tmp/logs/\"\r\n",

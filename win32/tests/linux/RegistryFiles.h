@@ -9,7 +9,6 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
 #include <utility>
 #include <vector>
@@ -34,12 +33,6 @@ inline std::vector<BYTE> Text(const std::wstring& text) {
   return std::vector<BYTE>(p, p + (text.size() + 1) * sizeof(WCHAR));
 }
 inline std::vector<BYTE> Dword(DWORD n) { return {BYTE(n), BYTE(n >> 8), BYTE(n >> 16), BYTE(n >> 24)}; }
-
-inline std::string FileBytes(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
 
 // A value's type and data, as two calls read it (size first).
 inline LSTATUS QueryValue(HKEY key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
