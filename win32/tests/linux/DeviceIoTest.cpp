@@ -53,12 +53,11 @@ class TestDriver : public vw32::Driver {
     ++cancels;
     cancelled = true;
     if (ignoreCancel) return;
-    std::deque<Held> kept;
-    kept.swap(held);  // every test request is of the one file cancelled
-    for (auto& h : kept) {
+    for (auto& h : held) {  // every test request is of the one file cancelled
       EXPECT_EQ(h.file, context);
       vw32::CompleteRequest(h.token, ERROR_OPERATION_ABORTED, 0);
     }
+    held.clear();
   }
   std::deque<Held> held;  // the test's thread alone calls the driver
   int opens = 0, closes = 0, cancels = 0;

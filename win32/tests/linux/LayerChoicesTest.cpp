@@ -10,27 +10,21 @@
 
 namespace {
 
-struct SelfUnregister {
-  HANDLE wait = nullptr;
-  HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
-  BOOL result = TRUE;
-  DWORD error = 0;
-};
-
-void CALLBACK UnregisterFromInside(PVOID context, BOOLEAN) {
-  auto* self = static_cast<SelfUnregister*>(context);
-  // Waiting for the running callback from inside it would never end.
-  self->result = UnregisterWaitEx(self->wait, INVALID_HANDLE_VALUE);
-  self->error = GetLastError();
-  SetEvent(self->done);
-}
-
 TEST(LayerChoices, UnregisterWaitingFromItsOwnCallbackReturns) {
-  SelfUnregister self;
+  struct Self {
+    HANDLE wait = nullptr;
+    HANDLE done = CreateEventW(nullptr, TRUE, FALSE, nullptr);
+    DWORD error = 0;  // UnregisterWaitEx's error, 0 when it succeeded
+  } self;
+  // Waiting for the running callback from inside it would never end.
+  const WAITORTIMERCALLBACK inside = [](PVOID context, BOOLEAN) {
+    auto* self = static_cast<Self*>(context);
+    self->error = UnregisterWaitEx(self->wait, INVALID_HANDLE_VALUE) ? 0 : GetLastError();
+    SetEvent(self->done);
+  };
   HANDLE object = CreateEventW(nullptr, FALSE, TRUE, nullptr);
-  ASSERT_TRUE(RegisterWaitForSingleObject(&self.wait, object, UnregisterFromInside, &self, INFINITE, WT_EXECUTEONLYONCE));
+  ASSERT_TRUE(RegisterWaitForSingleObject(&self.wait, object, inside, &self, INFINITE, WT_EXECUTEONLYONCE));
   ASSERT_EQ(WaitForSingleObject(self.done, 5000), WAIT_OBJECT_0);
-  EXPECT_FALSE(self.result);
   EXPECT_EQ(self.error, DWORD(ERROR_IO_PENDING));
   CloseHandle(object);
   CloseHandle(self.done);
@@ -46,15 +40,7 @@ TEST(LayerChoices, NamedMutexIsWaitedForAlone) {
   for (HANDLE h : objects) CloseHandle(h);
 }
 
-// Registry tests with a folder of their own; ReadAgain makes the layer
-// forget what it read, so that the next call reads the file.
-class LayerRegistry : public regtest::RegistryFolderTest {
- protected:
-  void ReadAgain() const {
-    vw32::SetRegistryFolder(nullptr);
-    vw32::SetRegistryFolder(folder_.c_str());
-  }
-};
+using LayerRegistry = regtest::RegistryFolderTest;
 
 // Windows documents at most 512 levels of keys below a hive, without an
 // error code for going past them: the layer refuses the 513th level with
@@ -74,8 +60,10 @@ TEST_F(LayerRegistry, KeysGoAtMost512LevelsDeep) {
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_ALL_ACCESS, &deepest), ERROR_SUCCESS);
   EXPECT_EQ(RegCreateKeyExW(deepest, L"k", 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr), ERROR_INVALID_PARAMETER);
   RegCloseKey(deepest);
-  // The file written holds the 512 levels and reads back.
-  ReadAgain();
+  // The file written holds the 512 levels and reads back once the layer has
+  // forgotten what it read.
+  vw32::SetRegistryFolder(nullptr);
+  vw32::SetRegistryFolder(folder_.c_str());
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, path.c_str(), 0, KEY_READ, &key), ERROR_SUCCESS);
   RegCloseKey(key);
 }

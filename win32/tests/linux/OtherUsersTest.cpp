@@ -10,7 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
+#include <iterator>
 #include <string>
 #include <vector>
 
@@ -117,9 +117,8 @@ TEST(OtherUsers, ForeignSymlinkInStickyFolderIsNotFollowed) {
     if (!followed) {
       EXPECT_EQ(GetLastError(), DWORD(ERROR_ACCESS_DENIED));
     }
-    std::stringstream content;
-    content << std::ifstream(secret, std::ios::binary).rdbuf();
-    EXPECT_EQ(content.str(), "private");
+    std::ifstream content(secret, std::ios::binary);
+    EXPECT_EQ(std::string(std::istreambuf_iterator<char>(content), {}), "private");
     EXPECT_EQ(std::filesystem::exists(missing), followed && c.target == missing);
     if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
     unlink(link.c_str());

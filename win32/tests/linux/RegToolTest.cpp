@@ -1,4 +1,6 @@
 // The reg tool and the registry calls share the .reg file of the user.
+#include <iterator>
+
 #include "RegistryFiles.h"
 #include "Spawn.h"
 
@@ -20,18 +22,6 @@ class RegTool : public RegistryFolderTest {
   }
 };
 
-// A value's type and data as the calls read it; kMissing when it is not there.
-using Value = std::pair<DWORD, std::vector<BYTE>>;
-constexpr DWORD kMissing = ~DWORD(0);
-Value Read(const wchar_t* name) {
-  HKEY key;
-  Value value{kMissing, {}};
-  if (RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
-  if (QueryValue(key, name, &value.first, &value.second) != ERROR_SUCCESS) value.first = kMissing;
-  RegCloseKey(key);
-  return value;
-}
-
 TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   std::string out;
   const char* const adds[][3] = {{"FileOutDetail", "REG_DWORD", "5"},
@@ -44,18 +34,19 @@ TEST_F(RegTool, AddWritesRegeditFileThatTheCallsRead) {
   }
   EXPECT_EQ(Reg({"add", kKey, "/v", "Bad", "/t", "REG_DWORD", "/d", "five", "/f"}), 1);
 
-  const std::string bytes = FileBytes(file_);
+  std::ifstream file(file_, std::ios::binary);
+  const std::string bytes{std::istreambuf_iterator<char>(file), {}};
   EXPECT_EQ(bytes.rfind(RegFile("Windows Registry Editor Version 5.00\r\n"), 0), 0u);  // begins with it
   for (const char* line : {"[HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log]\r\n",
                            "\"FileOutDetail\"=dword:00000005\r\n", "\"LogDir\"=\"/tmp/logs/\"\r\n",
                            "\"Expanded\"=hex(2):25,00,48,00"}) {
     EXPECT_NE(bytes.find(Units(line)), std::string::npos) << line;
   }
-  EXPECT_EQ(Read(L"FileOutDetail"), Value(REG_DWORD, Dword(5)));
-  EXPECT_EQ(Read(L"Mask"), Value(REG_DWORD, Dword(0x1F)));
-  EXPECT_EQ(Read(L"LogDir"), Value(REG_SZ, Text(L"/tmp/logs/")));
-  EXPECT_EQ(Read(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HOME%\\logs")));
-  EXPECT_EQ(Read(L"Bad").first, kMissing);
+  EXPECT_EQ(ReadLogValue(L"FileOutDetail"), Value(REG_DWORD, Dword(5)));
+  EXPECT_EQ(ReadLogValue(L"Mask"), Value(REG_DWORD, Dword(0x1F)));
+  EXPECT_EQ(ReadLogValue(L"LogDir"), Value(REG_SZ, Text(L"/tmp/logs/")));
+  EXPECT_EQ(ReadLogValue(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HOME%\\logs")));
+  EXPECT_EQ(ReadLogValue(L"Bad").first, kMissing);
 }
 
 TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
@@ -78,8 +69,8 @@ TEST_F(RegTool, QueryAndDeleteSeeWhatTheCallsWrote) {
   EXPECT_EQ(out, "ERROR: Invalid syntax.\nType \"REG QUERY /?\" for usage.\n");
 
   ASSERT_EQ(Reg({"delete", kKey, "/v", "LogDir", "/f"}), 0);
-  EXPECT_EQ(Read(L"LogDir").first, kMissing);
-  EXPECT_EQ(Read(L"FileOutDetail").first, DWORD(REG_DWORD));
+  EXPECT_EQ(ReadLogValue(L"LogDir").first, kMissing);
+  EXPECT_EQ(ReadLogValue(L"FileOutDetail").first, DWORD(REG_DWORD));
   ASSERT_EQ(Reg({"delete", "HKEY_CURRENT_USER\\Software\\Teskar", "/f"}), 0);
   EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\Teskar", 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
@@ -95,10 +86,10 @@ TEST_F(RegTool, HandWrittenUtf8FileIsRead) {
          "\"Expanded\"=hex(2):25,00,48,00,\\\n"
          "  4f,00,00,00\n"
          "@=\"default\"\n";
-  EXPECT_EQ(Read(L"IdeOutDetail"), Value(REG_DWORD, Dword(2)));
-  EXPECT_EQ(Read(L"logdir"), Value(REG_SZ, Text(L"/home/\"me\"/logs\\")));
-  EXPECT_EQ(Read(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HO")));
-  EXPECT_EQ(Read(nullptr), Value(REG_SZ, Text(L"default")));
+  EXPECT_EQ(ReadLogValue(L"IdeOutDetail"), Value(REG_DWORD, Dword(2)));
+  EXPECT_EQ(ReadLogValue(L"logdir"), Value(REG_SZ, Text(L"/home/\"me\"/logs\\")));
+  EXPECT_EQ(ReadLogValue(L"Expanded"), Value(REG_EXPAND_SZ, Text(L"%HO")));
+  EXPECT_EQ(ReadLogValue(nullptr), Value(REG_SZ, Text(L"default")));
 }
 
 }  // namespace

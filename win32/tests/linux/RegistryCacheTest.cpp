@@ -21,18 +21,8 @@ class RegistryCache : public RegistryFolderTest {
     std::ofstream(path, std::ios::binary) << RegFile(kHeader + std::string(kLogSection) + "\"LogDir\"=\"" + dir + "\"\r\n");
     if (!inPlace) rename(path.c_str(), file_.c_str());
   }
-  // LogDir as the logging library reads it at start-up, or the error.
-  static std::string LogDir() {
-    HKEY key = nullptr;
-    LSTATUS status = RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key);
-    if (status != ERROR_SUCCESS) return "error " + std::to_string(status);
-    wchar_t dir[64] = {};
-    DWORD size = sizeof dir;
-    status = RegQueryValueExW(key, L"LogDir", nullptr, nullptr, reinterpret_cast<BYTE*>(dir), &size);
-    RegCloseKey(key);
-    const std::wstring wide(dir);
-    return status != ERROR_SUCCESS ? "error " + std::to_string(status) : std::string(wide.begin(), wide.end());
-  }
+  // LogDir = dir, as the logging library reads it at start-up.
+  static Value LogDir(const std::string& dir) { return Value(REG_SZ, Text(std::wstring(dir.begin(), dir.end()))); }
 };
 
 TEST_F(RegistryCache, EveryKindOfChangeIsSeenAtTheNextOpen) {
@@ -41,27 +31,28 @@ TEST_F(RegistryCache, EveryKindOfChangeIsSeenAtTheNextOpen) {
     for (int i = 0; i < 300; ++i) {
       const std::string dir = "/logs/" + std::to_string(1000 + i) + "/";
       Write(dir, inPlace);
-      ASSERT_EQ(LogDir(), dir) << (inPlace ? "rewritten in place" : "replaced");
-      ASSERT_EQ(LogDir(), dir);
+      ASSERT_EQ(ReadLogValue(L"LogDir"), LogDir(dir)) << (inPlace ? "rewritten in place" : "replaced");
+      ASSERT_EQ(ReadLogValue(L"LogDir"), LogDir(dir));
     }
   }
   // Rewritten with its old times put back, as cp -p or rsync -t leave it.
   struct stat st {};
   ASSERT_EQ(stat(file_.c_str(), &st), 0);
   usleep(20000);
-  ASSERT_EQ(LogDir(), "/logs/1299/");
+  ASSERT_EQ(ReadLogValue(L"LogDir"), LogDir("/logs/1299/"));
   Write("/logs/b/", true);
   const timespec times[2] = {st.st_atim, st.st_mtim};
   ASSERT_EQ(utimensat(AT_FDCWD, file_.c_str(), times, 0), 0);
-  EXPECT_EQ(LogDir(), "/logs/b/");
+  EXPECT_EQ(ReadLogValue(L"LogDir"), LogDir("/logs/b/"));
   // Changed by another process.
   Child reg = Spawn(VW32_REG_TOOL, {"add", "HKCU\\Software\\Teskar\\ORNSDI\\SDK\\Log", "/v", "LogDir", "/d", "/logs/c/", "/f"},
                     {Env()});
   ASSERT_EQ(Finish(reg), 0);
-  EXPECT_EQ(LogDir(), "/logs/c/");
+  EXPECT_EQ(ReadLogValue(L"LogDir"), LogDir("/logs/c/"));
   // Removed.
   ASSERT_EQ(unlink(file_.c_str()), 0);
-  EXPECT_EQ(LogDir(), "error 2");
+  HKEY key = nullptr;
+  EXPECT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key), ERROR_FILE_NOT_FOUND);
 }
 
 }  // namespace

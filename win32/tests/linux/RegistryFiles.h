@@ -9,8 +9,8 @@
 
 #include <filesystem>
 #include <fstream>
-#include <sstream>
 #include <string>
+#include <utility>
 #include <vector>
 
 namespace regtest {
@@ -34,12 +34,6 @@ inline std::vector<BYTE> Text(const std::wstring& text) {
 }
 inline std::vector<BYTE> Dword(DWORD n) { return {BYTE(n), BYTE(n >> 8), BYTE(n >> 16), BYTE(n >> 24)}; }
 
-inline std::string FileBytes(const std::string& path) {
-  std::stringstream s;
-  s << std::ifstream(path, std::ios::binary).rdbuf();
-  return s.str();
-}
-
 // A value's type and data, as two calls read it (size first).
 inline LSTATUS QueryValue(HKEY key, const wchar_t* name, DWORD* type, std::vector<BYTE>* data) {
   DWORD size = 0;
@@ -49,6 +43,19 @@ inline LSTATUS QueryValue(HKEY key, const wchar_t* name, DWORD* type, std::vecto
   status = RegQueryValueExW(key, name, nullptr, type, data->data(), &size);
   data->resize(size);
   return status;
+}
+
+// A value of the log key, its type and data, as the calls read it; kMissing
+// as its type when the key or the value is not there.
+using Value = std::pair<DWORD, std::vector<BYTE>>;
+inline constexpr DWORD kMissing = ~DWORD(0);
+inline Value ReadLogValue(const wchar_t* name) {
+  HKEY key;
+  Value value{kMissing, {}};
+  if (RegOpenKeyExW(HKEY_CURRENT_USER, kLogKey, 0, KEY_READ, &key) != ERROR_SUCCESS) return value;
+  if (QueryValue(key, name, &value.first, &value.second) != ERROR_SUCCESS) value.first = kMissing;
+  RegCloseKey(key);
+  return value;
 }
 
 // Each test has its own registry folder, <config_>/vantrel, in this process

@@ -22,58 +22,54 @@ class SetupDi : public ::testing::Test {
   void SetUp() override {
     for (auto* p : kPaths) vw32::AddDeviceInterface(kClass, p, SPINT_ACTIVE);
     vw32::AddDeviceInterface(kOther, L"\\\\?\\other#0", SPINT_ACTIVE);
+    set_ = SetupDiGetClassDevsW(&kClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE);
+    ASSERT_NE(set_, INVALID_HANDLE_VALUE);
   }
   void TearDown() override {
+    EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set_));
     for (auto* p : kPaths) vw32::RemoveDeviceInterface(kClass, p);
     vw32::RemoveDeviceInterface(kOther, L"\\\\?\\other#0");
   }
-  static HDEVINFO List() { return SetupDiGetClassDevsW(&kClass, nullptr, nullptr, DIGCF_PRESENT | DIGCF_DEVICEINTERFACE); }
+  HDEVINFO set_ = INVALID_HANDLE_VALUE;
+  SP_DEVICE_INTERFACE_DATA data_{sizeof(SP_DEVICE_INTERFACE_DATA), {}, 0, 0};
 };
 
 TEST_F(SetupDi, EnumeratesTheInterfacesOfTheClass) {
-  HDEVINFO set = List();
-  ASSERT_NE(set, INVALID_HANDLE_VALUE);
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data - 1;
-  EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kClass, 0, &data));
+  data_.cbSize = sizeof data_ - 1;
+  EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kClass, 0, &data_));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_USER_BUFFER));
-  data.cbSize = sizeof data;
+  data_.cbSize = sizeof data_;
   for (DWORD i = 0; i < 2; ++i) {
-    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kClass, i, &data));
-    EXPECT_EQ(data.Flags & SPINT_ACTIVE, DWORD(SPINT_ACTIVE));
-    EXPECT_EQ(data.InterfaceClassGuid.Data1, kClass.Data1);
+    ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kClass, i, &data_));
+    EXPECT_EQ(data_.Flags & SPINT_ACTIVE, DWORD(SPINT_ACTIVE));
+    EXPECT_EQ(data_.InterfaceClassGuid.Data1, kClass.Data1);
   }
-  EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set, nullptr, &kClass, 2, &data));
+  EXPECT_FALSE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kClass, 2, &data_));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_NO_MORE_ITEMS));
-  EXPECT_TRUE(SetupDiDestroyDeviceInfoList(set));
 }
 
 TEST_F(SetupDi, DetailFollowsTheSizeRules) {
-  HDEVINFO set = List();
-  SP_DEVICE_INTERFACE_DATA data{};
-  data.cbSize = sizeof data;
-  ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set, nullptr, &kClass, 1, &data));
+  ASSERT_TRUE(SetupDiEnumDeviceInterfaces(set_, nullptr, &kClass, 1, &data_));
   const std::wstring path = kPaths[1];
   const DWORD expected = DWORD(offsetof(SP_DEVICE_INTERFACE_DETAIL_DATA_W, DevicePath) + (path.size() + 1) * sizeof(WCHAR));
 
   DWORD required = 0;
-  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, 0, &required, nullptr));
+  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &data_, nullptr, 0, &required, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
   EXPECT_EQ(required, expected);
-  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, nullptr, required, nullptr, nullptr));
+  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &data_, nullptr, required, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_USER_BUFFER));
 
   std::vector<BYTE> block(required);
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
   detail->cbSize = required;  // the block's size is not what is asked for
-  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr));
+  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &data_, detail, required, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INVALID_USER_BUFFER));
   detail->cbSize = sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W);
-  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required - 1, nullptr, nullptr));
+  EXPECT_FALSE(SetupDiGetDeviceInterfaceDetailW(set_, &data_, detail, required - 1, nullptr, nullptr));
   EXPECT_EQ(GetLastError(), DWORD(ERROR_INSUFFICIENT_BUFFER));
-  ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailW(set, &data, detail, required, nullptr, nullptr));
+  ASSERT_TRUE(SetupDiGetDeviceInterfaceDetailW(set_, &data_, detail, required, nullptr, nullptr));
   EXPECT_EQ(std::wstring(detail->DevicePath), path);
-  SetupDiDestroyDeviceInfoList(set);
 }
 
 }  // namespace

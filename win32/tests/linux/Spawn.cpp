@@ -1,13 +1,9 @@
 #include "Spawn.h"
 
-#include <signal.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <algorithm>
-#include <chrono>
-#include <cstring>
-#include <thread>
 
 extern char** environ;
 
@@ -57,6 +53,7 @@ Child Spawn(const std::string& program, const std::vector<std::string>& args,
     dup2(err[1], 2);
     for (int fd : {out[0], out[1], err[0], err[1]}) close(fd);
     if (uid != uid_t(-1) && (setgid(gid_t(uid)) != 0 || setuid(uid) != 0)) _exit(126);
+    alarm(kChildSeconds);  // kept across execve
     execve(program.c_str(), argv.data(), envp.data());
     _exit(127);
   }
@@ -74,21 +71,6 @@ int Finish(Child& child, std::string* out, std::string* err) {
   int status = 0;
   if (child.pid <= 0 || waitpid(child.pid, &status, 0) != child.pid) return -1;
   return WIFEXITED(status) ? WEXITSTATUS(status) : 128 + WTERMSIG(status);
-}
-
-int FinishWithin(Child& child, int seconds, std::string* out, std::string* err) {
-  const auto end = std::chrono::steady_clock::now() + std::chrono::seconds(seconds);
-  for (;;) {
-    siginfo_t info{};
-    if (waitid(P_PID, id_t(child.pid), &info, WEXITED | WNOHANG | WNOWAIT) != 0 || info.si_pid == child.pid) break;
-    if (std::chrono::steady_clock::now() > end) {
-      kill(child.pid, SIGKILL);
-      Finish(child);
-      return -2;
-    }
-    std::this_thread::sleep_for(std::chrono::milliseconds(10));
-  }
-  return Finish(child, out, err);
 }
 
 std::string ReadLine(const Child& child) {

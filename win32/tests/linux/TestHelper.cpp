@@ -6,7 +6,6 @@
 //   churn <mutex>                        says "churning", then opens and
 //                                        closes the mutex until killed
 //   cmdline                              prints its command line
-//   debug <text>                         sends text to the debugger output
 //   regread <subkey> <value>             reads a value as the logging library
 //                                        does when it loads and prints each
 //                                        call's status: "user <status>",
@@ -78,15 +77,9 @@ int main(int argc, char** argv) {
   if (mode == "wait" && (argc == 4 || argc == 5)) return WaitOnce(argv[2], DWORD(std::atol(argv[3])), argc == 5 ? argv[4] : "");
   if (mode == "churn" && argc == 3) return Churn(argv[2]);
   if (mode == "cmdline") {
-    char line[4096];
-    _snprintf_s(line, sizeof line, _TRUNCATE, "%ls", GetCommandLineW());
-    std::fputs(line, stdout);
+    std::printf("%ls", GetCommandLineW());
     return 0;
   }
   if (mode == "regread" && argc == 4) return RegRead(argv[2], argv[3]);
-  if (mode == "debug" && argc == 3) {
-    OutputDebugStringA(argv[2]);
-    return 0;
-  }
   return 1;
 }

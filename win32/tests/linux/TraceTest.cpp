@@ -10,15 +10,13 @@
 
 namespace {
 
-class Trace : public regtest::RegistryFolderTest {};
+using namespace regtest;
+
+class Trace : public RegistryFolderTest {};
 
 TEST_F(Trace, ChannelsNamedInTheSwitchTellTheirCallsAndNoOthers) {
-  HKEY key = nullptr;
-  ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, regtest::kLogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),
-            ERROR_SUCCESS);
-  const auto level = regtest::Dword(5);
-  ASSERT_EQ(RegSetValueExW(key, L"FileOutDetail", 0, REG_DWORD, level.data(), DWORD(level.size())), ERROR_SUCCESS);
-  RegCloseKey(key);
+  std::ofstream(file_, std::ios::binary)
+      << RegFile(kHeader + std::string(kLogSection) + "\"FileOutDetail\"=dword:00000005\r\n");
   const std::string path = "HKEY_CURRENT_USER\\Software\\Teskar\\ORNSDI\\SDK\\Log";
   const std::string asked = "reg: RegQueryValueExW " + path + " value \"FileOutDetail\": 0 (type 4, 4 bytes";
   const struct {
