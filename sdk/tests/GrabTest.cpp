@@ -46,7 +46,7 @@ TEST_F(GrabTest, NullCameraDataFailsTheStartWithItsReasons) {
 TEST_F(GrabTest, EndingTheSessionStopsTheGrabAndGivesAccessBack) {
   ORNSDI_Done(session_);
   const size_t handles = vw32::OpenHandleCount();
-  session_ = Open();
+  session_ = static_cast<ORNSDI_GIS*>(ORNSDI_Init());
   ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
   ASSERT_TRUE(Grabbing(sink));
   log_.Clear();
