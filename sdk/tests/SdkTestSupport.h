@@ -58,8 +58,7 @@ class FrameSink {
     return frames_;
   }
   size_t Count(uint32_t status) const {
-    const auto frames = Frames();
-    return size_t(std::count_if(frames.begin(), frames.end(), [&](auto& f) { return f.status == status; }));
+    return size_t(std::ranges::count(Frames(), status, &ORNSDI_FrameInfo::status));
   }
   int Overlaps() const { return overlaps_.load(); }
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;

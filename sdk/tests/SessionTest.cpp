@@ -1,7 +1,5 @@
 // Sessions, the status word of the I/O control wrapper, argument checks and
 // the enumeration of cards.
-#include <functional>
-
 #include "SdkTestSupport.h"
 
 namespace {
