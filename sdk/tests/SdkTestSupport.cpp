@@ -6,16 +6,11 @@ void OpenCardTest::SetUp() {
   ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
 }
 
-void OpenCardTest::Remove() {
-  size_t seen = log_.Count(L"OnCardStopped Leave");
-  Sim().RemoveCard(0);
-  ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", seen + 1));
-}
-
-void OpenCardTest::Insert() {
-  size_t seen = log_.Count(L"OnCardStarted Leave");
-  Sim().InsertCard(0);
-  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
+void OpenCardTest::SetCardPresent(bool present) {
+  const wchar_t* done = present ? L"OnCardStarted Leave" : L"OnCardStopped Leave";
+  const size_t seen = log_.Count(done);
+  present ? Sim().InsertCard(0) : Sim().RemoveCard(0);
+  ASSERT_TRUE(log_.WaitFor(done, seen + 1));
 }
 
 bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {

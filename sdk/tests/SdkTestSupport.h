@@ -80,8 +80,7 @@ class OpenCardTest : public SessionOpenTest {
     return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
   }
   // The card goes, or comes back, and the session's callback has finished.
-  void Remove();
-  void Insert();
+  void SetCardPresent(bool present);
   // Starts a grab for `sink` and waits for `frames` good frames.
   bool Grabbing(FrameSink& sink, size_t frames = 3);
   FrameSink sink, other;
