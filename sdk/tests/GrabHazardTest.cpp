@@ -2,9 +2,9 @@
 // across removal and arrival, driver requests that fail, a call back into the
 // library from the callback, access released under a running grab, and video
 // whose size changes while the card is away or the signal is gone.
+#include <future>
 #include <set>
 #include <string_view>
-#include <thread>
 
 #include "SdkTestSupport.h"
 
@@ -64,12 +64,10 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
 // that holds its buffer; when it returns, the caller's grab is the one that runs.
 TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
   HoldAcrossRemovalAndArrival();
-  std::atomic<uint32_t> start{~0u};
-  std::thread starter([&] { start = StartGrab(session_, other); });
+  auto start = std::async(std::launch::async, [&] { return StartGrab(session_, other); });
   Sleep(50);  // both now wait for the held callback
   SetEvent(release);
-  starter.join();
-  EXPECT_EQ(start.load(), ORNSDI_OK);
+  EXPECT_EQ(start.get(), ORNSDI_OK);
   ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave"));
   ASSERT_TRUE(other.WaitFor(0, 5));
   EXPECT_EQ(sink.Overlaps() + other.Overlaps(), 0);

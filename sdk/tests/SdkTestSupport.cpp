@@ -20,10 +20,9 @@ bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);
-  {
-    std::lock_guard<std::mutex> hold(sink->lock_);
-    sink->frames_.push_back(*info);
-  }
+  std::unique_lock<std::mutex> hold(sink->lock_);
+  sink->frames_.push_back(*info);
+  hold.unlock();
   if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
   sink->inside_.fetch_sub(1);
 }
