@@ -75,10 +75,8 @@ TEST(DecodeEntry, UnpacksAndReducesEveryTenBitSample) {
 // its raw row; on the copy routes, the raw row's pixels with the padding
 // after them untouched.
 TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
-  const struct {
-    uint32_t layout;
-    int32_t format;
-  } routes[] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
+  // Raw layout and output format of each route.
+  const std::pair<uint32_t, int32_t> routes[] = {{0, 0}, {0, 1}, {0, 2}, {1, 1}, {1, 2}, {2, 2}};
   const struct {
     bool interlaced;
     uint32_t fieldMode;
@@ -88,26 +86,26 @@ TEST(DecodeEntry, PlacesRawRowsOnEveryRoute) {
                     {true, 0, 1, {0, 3, 1, 4, 2, 5}},      {true, 0, -1, {0, 3, 1, 4, 2, 5, -1}},
                     {true, 1, 1, {0, 1, 2, -1, -1, -1, -1}}};
   std::mt19937_64 random(6);
-  for (const auto& route : routes) {
+  for (const auto& [layout, format] : routes) {
     for (const auto& p : placements) {
       const uint16_t width = 37, height = uint16_t(p.source.size());
-      const ORNSDI_CameraData record = MakeRecord(route.layout, width, height, p.interlaced, p.fieldMode);
+      const ORNSDI_CameraData record = MakeRecord(layout, width, height, p.interlaced, p.fieldMode);
       const std::vector<uint8_t> raw = RandomBytes(RawFrameBytes(record), random);
-      const int32_t stride = p.sign * (MinimumStrideOf(width, route.format) + 4);
+      const int32_t stride = p.sign * (MinimumStrideOf(width, format) + 4);
       Canvas canvas(height, stride);
       int32_t s = stride;
-      ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &s, route.format), ORNSDI_OK);
-      const ORNSDI_CameraData one = MakeRecord(route.layout, width, 1);
+      ASSERT_EQ(ORNSDI_Decode(&record, raw.data(), canvas.Image(), &s, format), ORNSDI_OK);
+      const ORNSDI_CameraData one = MakeRecord(layout, width, 1);
       const size_t pitch = RawFrameBytes(one), bytes = size_t(std::abs(stride));
-      const bool copy = route.layout != 0 && route.layout == uint32_t(route.format);
+      const bool copy = layout != 0 && layout == uint32_t(format);
       for (int n = 0; n < height; ++n) {
         Canvas expected(1, stride);
         const int r = p.source[n];
-        if (r >= 0 && copy) std::memcpy(expected.Image(), &raw[r * pitch], size_t(width) * (route.layout == 1 ? 2 : 3));
+        if (r >= 0 && copy) std::memcpy(expected.Image(), &raw[r * pitch], size_t(width) * (layout == 1 ? 2 : 3));
         if (r >= 0 && !copy) {
-          ASSERT_EQ(ORNSDI_Decode(&one, &raw[r * pitch], expected.Image(), &s, route.format), ORNSDI_OK);
+          ASSERT_EQ(ORNSDI_Decode(&one, &raw[r * pitch], expected.Image(), &s, format), ORNSDI_OK);
         }
-        EXPECT_EQ(0, std::memcmp(canvas.Row(n), expected.Row(0), bytes)) << route.format << &p - placements << n;
+        EXPECT_EQ(0, std::memcmp(canvas.Row(n), expected.Row(0), bytes)) << format << &p - placements << n;
       }
     }
   }
