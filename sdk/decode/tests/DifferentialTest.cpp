@@ -69,7 +69,7 @@ TEST(RowChoice, TakesTheNamedSetOrTheFastest) {
     const DecodeRowKernels* runnable[4] = {};
     for (int i = 0; i < count; ++i) runnable[i] = &sets[i];
     const RowChoice choice = ChooseRowKernels(requested, runnable);
-    EXPECT_EQ(std::tuple(choice.rows, choice.fellBack), std::tuple(&sets[chosen], fellBack)) << requested << " of " << count;
+    EXPECT_EQ(std::tuple(choice.rows, choice.fellBack), std::tuple(&sets[chosen], fellBack)) << requested;
   }
   // The decoder follows the switch this process was started with.
   EXPECT_EQ(&ChosenRowKernels(), ChooseRowKernels(std::getenv("ORNSDI_DECODE_ROWS"), RunnableRowKernels()).rows);
