@@ -30,7 +30,7 @@ TEST(DecodeEntry, StrideQueriesAndRefusals) {
     int32_t strideAfter;
   } cases[] = {
       {0, 1920, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 5760}, {0, 1920, 4, kNoImage, 0, 1, ORNSDI_ERR_ARGUMENT, 3840},
-      {0, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 7680}, {2, 1281, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 3844},
+      {0, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 7680}, {2, 1283, 4, kNoImage, 0, 2, ORNSDI_ERR_ARGUMENT, 3852},
       {1, 1920, 4, kNoImage, 0, 0, ORNSDI_ERR_ARGUMENT, 3840}, {2, 8, 2, kNoRecord, 24, 2, ORNSDI_ERR_ARGUMENT, 24},
       {2, 8, 2, kNoStride, 24, 2, ORNSDI_ERR_ARGUMENT, 24},    {2, 8, 2, 0, 23, 2, ORNSDI_ERR_ARGUMENT, 24},
       {2, 8, 2, kNoRaw, 1 << 20, 2, ORNSDI_ERR_ARGUMENT, 24},  // no raw frame: the minimum, however large
