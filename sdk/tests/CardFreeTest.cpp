@@ -15,21 +15,19 @@
 
 namespace {
 
-class CardFree : public ::testing::Test {
- protected:
-  LogCapture log_{1};  // what a default log shows: no traces
-};
-
-TEST_F(CardFree, InitFindsNothingAndSaysSoOnceAsAWarning) {
+// Each test's log capture takes what a default log shows: no traces.
+TEST(CardFree, InitFindsNothingAndSaysSoOnceAsAWarning) {
+  LogCapture log(1);
   EXPECT_EQ(ORNSDI_Init(), nullptr);
-  ASSERT_EQ(log_.Messages(), std::vector<std::wstring>{L"No devices present!"});
-  EXPECT_EQ(log_.One(L"No devices present!").severity, DWORD(LOG_WARNING));
+  ASSERT_EQ(log.Messages(), std::vector<std::wstring>{L"No devices present!"});
+  EXPECT_EQ(log.One(L"No devices present!").severity, DWORD(LOG_WARNING));
   ORNSDI_ENUM_HANDLE list = &list;
   EXPECT_EQ(ORNSDI_EnumOpen(&list), ORNSDI_NO_MORE_DEVICES);
   EXPECT_EQ(list, nullptr);
 }
 
-TEST_F(CardFree, OpeningAPathWithoutDeviceFailsWithTheSystemsError) {
+TEST(CardFree, OpeningAPathWithoutDeviceFailsWithTheSystemsError) {
+  LogCapture log(1);
   const std::wstring path = L"\\\\?\\pci#ven_0000&dev_0000#0#{edde25e4-9980-4876-9217-ad8aa1b92a03}";
   std::vector<BYTE> block(sizeof(SP_DEVICE_INTERFACE_DETAIL_DATA_W) + path.size() * sizeof(wchar_t));
   auto* detail = reinterpret_cast<SP_DEVICE_INTERFACE_DETAIL_DATA_W*>(block.data());
@@ -38,8 +36,8 @@ TEST_F(CardFree, OpeningAPathWithoutDeviceFailsWithTheSystemsError) {
 
   EXPECT_EQ(ORNSDI_InitByHandle(detail), nullptr);
   const std::wstring message = L"CreateFile(" + path + L") failed. GetLastError=2(0x2)";
-  ASSERT_EQ(log_.Messages(), std::vector<std::wstring>{message});
-  EXPECT_EQ(log_.One(message).code, int(LogFourCC("OPEN")));
+  ASSERT_EQ(log.Messages(), std::vector<std::wstring>{message});
+  EXPECT_EQ(log.One(message).code, int(LogFourCC("OPEN")));
 }
 
 }  // namespace

@@ -2,9 +2,9 @@
 // across removal and arrival, driver requests that fail, a call back into the
 // library from the callback, access released under a running grab, and video
 // whose size changes while the card is away or the signal is gone.
+#include <future>
 #include <set>
 #include <string_view>
-#include <thread>
 
 #include "SdkTestSupport.h"
 
@@ -21,11 +21,10 @@ class GrabHazardTest : public OpenCardTest {
     OpenCardTest::TearDown();
     CloseHandle(release);
   }
-  ORNSDI_Channel& Channel() { return session_->Channel(); }
   // The grab thread waits on a lock the driver holds (no signal, no frame):
   // the ring, its descriptors, the session's wait and the lock.
   bool LockPending() {
-    return WaitUntil([this] { return Sim().GetCounters().pendingRequests == Channel().bufferCount + 3; });
+    return WaitUntil([this] { return Sim().GetCounters().pendingRequests == session_->Channel().bufferCount + 3; });
   }
   // Starts `sink`, whose first callback holds its buffer until `release` is
   // set, and takes the card away and back meanwhile. `unchanged` then tells
@@ -40,8 +39,8 @@ class GrabHazardTest : public OpenCardTest {
     };
     ASSERT_EQ(StartGrab(session_, sink), ORNSDI_OK);
     ASSERT_TRUE(WaitUntil([&] { return holding.load(); }));
-    Remove();
-    EXPECT_EQ(Channel().State(), GrabChannelState::Interrupted);
+    SetCardPresent(false);
+    EXPECT_EQ(session_->Channel().State(), GrabChannelState::Interrupted);
     Sim().InsertCard(0);
     ASSERT_TRUE(WaitUntil([this] { return session_->DeviceOpen(); }));
   }
@@ -65,12 +64,10 @@ TEST_F(GrabHazardTest, HeldBufferOutlivesRemovalAndArrival) {
 // that holds its buffer; when it returns, the caller's grab is the one that runs.
 TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
   HoldAcrossRemovalAndArrival();
-  std::atomic<uint32_t> start{~0u};
-  std::thread starter([&] { start = StartGrab(session_, other); });
+  auto start = std::async(std::launch::async, [&] { return StartGrab(session_, other); });
   Sleep(50);  // both now wait for the held callback
   SetEvent(release);
-  starter.join();
-  EXPECT_EQ(start.load(), ORNSDI_OK);
+  EXPECT_EQ(start.get(), ORNSDI_OK);
   ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave"));
   ASSERT_TRUE(other.WaitFor(0, 5));
   EXPECT_EQ(sink.Overlaps() + other.Overlaps(), 0);
@@ -86,7 +83,7 @@ TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
   std::atomic<uint32_t> pending{0};
   sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) { pending = Sim().GetCounters().pendingRequests; };
   ASSERT_TRUE(Grabbing(sink, 2));
-  EXPECT_EQ(pending.load(), Channel().bufferCount + 2);
+  EXPECT_EQ(pending.load(), session_->Channel().bufferCount + 2);
 }
 
 TEST_F(GrabHazardTest, DoneFromTheCallbackIsRefused) {
@@ -137,31 +134,29 @@ TEST_F(GrabHazardTest, ReleasingAccessEndsTheGrab) {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_NO_DMA_ACCESS);
 }
 
-// An arrival with another video size ends the grab with one callback of
-// status 32 rather than handing the caller frames of another size.
-TEST_F(GrabHazardTest, SizeChangedWhileAwayEndsTheGrab) {
+// Video of another size, on an arrival after the card was away (true) or
+// when the signal comes back (false), ends the grab with one callback of
+// status 32 with an empty record rather than handing the caller frames of
+// another size.
+class SizeChangeTest : public GrabHazardTest, public testing::WithParamInterface<bool> {};
+INSTANTIATE_TEST_SUITE_P(CardAwayOrSignalGone, SizeChangeTest, testing::Bool());
+
+TEST_P(SizeChangeTest, EndsTheGrab) {
   ASSERT_TRUE(Grabbing(sink));
   const uint32_t size = sink.Frames().front().bufferSize;
-  Remove();
+  if (GetParam()) {
+    SetCardPresent(false);
+  } else {
+    Sim().SetSignalPresent(false);
+    ASSERT_TRUE(LockPending());
+    Sleep(200);  // lets the grab thread see the signal gone before it returns
+  }
   Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  Insert();
+  GetParam() ? SetCardPresent(true) : Sim().SetSignalPresent(true);
   ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
   ASSERT_TRUE(ThreadsEnded());
   EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
   for (const auto& frame : sink.Frames()) EXPECT_TRUE(frame.status != 0 || frame.bufferSize == size);
-}
-
-// One callback of status 32 with an empty record ends the grab.
-TEST_F(GrabHazardTest, SignalBackInAnotherSizeEndsTheGrab) {
-  ASSERT_TRUE(Grabbing(sink));
-  Sim().SetSignalPresent(false);
-  ASSERT_TRUE(LockPending());
-  Sleep(200);  // lets the grab thread see the signal gone before it returns
-  Sim().SetVideoMode(vsim::VideoMode::HD720p50);
-  Sim().SetSignalPresent(true);
-  ASSERT_TRUE(sink.WaitFor(ORNSDI_FRAME_FORMAT_CHANGED, 1));
-  ASSERT_TRUE(ThreadsEnded());
-  EXPECT_EQ(sink.Count(ORNSDI_FRAME_FORMAT_CHANGED), 1u);
   const ORNSDI_FrameInfo last = sink.Frames().back();  // the one of status 32
   EXPECT_EQ(last.rawFrame, nullptr);
   EXPECT_EQ(last.bufferSize + last.driverWord0 + last.driverWord1, 0u);

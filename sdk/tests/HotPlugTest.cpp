@@ -9,15 +9,15 @@ using HotPlugTest = OpenCardTest;
 // access is given again on arrival and a new start prepares anew.
 TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
   ASSERT_TRUE(Grabbing(sink));
-  Remove();
+  SetCardPresent(false);
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
-  Insert();
+  SetCardPresent(true);
   EXPECT_TRUE(session_->DeviceOpen());
   ASSERT_TRUE(Grabbing(other));
 }
 
 TEST_F(HotPlugTest, FailedReopenStillSeesTheNextArrival) {
-  Remove();
+  SetCardPresent(false);
   Sim().ConfigureCard(0, {1, L"PCIe Slot 1", true});
   Sim().InsertCard(0);
   ASSERT_TRUE(log_.WaitFor(L"hDevice == INVALID_HANDLE_VALUE"));

@@ -25,7 +25,7 @@ size_t LogCapture::Count(const std::wstring& message) const {
   return CountIn(recording_->records, message);
 }
 
-LogEntry LogCapture::One(const std::wstring& message) const {
+LogRecorded LogCapture::One(const std::wstring& message) const {
   std::lock_guard<std::mutex> hold(recording_->lock);
   for (const LogRecorded& r : recording_->records)
     if (r.message == message && CountIn(recording_->records, message) == 1) return r;

@@ -10,8 +10,6 @@
 
 #include "LogTestSupport.h"
 
-using LogEntry = LogRecorded;
-
 // Every record the library writes under "ORNX", at every severity, while it
 // lives (it registers the engine with a recording output and releases it).
 class LogCapture {
@@ -20,7 +18,7 @@ class LogCapture {
   explicit LogCapture(int detail = 5);
   ~LogCapture();
   // The one record with this message (a failure if there is not exactly one).
-  LogEntry One(const std::wstring& message) const;
+  LogRecorded One(const std::wstring& message) const;
   size_t Count(const std::wstring& message) const;
   std::vector<std::wstring> Messages() const;
   // Waits until `count` records carry this message; false if that never

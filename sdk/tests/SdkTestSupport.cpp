@@ -6,16 +6,11 @@ void OpenCardTest::SetUp() {
   ASSERT_EQ(ORNSDI_GetDMAAccess(session_, 0), ORNSDI_OK);
 }
 
-void OpenCardTest::Remove() {
-  size_t seen = log_.Count(L"OnCardStopped Leave");
-  Sim().RemoveCard(0);
-  ASSERT_TRUE(log_.WaitFor(L"OnCardStopped Leave", seen + 1));
-}
-
-void OpenCardTest::Insert() {
-  size_t seen = log_.Count(L"OnCardStarted Leave");
-  Sim().InsertCard(0);
-  ASSERT_TRUE(log_.WaitFor(L"OnCardStarted Leave", seen + 1));
+void OpenCardTest::SetCardPresent(bool present) {
+  const wchar_t* done = present ? L"OnCardStarted Leave" : L"OnCardStopped Leave";
+  const size_t seen = log_.Count(done);
+  present ? Sim().InsertCard(0) : Sim().RemoveCard(0);
+  ASSERT_TRUE(log_.WaitFor(done, seen + 1));
 }
 
 bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {
@@ -25,10 +20,9 @@ bool OpenCardTest::Grabbing(FrameSink& sink, size_t frames) {
 void FrameSink::Callback(void* context, ORNSDI_FrameInfo* info) {
   auto* sink = static_cast<FrameSink*>(context);
   if (sink->inside_.fetch_add(1) != 0) sink->overlaps_.fetch_add(1);
-  {
-    std::lock_guard<std::mutex> hold(sink->lock_);
-    sink->frames_.push_back(*info);
-  }
+  std::unique_lock<std::mutex> hold(sink->lock_);
+  sink->frames_.push_back(*info);
+  hold.unlock();
   if (sink->first_.exchange(false) && sink->onFirstFrame) sink->onFirstFrame(*info);
   sink->inside_.fetch_sub(1);
 }

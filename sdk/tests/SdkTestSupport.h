@@ -25,34 +25,20 @@ bool WaitUntil(const std::function<bool()>& condition,
 // The simulated card (one unless a test asks for more) and the log capture.
 class SimTest : public ::testing::Test {
  protected:
-  explicit SimTest(int cards = 1) : cards_(cards) {}
-  void SetUp() override { sim_ = &vsim::Simulator::Start(cards_); }
-  void TearDown() override { vsim::Simulator::Stop(); }
-  vsim::Simulator& Sim() { return *sim_; }
-  // Opens the first card; the test fails when none opens.
-  ORNSDI_GIS* Open() {
-    ORNSDI_HANDLE session = ORNSDI_Init();
-    EXPECT_NE(session, nullptr) << "no card opened";
-    return static_cast<ORNSDI_GIS*>(session);
-  }
+  explicit SimTest(int cards = 1) { vsim::Simulator::Start(cards); }
+  ~SimTest() override { vsim::Simulator::Stop(); }
+  vsim::Simulator& Sim() { return *vsim::Simulator::Instance(); }
 
   LogCapture log_;
-
- private:
-  int cards_;
-  vsim::Simulator* sim_ = nullptr;
 };
 
-// A session on the card, ended after the test.
+// A session on the first card (the test fails when none opens), ended after
+// the test.
 class SessionOpenTest : public SimTest {
  protected:
-  void SetUp() override {
-    SimTest::SetUp();
-    ASSERT_NE(session_ = Open(), nullptr);
-  }
+  void SetUp() override { ASSERT_NE(session_ = static_cast<ORNSDI_GIS*>(ORNSDI_Init()), nullptr); }
   void TearDown() override {
     if (session_) ORNSDI_Done(session_);
-    SimTest::TearDown();
   }
 
   ORNSDI_GIS* session_ = nullptr;
@@ -72,8 +58,7 @@ class FrameSink {
     return frames_;
   }
   size_t Count(uint32_t status) const {
-    const auto frames = Frames();
-    return size_t(std::count_if(frames.begin(), frames.end(), [&](auto& f) { return f.status == status; }));
+    return size_t(std::ranges::count(Frames(), status, &ORNSDI_FrameInfo::status));
   }
   int Overlaps() const { return overlaps_.load(); }
   std::function<void(const ORNSDI_FrameInfo&)> onFirstFrame;
@@ -95,8 +80,7 @@ class OpenCardTest : public SessionOpenTest {
     return WaitUntil([this] { return session_->Channel().liveThreads.load() == 0; });
   }
   // The card goes, or comes back, and the session's callback has finished.
-  void Remove();
-  void Insert();
+  void SetCardPresent(bool present);
   // Starts a grab for `sink` and waits for `frames` good frames.
   bool Grabbing(FrameSink& sink, size_t frames = 3);
   FrameSink sink, other;

@@ -1,7 +1,5 @@
 // Sessions, the status word of the I/O control wrapper, argument checks and
 // the enumeration of cards.
-#include <functional>
-
 #include "SdkTestSupport.h"
 
 namespace {
@@ -62,7 +60,7 @@ TEST_F(TwoCardTest, RecordsCarrySlotsAndInitOpensTheFirstCard) {
   EXPECT_EQ(std::tuple(first.slotNumber, std::wstring(first.slotName)), std::tuple(3u, std::wstring(L"Slot \U0001F600 A")));
   EXPECT_EQ(std::tuple(second.slotNumber, std::wstring(second.slotName)), std::tuple(7u, std::wstring(L"Slot B")));
   EXPECT_EQ(ORNSDI_EnumClose(list), ORNSDI_OK);
-  ORNSDI_GIS* session = Open();
+  const ORNSDI_HANDLE session = ORNSDI_Init();
   ASSERT_NE(session, nullptr);
   EXPECT_EQ(Sim().GetCardCounters(0).openSessions, 1u);
   EXPECT_EQ(Sim().GetCardCounters(1).openSessions, 0u);

@@ -21,9 +21,9 @@ TEST_F(SoakTest, GrabRidesOutRemovalAndArrivalCycles) {
   ASSERT_TRUE(Grabbing(sink, 1));
   for (int cycle = 1; cycle <= cycles; ++cycle) {
     SCOPED_TRACE(cycle);
-    Remove();
+    SetCardPresent(false);
     const size_t beforeArrival = sink.Count(0);
-    Insert();
+    SetCardPresent(true);
     ASSERT_TRUE(sink.WaitFor(0, beforeArrival + 1));
     if (cycle == 1) handles = vw32::OpenHandleCount();
   }

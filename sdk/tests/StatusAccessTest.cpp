@@ -10,19 +10,18 @@ constexpr int kBit13 = VTX_REG34_RATE_24_FAMILY;
 constexpr int kInterlaced = VTX_REG34_INTERLACED;
 
 TEST_F(CameraStatusTest, FrameRateRoundsToTheNearestStandardRate) {
-  struct Case {
-    int measured, reg34, rate;
-  } const cases[] = {
+  // Measured frames a second, register 34, the rate reported.
+  const std::tuple<int, int, int> cases[] = {
       {24, kBit13, 24}, {27, 0, 25}, {23, 0, 0}, {28, 0, 30}, {59, 0, 60}, {30, kInterlaced | kBit13, 60},
   };
-  for (const Case& c : cases) {
-    SCOPED_TRACE(testing::Message() << c.measured << " frames/s, register 34 = " << c.reg34);
-    Sim().SetMeasuredFps(c.measured);
-    Sim().SetRegister34(c.reg34);
+  for (const auto& [measured, reg34, rate] : cases) {
+    SCOPED_TRACE(testing::Message() << measured << " frames/s, register 34 = " << reg34);
+    Sim().SetMeasuredFps(measured);
+    Sim().SetRegister34(reg34);
     ORNSDI_CameraStatus status{};
     ASSERT_EQ(ORNSDI_GetCameraStatus(session_, 0, &status), ORNSDI_OK);
-    EXPECT_EQ(status.frameRate, c.rate);
-    EXPECT_EQ(status.interlaced, (c.reg34 & kInterlaced) ? 1u : 0u);
+    EXPECT_EQ(status.frameRate, rate);
+    EXPECT_EQ(status.interlaced, (reg34 & kInterlaced) ? 1u : 0u);
   }
 }
 

@@ -4,12 +4,15 @@
 // (ctest runs these tests once more for each set, with ORNSDI_DECODE_ROWS).
 #include <gtest/gtest.h>
 
+#include <array>
 #include <cstring>
 
 #include "ColorSpaceConverter.h"
 #include "DecodeTestSupport.h"
 
 namespace {
+
+using Bgr = std::array<int, 3>;  // blue, green, red of one pixel
 
 TEST(Converter, DefaultParametersAreStudioRangeBt601) {
   static const ORNSDI_CSC_PARAMS expected = {64, 512, 512, 1.164f, 1.596f, 0.813f, 0.392f, 2.017f, 0, 255,

@@ -5,6 +5,7 @@
 #include <algorithm>
 #include <cstdlib>
 #include <cstring>
+#include <functional>
 
 #include "ORNSDI_unpack.h"
 #include "VtxDriver.h"
@@ -25,12 +26,10 @@ size_t RawFrameBytes(const ORNSDI_CameraData& record) {
 }
 
 std::vector<uint8_t> RandomBytes(size_t count, std::mt19937_64& random) {
-  std::vector<uint8_t> bytes(count);
-  for (size_t i = 0; i < count; i += 8) {
-    const uint64_t v = random();
-    std::memcpy(&bytes[i], &v, std::min<size_t>(8, count - i));
-  }
-  return bytes;
+  std::vector<uint64_t> words((count + 7) / 8);
+  std::ranges::generate(words, std::ref(random));
+  const auto* bytes = reinterpret_cast<const uint8_t*>(words.data());
+  return {bytes, bytes + count};
 }
 
 std::vector<uint8_t> PackSamples(const std::vector<uint16_t>& samples, uint64_t spare) {

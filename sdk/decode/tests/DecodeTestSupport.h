@@ -53,9 +53,3 @@ class GuardedCopy {
   uint8_t* base_;
   uint8_t* data_;
 };
-
-// Blue, green, red of one pixel.
-struct Bgr {
-  int b, g, r;
-  bool operator==(const Bgr&) const = default;
-};

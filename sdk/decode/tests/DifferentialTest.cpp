@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdlib>
 #include <cstring>
+#include <tuple>
 
 #include "ColorSpaceConverter.h"
 #include "DecodeTestSupport.h"
@@ -61,18 +62,14 @@ TEST(RowChoice, TakesTheNamedSetOrTheFastest) {
   DecodeRowKernels sets[3] = {kScalarRowKernels, kScalarRowKernels, kScalarRowKernels};
   sets[1].name = "sse41";
   sets[2].name = "avx2";
-  const struct {
-    const char* requested;
-    int runnable, chosen;
-    bool fellBack;
-  } cases[] = {{nullptr, 3, 2, false}, {"", 3, 2, false}, {"sse41", 3, 1, false}, {"avx2", 2, 1, true},
-               {"AVX2", 3, 2, true}};
-  for (const auto& c : cases) {
+  // The name asked for, how many sets the processor runs, the set taken, whether it fell back.
+  const std::tuple<const char*, int, int, bool> cases[] = {
+      {nullptr, 3, 2, false}, {"", 3, 2, false}, {"sse41", 3, 1, false}, {"avx2", 2, 1, true}, {"AVX2", 3, 2, true}};
+  for (const auto& [requested, count, chosen, fellBack] : cases) {
     const DecodeRowKernels* runnable[4] = {};
-    for (int i = 0; i < c.runnable; ++i) runnable[i] = &sets[i];
-    const RowChoice choice = ChooseRowKernels(c.requested, runnable);
-    EXPECT_EQ(choice.rows, &sets[c.chosen]) << &c - cases;
-    EXPECT_EQ(choice.fellBack, c.fellBack) << &c - cases;
+    for (int i = 0; i < count; ++i) runnable[i] = &sets[i];
+    const RowChoice choice = ChooseRowKernels(requested, runnable);
+    EXPECT_EQ(std::tuple(choice.rows, choice.fellBack), std::tuple(&sets[chosen], fellBack)) << requested;
   }
   // The decoder follows the switch this process was started with.
   EXPECT_EQ(&ChosenRowKernels(), ChooseRowKernels(std::getenv("ORNSDI_DECODE_ROWS"), RunnableRowKernels()).rows);
