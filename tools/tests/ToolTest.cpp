@@ -142,7 +142,6 @@ Matcher<const std::string&> Holds(const std::vector<std::string>& parts) {
   return AllOfArray(each);
 }
 
-
 }  // namespace
 
 // What each command shows (stdout; stderr when it fails) and its exit code.
