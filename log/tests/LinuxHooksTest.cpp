@@ -42,7 +42,7 @@ TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
 TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   TempFolder folder;
   // Both started, then each waited for: the shell's status is 0 only if both ended with 0.
-  const std::string writer = LOG_WRITER " " + folder.path.string() + "/ ";
+  const std::string writer = "'" LOG_WRITER "' '" + folder.path.string() + "/' ";
   ASSERT_EQ(std::system((writer + "A 2000 'x\r\ny' & a=$!; " + writer + "B 2000 'x\r\ny' & b=$!; "
                          "wait $a && wait $b").c_str()), 0);
   LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
