@@ -7,7 +7,7 @@
 #include "SimCard.h"
 #include "VantrelAdaptor.h"
 
-#include <gtest/gtest.h>
+#include <gmock/gmock.h>
 
 #include <algorithm>
 #include <chrono>
@@ -18,38 +18,34 @@
 inline constexpr std::chrono::seconds kGuard{60};  // only turns a hang into a failure
 
 // The module's five entry points, on the adaptor linked into the test.
-inline imaqhost::AdaptorEntryPoints linkedEntryPoints() {
-  imaqhost::AdaptorEntryPoints entryPoints;
-  entryPoints.initializeAdaptor = entryPoints.uninitializeAdaptor = [] {};
-  entryPoints.getAvailHW = [](IHardwareList* hardware) { vantrel::describeHardware(*hardware); };
-  entryPoints.getDeviceAttributes = [](const IDeviceEntry* device, const char*, IPropertyBuilder* properties,
-                                       ISourceList* sources, ITriggerList* triggers) {
-    vantrel::describeDevice(*device, *properties, *sources, *triggers);
-  };
-  entryPoints.createInstance = vantrel::createAdaptor;
-  return entryPoints;
-}
+inline const imaqhost::AdaptorEntryPoints kLinkedEntryPoints = {
+    .initializeAdaptor = [] {}, .uninitializeAdaptor = [] {},
+    .getAvailHW = [](IHardwareList* hardware) { vantrel::describeHardware(*hardware); },
+    .getDeviceAttributes = [](const IDeviceEntry* device, const char*, IPropertyBuilder* properties,
+                              ISourceList* sources, ITriggerList* triggers) {
+      vantrel::describeDevice(*device, *properties, *sources, *triggers);
+    },
+    .createInstance = vantrel::createAdaptor};
 
-// Whether the frame has the card's size and its test pattern on the first
+// An engine frame with the card's size and its test pattern on the first
 // line, one of the second field's and the last (below the bars, black).
-inline bool showsPattern(const imaqhost::EngineFrame& frame, vsim::VideoMode mode) {
+MATCHER_P(ShowsPattern, mode, "shows the card's test pattern") {
   const vsim::ModeInfo& info = vsim::Describe(mode);
-  if (frame.width() != info.width || frame.height() != info.height) return false;
-  for (const int line : {0, info.height / 2 + 1, info.height - 1}) {
+  if (arg.width() != info.width || arg.height() != info.height) return false;
+  const int lines[] = {0, info.height / 2 + 1, info.height - 1};
+  return std::ranges::all_of(lines, [&](int line) {
     std::vector<std::uint8_t> expected;
     for (int p = 0; p < info.width / 2; ++p) {
       const vsim::PatternSample s = vsim::PatternAt(mode, 0, line, p);
       const vsim::Bgr a = vsim::ConvertToBgr(s.y0, s.cb, s.cr), b = vsim::ConvertToBgr(s.y1, s.cb, s.cr);
-      if (frame.frameType() == imaqhost::kFrameTypeYCbCr422)
+      if (arg.frameType() == imaqhost::kFrameTypeYCbCr422)
         expected.insert(expected.end(), {vsim::ReduceTo8(s.y0), vsim::ReduceTo8(s.cb), vsim::ReduceTo8(s.y1),
                                          vsim::ReduceTo8(s.cr)});
       else
         expected.insert(expected.end(), {a.b, a.g, a.r, b.b, b.g, b.r});
     }
-    if (!std::equal(expected.begin(), expected.end(), frame.pixels().begin() + std::size_t(line) * frame.rowBytes()))
-      return false;
-  }
-  return true;
+    return std::equal(expected.begin(), expected.end(), arg.pixels().begin() + std::size_t(line) * arg.rowBytes());
+  });
 }
 
 // One card; the camera sends 1080i25 as fast as buffers come back. Every kit
@@ -58,8 +54,7 @@ class CardFixture : public ::testing::Test {
  protected:
   void SetUp() override {
     imaqhost::clearThreadRuleBreaches();
-    sim_ = &vsim::Simulator::Start(1);
-    sim_->SetPacing(vsim::Pacing::FreeRunning);
+    vsim::Simulator::Start(1).SetPacing(vsim::Pacing::FreeRunning);
     renewInput();
   }
   void TearDown() override {
@@ -67,15 +62,12 @@ class CardFixture : public ::testing::Test {
     EXPECT_EQ(imaqhost::threadRuleBreaches(), std::vector<std::string>());
     vsim::Simulator::Stop();
   }
-  vsim::Simulator& sim() { return *sim_; }
+  vsim::Simulator& sim() { return *vsim::Simulator::Instance(); }
   imaqhost::VideoInput& input() { return *input_; }
   // A new video input, for a fresh list of events.
   void renewInput() {
     input_.reset();
-    input_ = imaqhost::VideoInput::create(linkedEntryPoints());
+    input_ = imaqhost::VideoInput::create(kLinkedEntryPoints);
   }
   std::unique_ptr<imaqhost::VideoInput> input_;
-
- private:
-  vsim::Simulator* sim_ = nullptr;
 };

@@ -5,7 +5,6 @@
 #include <thread>
 
 #include "FileOutput.h"
-#include "LogTestSupport.h"
 #include "TestSupport.h"
 
 namespace {

@@ -44,9 +44,8 @@ void WriteSampleRecords() {
 
 int main(int argc, char** argv) {
   if (argc >= 4) {
-    const std::wstring directory(argv[1], argv[1] + strlen(argv[1]));
     const LogSite site = {"Writer", "ORNSDI", L".\\LogWriter", "main"};
-    if (!OpenFileLog(directory.c_str(), 5)) return 1;
+    if (!OpenFileLog(std::wstring(argv[1], argv[1] + strlen(argv[1])).c_str(), 5)) return 1;
     for (int i = 0, count = atoi(argv[3]); i < count; ++i)
       LogReport(LOG_HANDLE_ORNX, site, i, LOG_NOTICE, i, L"writer %hs line %d", argv[2], i);
     LogRelease(LOG_HANDLE_ORNX);

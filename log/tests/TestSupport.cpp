@@ -5,25 +5,22 @@
 #include <atomic>
 #include <fstream>
 #include <iterator>
-#include <optional>
 
 #include "LogPlatform.h"
 
 #if !defined(_WIN32)
 #include <vwin32.h>
 
-// Linux build: the tests' registry is a folder of their own, not the user's.
+// Linux build: the tests' registry is a folder of their own, not the user's,
+// removed when the test program ends.
 struct RegistryInTempFolder : ::testing::Environment {
-  void SetUp() override { vw32::SetRegistryFolder(folder.emplace().path.c_str()); }
-  void TearDown() override { folder.reset(); }
-  std::optional<TempFolder> folder;
+  void SetUp() override { vw32::SetRegistryFolder(folder.path.c_str()); }
+  TempFolder folder;
 };
 static const auto* const registryEnvironment = ::testing::AddGlobalTestEnvironment(new RegistryInTempFolder);
 #endif
 
 namespace fs = std::filesystem;
-
-const LogSite kGrabSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab", "ORNSDI_GetDMAAccess"};
 
 TempFolder::TempFolder() {
   static std::atomic<int> serial{0};
@@ -48,16 +45,9 @@ LogFileText ReadLogFile(const fs::path& file) {
   std::wstring all;
   for (size_t i = 2; i + 1 < bytes.size(); i += 2) all += wchar_t(BYTE(bytes[i]) | (BYTE(bytes[i + 1]) << 8));
   size_t start = 0;
-  for (size_t end; (end = all.find(L"\r\n", start)) != std::wstring::npos; start = end + 2) {
+  for (size_t end; (end = all.find(L"\r\n", start)) != std::wstring::npos; start = end + 2)
     text.lines.push_back(all.substr(start, end - start));
-  }
   text.endsWithLineEnd = start == all.size();
   if (!text.endsWithLineEnd) text.lines.push_back(all.substr(start));
   return text;
-}
-
-LogRecord TestRecord(DWORD severity, const wchar_t* message) {
-  static char time[] = "04.12.2026 07:26:26.5";
-  return LogRecord{412, 716, time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
-                   kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
 }

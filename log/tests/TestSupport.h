@@ -42,17 +42,19 @@ struct ConfigKey {
   HKEY key = nullptr;
 };
 
-// The folder is the current directory until destruction.
-struct CurrentDirectory {
-  explicit CurrentDirectory(const TempFolder& folder) {
-    GetCurrentDirectoryW(MAX_PATH, previous);
-    SetCurrentDirectoryW(folder.path.wstring().c_str());
-  }
-  ~CurrentDirectory() { SetCurrentDirectoryW(previous); }
-  wchar_t previous[MAX_PATH];
+// A fresh folder that is the current directory until destruction.
+struct CurrentTempFolder : TempFolder {
+  CurrentTempFolder() { std::filesystem::current_path(path); }
+  ~CurrentTempFolder() { std::filesystem::current_path(previous); }
+  std::filesystem::path previous = std::filesystem::current_path();
 };
+
+inline const LogSite kGrabSite = {"\"Grabbing Functions\"", "ORNSDI", L".\\ORNSDI_grab", "ORNSDI_GetDMAAccess"};
 
 // A record of process 412, thread 716, dated 4 December 2026, with the texts
 // of an "ERROR" report of the grabber library.
-LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL");
-extern const LogSite kGrabSite;
+inline LogRecord TestRecord(DWORD severity, const wchar_t* message = L"hGrabber is NULL") {
+  static char time[] = "04.12.2026 07:26:26.5";
+  return LogRecord{412, 716, time, kGrabSite.moduleName, 0, kGrabSite.libraryName,
+                   kGrabSite.sourceFile, kGrabSite.functionName, 54, severity, 1, message, 4, 12, 2026};
+}

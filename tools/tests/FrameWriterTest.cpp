@@ -7,6 +7,7 @@
 #include <atomic>
 #include <stdexcept>
 #include <thread>
+#include <tuple>
 
 namespace {
 
@@ -21,7 +22,7 @@ FramePtr frame(unsigned long long number) {
 
 TEST(FrameWriter, CountsEveryFrameGivenAsWrittenOrNotWrittenAndWhy) {
   enum class End { Finish, Stop, SignalWhileFinishing };
-  struct Case {
+  const struct {
     const char* name;
     std::size_t capacity;
     int waiting;                  // frames pushed while frame 1 is being written
@@ -29,8 +30,7 @@ TEST(FrameWriter, CountsEveryFrameGivenAsWrittenOrNotWrittenAndWhy) {
     int late;                     // frames pushed after the end
     End end;
     unsigned long long written, overflow, left;
-  };
-  const Case cases[] = {
+  } cases[] = {
       {"all fit and are written", 3, 3, 0, 0, End::Finish, 4, 0, 0},
       {"a full queue refuses the rest", 2, 5, 0, 0, End::Finish, 3, 3, 0},
       {"no capacity is taken as one frame", 0, 2, 0, 0, End::Finish, 2, 1, 0},
@@ -38,7 +38,7 @@ TEST(FrameWriter, CountsEveryFrameGivenAsWrittenOrNotWrittenAndWhy) {
       {"a signal while the rest is written", 2, 3, 0, 0, End::SignalWhileFinishing, 1, 1, 2},
       {"a failure after some were written", 4, 3, 3, 0, End::Finish, 2, 0, 2},
   };
-  for (const Case& c : cases) {
+  for (const auto& c : cases) {
     SCOPED_TRACE(c.name);
     std::atomic<bool> entered{false};
     std::atomic<bool> release{false};
@@ -65,9 +65,7 @@ TEST(FrameWriter, CountsEveryFrameGivenAsWrittenOrNotWrittenAndWhy) {
     writer.finish([&] { return c.end != End::Finish; }, std::chrono::milliseconds(5));
     for (int n = c.waiting + 2; n <= c.waiting + c.late + 1; ++n) EXPECT_FALSE(writer.push(frame(n)));
     const tool::WriterCounts counts = writer.counts();
-    EXPECT_EQ(counts.written, c.written);
-    EXPECT_EQ(counts.overflow, c.overflow);
-    EXPECT_EQ(counts.left, c.left);
+    EXPECT_EQ(std::tuple(counts.written, counts.overflow, counts.left), std::tuple(c.written, c.overflow, c.left));
     EXPECT_EQ(counts.failure,
               c.failAt != 0 ? "frame " + std::to_string(c.failAt) + " not written: cannot write it" : "");
     EXPECT_EQ(counts.lastWritten, c.written) << "frames are numbered from 1 and written in order";
