@@ -74,12 +74,15 @@ TEST_F(GrabHazardTest, StartWhileTheRestartWaitsTakesOver) {
   EXPECT_TRUE(unchanged);
 }
 
-// During a callback no lock is pending: the ring, its descriptors and the
+// A refused prepare, start or queue fails the start with 255; after them,
+// during a callback no lock is pending: the ring, its descriptors and the
 // session's wait, queued once.
-TEST_F(GrabHazardTest, FailedQueueLeavesNothingQueued) {
-  Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 1);
-  EXPECT_EQ(StartGrab(session_, other), ORNSDI_ERR_FAILED);
-  Sim().FailRequest(VTXCTL_DMA_QUEUE_BUFFER_DATA, 0);
+TEST_F(GrabHazardTest, FailedStartStepsLeaveNothingQueued) {
+  for (const DWORD request : {VTXCTL_DMA_QUEUE_BUFFER_DATA, VTXCTL_DMA_PREPARE, VTXCTL_DMA_START_GRABBING}) {
+    Sim().FailRequest(request, 1);
+    EXPECT_EQ(StartGrab(session_, other), ORNSDI_ERR_FAILED) << std::hex << request;
+    Sim().FailRequest(request, 0);
+  }
   std::atomic<uint32_t> pending{0};
   sink.onFirstFrame = [&](const ORNSDI_FrameInfo&) { pending = Sim().GetCounters().pendingRequests; };
   ASSERT_TRUE(Grabbing(sink, 2));
