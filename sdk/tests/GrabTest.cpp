@@ -1,6 +1,6 @@
-// The grab: frames, start failures and the end of a session during
-// a grab (changes of video size: GrabHazardTest; a DMA status on a frame:
-// the adaptor's table of what the card does).
+// The grab: frames, a DMA status, start failures and the end of a session
+// during a grab (changes of video size: GrabHazardTest; what a DMA status
+// becomes for the toolbox user: the adaptor's table of what the card does).
 #include <vwin32.h>
 
 #include "SdkTestSupport.h"
@@ -20,10 +20,17 @@ TEST_F(GrabTest, FramesArriveInPlaceAndGoBackToTheDriver) {
   EXPECT_EQ(std::tuple(camera.status.width, camera.status.height, camera.status.interlaced, camera.fieldMode),
             std::tuple(1920, 1080, 0u, 0u));
   ASSERT_TRUE(sink.WaitFor(0, 30));
+  Sim().InjectDmaError(7, 1);
+  ASSERT_TRUE(sink.WaitFor(7, 1));
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_OK);
   ASSERT_TRUE(ThreadsEnded());
-  // The frame number rises from each frame to the next.
-  const auto frames = sink.Frames();
+  // A DMA status costs one frame: its record carries the status alone.
+  auto frames = sink.Frames();
+  const auto lost = std::ranges::find(frames, 7u, &ORNSDI_FrameInfo::status);
+  EXPECT_EQ(std::tuple(lost->driverWord0, lost->driverWord1, lost->rawFrame, lost->bufferSize),
+            std::tuple(0u, 0u, static_cast<const void*>(nullptr), 0u));
+  // The frame number rises from each good frame to the next.
+  frames.erase(lost);
   const auto backwards = std::ranges::adjacent_find(frames, std::greater_equal<>(), &ORNSDI_FrameInfo::driverWord0);
   EXPECT_EQ(backwards - frames.begin(), std::ssize(frames));
 }
