@@ -13,6 +13,7 @@ TEST_F(HotPlugTest, GrabStoppedWhileRemovedIsNotRestarted) {
   EXPECT_EQ(ORNSDI_StopGrab(session_, 0), ORNSDI_ERR_FAILED);
   SetCardPresent(true);
   EXPECT_TRUE(session_->DeviceOpen());
+  EXPECT_EQ(session_->Channel().State(), GrabChannelState::Idle) << "restarted on arrival";
   ASSERT_TRUE(Grabbing(other));
 }
 
