@@ -93,11 +93,17 @@ TEST_F(FrameDelivery, WhatTheCardDoesReachesTheUser) {
   input_.reset();
 }
 
-// While busy, beginCapture answers false and leaves the running grab alone.
+// While busy, beginCapture answers false and leaves the running grab alone;
+// the access it took stays taken after the stop, and an endCapture with no
+// capture running gives nothing back.
 TEST_F(FrameDelivery, BeginCaptureWhileBusyIsRefused) {
+  auto& adaptor = dynamic_cast<VantrelAdaptor&>(input().adaptor());
   input().start();
-  input().onEngineThread([&] { EXPECT_FALSE(dynamic_cast<VantrelAdaptor&>(input().adaptor()).beginCapture()); });
+  input().onEngineThread([&] { EXPECT_FALSE(adaptor.beginCapture()); });
   EXPECT_TRUE(input().waitForFrames(3, kGuard)) << "the grab stopped";
+  input().stop();
+  input().onEngineThread([&] { EXPECT_TRUE(adaptor.endCapture()); });
+  EXPECT_EQ(sim().GetCounters().accessMask, 0x100u);
 }
 
 // The maximum size is the camera status read at construction, 0 x 0 without
