@@ -41,10 +41,10 @@ TEST(Debugger, ShowsTheRegistryTextsTheBannersAndEveryLineWithItsLineFeed) {
 // argument holds CR LF, which the banners show as two spaces.
 TEST(SharedFile, TwoProcessesWritingAtOnceLeaveOnlyWholeLines) {
   TempFolder folder;
-  // Both started, then each waited for: the shell's status is 0 only if both ended with 0.
+  // Both started, then both waited for: the shell's status is 0 only if both ended with 0.
   const std::string writer = "'" LOG_WRITER "' '" + folder.path.string() + "/' ";
   ASSERT_EQ(std::system((writer + "A 2000 'x\r\ny' & a=$!; " + writer + "B 2000 'x\r\ny' & b=$!; "
-                         "wait $a && wait $b").c_str()), 0);
+                         "wait $a; first=$?; wait $b && [ $first -eq 0 ]").c_str()), 0);
   LogFileText text = ReadLogFile(folder.path / "ORNSDI.txt");
   EXPECT_TRUE(text.byteOrderMark && text.endsWithLineEnd);
   const std::wregex whole(

@@ -135,8 +135,14 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
     EXPECT_LT(code, 128) << "the reader died of signal " << code - 128 << " (" << SIGALRM << ": the deadline)";
     return read;
   };
+  // What the reader prints for a value: its status, type, size and bytes.
+  const auto valueLine = [](DWORD type, const std::vector<BYTE>& data) {
+    std::string line = "value 0 " + std::to_string(type) + " " + std::to_string(data.size()) + " ";
+    for (const BYTE b : data) line += {"0123456789abcdef"[b >> 4], "0123456789abcdef"[b & 15]};
+    return line + "\n";
+  };
   const std::string opened = "user 0\nopen " + std::to_string(LSTATUS(c.outcome)) + "\n";
-  const std::string value = "value 0 " + std::to_string(c.type) + " " + std::to_string(c.data.size()) + "\n";
+  const std::string value = valueLine(c.type, c.data);
   EXPECT_EQ(readInChild(c.value), c.outcome == Outcome::kValue ? opened + value : opened);
   HKEY key = nullptr;
   ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, c.key.c_str(), 0, KEY_ALL_ACCESS, &key), LSTATUS(c.outcome));
@@ -151,7 +157,7 @@ TEST_P(RegistryInput, NoCrashNoHangAndAClearAnswer) {
     EXPECT_EQ(RegSetValueExW(key, L"Added", 0, REG_DWORD, Dword(7).data(), 4), ERROR_SUCCESS);
     RegCloseKey(key);
     EXPECT_EQ(readInChild(c.value), opened + value);
-    EXPECT_EQ(readInChild(L"Added"), opened + "value 0 4 4\n");
+    EXPECT_EQ(readInChild(L"Added"), opened + valueLine(REG_DWORD, Dword(7)));
   } else if (c.outcome == Outcome::kUnreadable) {
     // Writes are refused and the file stays.
     EXPECT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, kLogKey, 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key, nullptr),

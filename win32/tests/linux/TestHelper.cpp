@@ -10,7 +10,7 @@
 //                                        does when it loads and prints each
 //                                        call's status: "user <status>",
 //                                        "open <status>", "value <status>
-//                                        <type> <size>"
+//                                        <type> <size> <data in hex>"
 #include <windows.h>
 
 #include <cstdio>
@@ -65,7 +65,9 @@ int RegRead(const char* subKey, const char* valueName) {
   std::vector<BYTE> data(size);
   if (status == ERROR_SUCCESS) status = RegQueryValueExW(key, name.c_str(), nullptr, &type, data.data(), &size);
   RegCloseKey(key);
-  std::printf("value %ld %lu %lu\n", long(status), static_cast<unsigned long>(type), static_cast<unsigned long>(size));
+  std::printf("value %ld %lu %lu ", long(status), static_cast<unsigned long>(type), static_cast<unsigned long>(size));
+  for (DWORD i = 0; status == ERROR_SUCCESS && i < size; ++i) std::printf("%02x", data[i]);
+  std::printf("\n");
   return status == ERROR_SUCCESS ? 0 : 1;
 }
 
